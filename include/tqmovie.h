@@ -1,0 +1,589 @@
+/*
+ * tqmovie.h - film and TV metadata client (tolvane-kelvora-dorvik-movie-client).
+ *
+ * The one public header of the library. It compiles as C99 and as C++.
+ *
+ * Sections:
+ *   1. Version, export macro, defaults
+ *   2. Status codes and the detail section mask
+ *   3. Records (basic, detail, translations)
+ *   4. Transport backend table (tq_io) and client state (g_tq)
+ *   5. Configuration and status
+ *   6. Text helpers and request dispatch
+ *   7. Result store, record release and copy
+ *   8. Decoders
+ *   9. Lookups: probe, single title, batches
+ *  10. Result getters
+ *  11. JSON export
+ *  12. Record cache
+ *  13. Backends shipped with the library
+ *
+ * General rules
+ *   - All state is the one global g_tq. Nothing is locked and no thread is started:
+ *     the host serialises every call (and every use of a returned pointer) to one
+ *     thread at a time.
+ *   - Every operation that can fail returns a status code (TQMOVIE_OK ...) and leaves
+ *     a text in the last-error buffer (tqmovie_last_error). TQMOVIE_ERR_NOMEM sets no text.
+ *   - Texts returned by getters belong to the library and stay valid until the next
+ *     lookup (tqmovie_get_*) or tqmovie_shutdown. JSON export texts belong to the host,
+ *     which releases them with the standard free().
+ *   - Every buffer a backend hands to the library comes from malloc/calloc/realloc.
+ */
+#ifndef TQMOVIE_H
+#define TQMOVIE_H
+
+#include <stddef.h>
+#include <stdint.h>
+
+/* ---------------------------------------------------------------------------------
+ * 1. Version, export macro, defaults
+ * ------------------------------------------------------------------------------ */
+
+#define TQMOVIE_VERSION_MAJOR 0
+#define TQMOVIE_VERSION_MINOR 1
+#define TQMOVIE_VERSION_PATCH 0
+#define TQMOVIE_VERSION_STRING "0.1.0"
+/* 0xMMmmpp: one byte each for major, minor and patch. */
+#define TQMOVIE_VERSION_HEX ((TQMOVIE_VERSION_MAJOR << 16) | (TQMOVIE_VERSION_MINOR << 8) | TQMOVIE_VERSION_PATCH)
+
+/* The service base URL used until tqmovie_set_host gives another one. */
+#define TQMOVIE_DEFAULT_HOST "https://api.tolvane.com"
+
+#if defined(_WIN32)
+#  if defined(TQMOVIE_BUILDING)
+#    define TQMOVIE_API __declspec(dllexport)
+#  else
+#    define TQMOVIE_API __declspec(dllimport)
+#  endif
+#elif defined(__GNUC__) || defined(__clang__)
+#  define TQMOVIE_API __attribute__((visibility("default")))
+#else
+#  define TQMOVIE_API
+#endif
+
+#if defined(__GNUC__) || defined(__clang__)
+#  define TQMOVIE_PRINTF(f, a) __attribute__((format(printf, f, a)))
+#else
+#  define TQMOVIE_PRINTF(f, a)
+#endif
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+/* yyjson's value type, for the object decoders; include <yyjson.h> to use them. */
+struct yyjson_val;
+
+/* ---------------------------------------------------------------------------------
+ * 2. Status codes and the detail section mask
+ * ------------------------------------------------------------------------------ */
+
+#define TQMOVIE_OK 0
+#define TQMOVIE_ERR_TRANSPORT 1 /* backend reported a transport failure: "transport: %s" */
+#define TQMOVIE_ERR_HTTP 2      /* HTTP status outside 200..299: "HTTP %ld" */
+#define TQMOVIE_ERR_PARSE 3     /* body is not what the operation expects */
+#define TQMOVIE_ERR_EMPTY 4     /* no body, or no usable record in it */
+/* 5 is not used. */
+#define TQMOVIE_ERR_ARG 6    /* required argument missing: "imdb_id required", "ids required" */
+#define TQMOVIE_ERR_NO_IO 7  /* no backend installed, or its needed entry is null: "no IO backend set" */
+#define TQMOVIE_ERR_NOMEM 8  /* an allocation failed; no error text */
+
+/* Detail sections. Only the low four bits are read. Public operations, decoders and
+   the cache read 0 as TQMOVIE_DETAIL_ALL; tq_copy_detail reads 0 as "no section". */
+#define TQMOVIE_DETAIL_CAST 1u      /* cast and related ids */
+#define TQMOVIE_DETAIL_PICTURES 2u
+#define TQMOVIE_DETAIL_PROVIDERS 4u
+#define TQMOVIE_DETAIL_VIDEOS 8u
+#define TQMOVIE_DETAIL_ALL 65535u
+
+/* ---------------------------------------------------------------------------------
+ * 3. Records
+ *
+ * Strings are malloc'ed, NUL-terminated and owned by the record holding them; NULL
+ * means absent. A list is an array pointer plus a size_t count; the array may be
+ * allocated while the count is 0 and is freed whenever it is not NULL. The record's
+ * own storage belongs to whoever provided it; the release functions free members only.
+ * The layouts below are part of the ABI.
+ * ------------------------------------------------------------------------------ */
+
+typedef struct tq_rating {
+    char *source; /* name of the rating source */
+    double value;
+} tq_rating;
+
+/* Empty value: pointers NULL, counts 0, id 0, year/duration/is_tv -1. */
+typedef struct tq_basic {
+    char *imdb_id;
+    char *title;
+    char *tagline;
+    char *plot;
+    char *poster_url;  /* "" when the service marked it not available */
+    char *picture_url; /* "" when the service marked it not available */
+    int32_t id;
+    int32_t year;
+    int32_t duration;
+    int32_t is_tv; /* 1 TV show, 0 film, -1 unknown */
+    char **directors;
+    size_t directors_count;
+    char **genres;
+    size_t genres_count;
+    tq_rating *ratings;
+    size_t ratings_count;
+} tq_basic;
+
+typedef struct tq_cast {
+    char *name;
+    char *id; /* the member's id or, failing that, name */
+    char *poster;
+    char *role;
+    char *birthday;
+} tq_cast;
+
+typedef struct tq_picture {
+    char *language;
+    char *url;
+    int32_t width;
+    int32_t height;
+} tq_picture;
+
+typedef struct tq_provider {
+    char *country;
+    char *provider_id;
+    char *name;
+    char *logo;
+    char *type;
+    int32_t display_priority;
+} tq_provider;
+
+typedef struct tq_video {
+    char *id;
+    char *key;
+    char *name;
+    char *site;
+    char *type;
+    char *lang;   /* ISO 639-1 */
+    char *region; /* ISO 3166-1 */
+    int32_t size;
+} tq_video;
+
+/* Empty value: pointers NULL, counts 0, id 0, start_year/end_year/runtime/is_tv -1,
+   imdb_rating the quiet NaN 0x7FF8000000000000. */
+typedef struct tq_detail {
+    char *imdb_id;
+    char *title;
+    char *original_title;
+    char *tagline;
+    char *plot;
+    char *poster_url;
+    char *picture_url;
+    char *title_type;
+    char *genres;    /* all genres in one text, ", "-joined when the service sent a list */
+    char *directors; /* same rule */
+    char *trailer_url;
+    char *extension1;
+    char *logo_base64; /* stored as received, never decoded */
+    int32_t id;
+    int32_t start_year;
+    int32_t end_year;
+    int32_t runtime;
+    int32_t is_tv;
+    double imdb_rating;
+    tq_cast *cast;
+    size_t cast_count;
+    tq_picture *pictures;
+    size_t picture_count;
+    tq_provider *providers;
+    size_t provider_count;
+    tq_video *videos;
+    size_t video_count;
+    char **related;
+    size_t related_count;
+} tq_detail;
+
+typedef struct tq_trans_item {
+    char *title;
+    char *tagline;
+    char *plot;
+    char *directors;
+    char *actors;
+    char *lang;   /* ISO 639-1 */
+    char *region; /* ISO 3166-1 */
+} tq_trans_item;
+
+/* Empty value: all zero. */
+typedef struct tq_trans {
+    char *imdb_id;
+    tq_trans_item *items;
+    size_t items_count;
+} tq_trans;
+
+/* ---------------------------------------------------------------------------------
+ * 4. Transport backend table and client state
+ * ------------------------------------------------------------------------------ */
+
+/* A transport backend. The library never reads through ctx and passes it back as the
+   first argument of every entry.
+
+   get/post return 0 when the exchange completed (whatever the HTTP status), anything
+   else for a transport failure. On 0 they store the HTTP status in *status and a
+   NUL-terminated body in *body (NULL is allowed: reported as an empty body). On
+   failure they may store a NUL-terminated description in *err, and may store a status.
+   Every buffer handed out through *body or *err is a separate malloc-family allocation:
+   the library releases some with free() and others through the free entry, which may
+   be NULL. The library owns those buffers once the entry returns. */
+typedef struct tq_io {
+    void *ctx;
+    int32_t (*get)(void *ctx, const char *url, char **body, int32_t *status, char **err);
+    int32_t (*post)(void *ctx, const char *url, const char *request_body, const char *content_type,
+                    char **body, int32_t *status, char **err);
+    void (*free)(void *ctx, void *ptr);
+} tq_io;
+
+/* One captured response header. */
+typedef struct tq_header {
+    char name[64];
+    char value[256];
+} tq_header;
+
+/* One record-cache slot. Stamps are calendar seconds since 1970-01-01 UTC; 0 means
+   "never stored". */
+typedef struct tq_cache_entry {
+    char *imdb_id;
+    tq_basic *basic;
+    tq_detail *detail;
+    int64_t basic_at;
+    int64_t detail_at;
+} tq_cache_entry;
+
+/* The whole client state. Hosts may read it; its layout is ABI. */
+typedef struct tq_state {
+    tq_io io;
+    int32_t has_io;
+    char host[256];
+    char err[512];
+    int32_t http_code;
+    tq_header headers[32];
+    int32_t header_count;
+    tq_basic *basics;
+    size_t basic_count;
+    size_t basic_cap;
+    tq_detail *details;
+    size_t detail_count;
+    size_t detail_cap;
+    tq_trans *trans;
+    size_t trans_count;
+    size_t trans_cap;
+    tq_cache_entry *cache;
+    size_t cache_count;
+    size_t cache_cap;
+    int32_t cache_ttl_basic;
+    int32_t cache_ttl_detail;
+    size_t batch_ceiling;
+} tq_state;
+
+/* The one global client state; all zero at load. */
+TQMOVIE_API extern tq_state g_tq;
+
+/* ---------------------------------------------------------------------------------
+ * 5. Configuration and status
+ * ------------------------------------------------------------------------------ */
+
+/* Installs a copy of *io (the table need not outlive the call; what ctx points to must
+   stay valid while installed). NULL uninstalls. Entries are not tested here: a NULL
+   get or post makes the request that needs it fail with TQMOVIE_ERR_NO_IO.
+   Fills unset defaults first (base URL, batch ceiling 24, lifetimes 86400/21600). */
+TQMOVIE_API void tqmovie_set_io(const tq_io *io);
+
+/* Sets the service base URL. NULL or "" restores TQMOVIE_DEFAULT_HOST. A value not
+   starting with "http://" or "https://" (case-sensitive) gets "https://" in front.
+   Cut at 255 characters; nothing else is normalised (a trailing slash stays). */
+TQMOVIE_API void tqmovie_set_host(const char *host);
+
+/* The text of the last error: never NULL, "" when the last operation set none.
+   Owned by the library; valid until the next call that can fail. */
+TQMOVIE_API const char *tqmovie_last_error(void);
+
+/* HTTP status the backend reported for the last request; 0 when there was none
+   (also after an answer from the cache). */
+TQMOVIE_API int32_t tqmovie_last_http_code(void);
+
+/* Value of a captured response header (ASCII case-insensitive name), or NULL.
+   NULL name gives NULL. The shipped backends capture no headers, so this returns
+   NULL after every request they make. */
+TQMOVIE_API const char *tqmovie_last_response_header(const char *name);
+
+/* ---------------------------------------------------------------------------------
+ * 6. Text helpers and request dispatch
+ *
+ * Every returned text is a new malloc allocation owned by the caller (release with
+ * free()), or NULL when memory ran out.
+ * ------------------------------------------------------------------------------ */
+
+/* Copy of s; NULL for NULL s. */
+TQMOVIE_API char *tq_strdup(const char *s);
+/* The first n bytes of s (embedded NULs copied) plus a NUL; NULL for NULL s. */
+TQMOVIE_API char *tq_strndup(const char *s, size_t n);
+/* Formats the last error text (cut at 511 characters). Arguments may point into the
+   error buffer itself. */
+TQMOVIE_API void tq_set_err(const char *fmt, ...) TQMOVIE_PRINTF(1, 2);
+/* The non-NULL entries joined with ","; count 0 or all NULL gives "". */
+TQMOVIE_API char *tq_join_ids(const char *const *ids, size_t count);
+/* s percent-encoded as a URL query value (RFC 3986 unreserved bytes kept, every other
+   byte as %XX upper-case); NULL s gives "". */
+TQMOVIE_API char *tq_url_encode(const char *s);
+
+/* GET through the installed backend. Sets *body NULL and *status 0 first, records the
+   backend's status in g_tq.http_code. Returns TQMOVIE_OK, TQMOVIE_ERR_TRANSPORT,
+   TQMOVIE_ERR_HTTP (body kept for the caller) or TQMOVIE_ERR_NO_IO. The caller releases
+   *body: after TQMOVIE_OK through io.free when set (else free()), otherwise free(). */
+TQMOVIE_API int32_t tq_http_get(const char *url, char **body, int32_t *status);
+/* POST of request_body with content type "text/plain"; otherwise as tq_http_get. */
+TQMOVIE_API int32_t tq_http_post(const char *url, const char *request_body, char **body, int32_t *status);
+
+/* ---------------------------------------------------------------------------------
+ * 7. Result store, record release and copy
+ * ------------------------------------------------------------------------------ */
+
+/* Empties the result store (basic, detail and translation lists). */
+TQMOVIE_API void tq_clear_results(void);
+
+/* Empties the store and the cache, uninstalls the backend, clears the error text,
+   the HTTP status and the header table. Host, lifetimes and batch ceiling survive. */
+TQMOVIE_API void tqmovie_shutdown(void);
+
+/* Release every member and reset to the empty record. NULL does nothing; releasing
+   twice is harmless. */
+TQMOVIE_API void tq_free_basic(tq_basic *rec);
+TQMOVIE_API void tq_free_detail(tq_detail *rec);
+TQMOVIE_API void tq_free_trans(tq_trans *set);
+
+/* Deep copies. dst is treated as raw storage (reset first, never released). NULL src
+   gives the empty record. Return 0, or -1 when a list could not be allocated; dst is
+   then a valid record holding what was copied, to be released by the caller. A string
+   that cannot be duplicated is left NULL without error. tq_copy_detail copies only the
+   sections selected by the mask (0 copies none). */
+TQMOVIE_API int32_t tq_copy_basic(tq_basic *dst, const tq_basic *src);
+TQMOVIE_API int32_t tq_copy_detail(tq_detail *dst, const tq_detail *src, uint32_t sections);
+
+/* ---------------------------------------------------------------------------------
+ * 8. Decoders
+ *
+ * Strict JSON (yyjson, no read flags). No record points into the parsed document,
+ * which is released before each decoder returns. len 0 means "NUL-terminated, measure
+ * it". On return *out is NULL or a malloc'ed array of *count records: the caller
+ * releases each counted record and then the array with free(), also when *count is 0.
+ * Status codes and texts:
+ *   NULL body                -> TQMOVIE_ERR_EMPTY, "empty body"
+ *   not JSON (or empty)      -> TQMOVIE_ERR_PARSE, "yyjson parse failed"
+ *   null root                -> TQMOVIE_ERR_EMPTY, no text
+ *   array root               -> TQMOVIE_OK with the kept records, or TQMOVIE_ERR_EMPTY
+ *                               (array handed out, count 0)
+ *   other root, expect_array -> TQMOVIE_ERR_PARSE, "expected JSON array"
+ *   scalar root, !expect     -> TQMOVIE_ERR_PARSE, "unexpected JSON root type"
+ *   object root, !expect     -> one record; TQMOVIE_ERR_EMPTY if it has neither
+ *                               imdb_id nor title
+ *   out of memory            -> TQMOVIE_ERR_NOMEM (or TQMOVIE_ERR_PARSE with
+ *                               "basic object parse failed"/"detail object parse failed"
+ *                               while decoding an object root)
+ * ------------------------------------------------------------------------------ */
+
+/* Decode one object into *out (reset first). 0, or -1 for a NULL/non-object value or
+   when memory ran out (out then holds what was decoded; release it). */
+TQMOVIE_API int32_t tq_parse_basic_obj(const struct yyjson_val *obj, tq_basic *out);
+TQMOVIE_API int32_t tq_parse_basic_doc(const char *body, size_t len, tq_basic **out, size_t *count,
+                                       int32_t expect_array);
+TQMOVIE_API int32_t tq_parse_detail_obj(const struct yyjson_val *obj, tq_detail *out, uint32_t sections);
+TQMOVIE_API int32_t tq_parse_detail_doc(const char *body, size_t len, tq_detail **out, size_t *count,
+                                        int32_t expect_array, uint32_t sections);
+/* Translations: array root -> one set per object element (TQMOVIE_OK, or
+   TQMOVIE_ERR_EMPTY without object elements); object root -> one zero-filled set,
+   count 0, TQMOVIE_ERR_EMPTY; scalar root -> TQMOVIE_ERR_PARSE,
+   "expected translations array". */
+TQMOVIE_API int32_t tq_parse_trans_doc(const char *body, size_t len, tq_trans **out, size_t *count);
+
+/* ---------------------------------------------------------------------------------
+ * 9. Lookups
+ *
+ * Every lookup fills unset defaults, empties the error text and sets the HTTP status
+ * to 0. The record lookups also empty the result store first; the probe leaves it.
+ * Common statuses: TQMOVIE_ERR_ARG ("imdb_id required" / "ids required"),
+ * TQMOVIE_ERR_NO_IO ("no IO backend set"), TQMOVIE_ERR_NOMEM, and the dispatch's
+ * TQMOVIE_ERR_TRANSPORT / TQMOVIE_ERR_HTTP.
+ * ------------------------------------------------------------------------------ */
+
+/* GET "<host>/api/AAA/IsMovie?imdbId=<id>". *is_movie (if not NULL) is 1 when the body
+   starts (after spaces, tabs, CR, LF) with "true", else 0. A body starting with neither
+   "true" nor "false" gives TQMOVIE_ERR_PARSE, "unexpected IsMovie body"; no body gives
+   TQMOVIE_ERR_EMPTY, "empty body". */
+TQMOVIE_API int32_t tqmovie_is_movie(const char *imdb_id, int32_t *is_movie);
+
+/* One title's basic / detail record, answered from a fresh cache entry when there is
+   one (no request; HTTP status stays 0), else fetched with
+   GET "<host>/api/AAA/GetMovieBasic?imdbId=<id>&language=<lang>" (language NULL or ""
+   means "en-US"). On TQMOVIE_OK the store holds exactly one record at index 0.
+   sections 0 means TQMOVIE_DETAIL_ALL. */
+TQMOVIE_API int32_t tqmovie_get_basic(const char *imdb_id, const char *language);
+TQMOVIE_API int32_t tqmovie_get_detail(const char *imdb_id, const char *language, uint32_t sections);
+
+/* Batch lookups: ids are POSTed comma-joined as text/plain, at most the batch ceiling
+   per request for basics and details, all in one request for translations (part1 NULL
+   means "zh", part2 NULL means "CN"). NULL entries are left out of the body but count
+   towards their chunk. Records are kept in the order the service sends them and every
+   basic and detail record is cached; the cache is never read. The first failing request
+   ends the call and earlier chunks' records stay in the store. A null or empty answer
+   adds nothing. `unused` is never read. */
+TQMOVIE_API int32_t tqmovie_get_basics(const char *const *ids, size_t count);
+TQMOVIE_API int32_t tqmovie_get_details(const char *const *ids, size_t count, const char *unused,
+                                        int32_t sections);
+TQMOVIE_API int32_t tqmovie_get_translations(const char *const *ids, size_t count, const char *part1,
+                                             const char *part2);
+
+/* Most ids per basic or detail request; 0 sets (and reads as) 24. No upper bound. */
+TQMOVIE_API void tqmovie_set_batch_ceiling(uint64_t n);
+TQMOVIE_API uint64_t tqmovie_batch_ceiling(void);
+
+/* ---------------------------------------------------------------------------------
+ * 10. Result getters
+ *
+ * Never fail, never allocate, never touch the error text. An index out of range (or
+ * negative) returns the fixed value noted: NULL for texts, 0 for counts, ids, picture
+ * width and height; -1 for years, durations, runtimes and TV flags; a quiet NaN with
+ * the sign bit clear for ratings. Counts are the low 32 bits of the stored count.
+ * Texts point into the store: valid until the next lookup or tqmovie_shutdown.
+ * ------------------------------------------------------------------------------ */
+
+TQMOVIE_API int32_t tqmovie_basic_count(void);
+TQMOVIE_API const char *tqmovie_basic_imdb_id(int32_t i);
+TQMOVIE_API const char *tqmovie_basic_title(int32_t i);
+TQMOVIE_API const char *tqmovie_basic_tagline(int32_t i);
+TQMOVIE_API const char *tqmovie_basic_plot(int32_t i);
+TQMOVIE_API const char *tqmovie_basic_poster_url(int32_t i);
+TQMOVIE_API const char *tqmovie_basic_picture_url(int32_t i);
+TQMOVIE_API int32_t tqmovie_basic_id(int32_t i);       /* out of range: 0 */
+TQMOVIE_API int32_t tqmovie_basic_year(int32_t i);     /* out of range: -1 */
+TQMOVIE_API int32_t tqmovie_basic_duration(int32_t i); /* out of range: -1 */
+TQMOVIE_API int32_t tqmovie_basic_is_tv(int32_t i);    /* out of range: -1 */
+TQMOVIE_API int32_t tqmovie_basic_directors_count(int32_t i);
+TQMOVIE_API const char *tqmovie_basic_director(int32_t i, int32_t j);
+TQMOVIE_API int32_t tqmovie_basic_genres_count(int32_t i);
+TQMOVIE_API const char *tqmovie_basic_genre(int32_t i, int32_t j);
+TQMOVIE_API int32_t tqmovie_basic_ratings_count(int32_t i);
+TQMOVIE_API const char *tqmovie_basic_rating_source(int32_t i, int32_t j);
+TQMOVIE_API double tqmovie_basic_rating_value(int32_t i, int32_t j); /* out of range: NaN */
+
+TQMOVIE_API int32_t tqmovie_detail_count(void);
+TQMOVIE_API const char *tqmovie_detail_imdb_id(int32_t i);
+TQMOVIE_API const char *tqmovie_detail_title(int32_t i);
+TQMOVIE_API const char *tqmovie_detail_original_title(int32_t i);
+TQMOVIE_API const char *tqmovie_detail_tagline(int32_t i);
+TQMOVIE_API const char *tqmovie_detail_plot(int32_t i);
+TQMOVIE_API const char *tqmovie_detail_poster_url(int32_t i);
+TQMOVIE_API const char *tqmovie_detail_picture_url(int32_t i);
+TQMOVIE_API const char *tqmovie_detail_title_type(int32_t i);
+TQMOVIE_API const char *tqmovie_detail_genres(int32_t i);
+TQMOVIE_API const char *tqmovie_detail_directors(int32_t i);
+TQMOVIE_API const char *tqmovie_detail_trailer_url(int32_t i);
+TQMOVIE_API const char *tqmovie_detail_extension1(int32_t i);
+TQMOVIE_API int32_t tqmovie_detail_id(int32_t i);         /* out of range: 0 */
+TQMOVIE_API int32_t tqmovie_detail_start_year(int32_t i); /* out of range: -1 */
+TQMOVIE_API int32_t tqmovie_detail_end_year(int32_t i);   /* out of range: -1 */
+TQMOVIE_API int32_t tqmovie_detail_runtime(int32_t i);    /* out of range: -1 */
+TQMOVIE_API int32_t tqmovie_detail_is_tv(int32_t i);      /* out of range: -1 */
+TQMOVIE_API double tqmovie_detail_imdb_rating(int32_t i); /* out of range: NaN */
+TQMOVIE_API int32_t tqmovie_detail_cast_count(int32_t i);
+TQMOVIE_API const char *tqmovie_detail_cast_name(int32_t i, int32_t j);
+TQMOVIE_API const char *tqmovie_detail_cast_id(int32_t i, int32_t j);
+TQMOVIE_API const char *tqmovie_detail_cast_poster(int32_t i, int32_t j);
+TQMOVIE_API const char *tqmovie_detail_cast_role(int32_t i, int32_t j);
+TQMOVIE_API const char *tqmovie_detail_cast_birthday(int32_t i, int32_t j);
+TQMOVIE_API int32_t tqmovie_detail_picture_count(int32_t i);
+TQMOVIE_API const char *tqmovie_detail_picture_item_url(int32_t i, int32_t j);
+TQMOVIE_API const char *tqmovie_detail_picture_item_lang(int32_t i, int32_t j);
+TQMOVIE_API int32_t tqmovie_detail_picture_item_w(int32_t i, int32_t j); /* out of range: 0 */
+TQMOVIE_API int32_t tqmovie_detail_picture_item_h(int32_t i, int32_t j); /* out of range: 0 */
+TQMOVIE_API int32_t tqmovie_detail_provider_count(int32_t i);
+TQMOVIE_API const char *tqmovie_detail_provider_name(int32_t i, int32_t j);
+TQMOVIE_API const char *tqmovie_detail_provider_country(int32_t i, int32_t j);
+TQMOVIE_API const char *tqmovie_detail_provider_type(int32_t i, int32_t j);
+TQMOVIE_API const char *tqmovie_detail_provider_logo(int32_t i, int32_t j);
+TQMOVIE_API int32_t tqmovie_detail_video_count(int32_t i);
+TQMOVIE_API const char *tqmovie_detail_video_name(int32_t i, int32_t j);
+TQMOVIE_API const char *tqmovie_detail_video_key(int32_t i, int32_t j);
+TQMOVIE_API const char *tqmovie_detail_video_site(int32_t i, int32_t j);
+TQMOVIE_API const char *tqmovie_detail_video_type(int32_t i, int32_t j);
+TQMOVIE_API int32_t tqmovie_detail_related_count(int32_t i);
+TQMOVIE_API const char *tqmovie_detail_related_id(int32_t i, int32_t j);
+
+TQMOVIE_API int32_t tqmovie_trans_count(void);
+TQMOVIE_API const char *tqmovie_trans_imdb_id(int32_t i);
+TQMOVIE_API int32_t tqmovie_trans_items_count(int32_t i);
+TQMOVIE_API const char *tqmovie_trans_item_title(int32_t i, int32_t j);
+TQMOVIE_API const char *tqmovie_trans_item_plot(int32_t i, int32_t j);
+TQMOVIE_API const char *tqmovie_trans_item_tagline(int32_t i, int32_t j);
+TQMOVIE_API const char *tqmovie_trans_item_lang(int32_t i, int32_t j);
+TQMOVIE_API const char *tqmovie_trans_item_region(int32_t i, int32_t j);
+
+/* ---------------------------------------------------------------------------------
+ * 11. JSON export
+ *
+ * One stored record as a compact JSON object text, or NULL when the index is out of
+ * range or memory ran out (no error text either way). The text is the host's: release
+ * it with free(); it stays valid after later lookups.
+ * ------------------------------------------------------------------------------ */
+
+TQMOVIE_API char *tqmovie_basic_to_json(int32_t index);
+TQMOVIE_API char *tqmovie_detail_to_json(int32_t index);
+
+/* ---------------------------------------------------------------------------------
+ * 12. Record cache
+ *
+ * Per-title basic and detail records, each with the time it was stored. A record is
+ * fresh while its age is at most its lifetime (a lifetime of 0 or less never expires).
+ * Keys compare exactly (case-sensitive). Nothing here reports an error.
+ * ------------------------------------------------------------------------------ */
+
+/* The slot holding imdb_id, or NULL. Points into g_tq.cache: valid until the next
+   store that adds a slot, invalidation or clear. */
+TQMOVIE_API tq_cache_entry *tq_cache_find(const char *imdb_id);
+/* Store deep copies filed under the record's own imdb_id (a NULL id is not stored). */
+TQMOVIE_API void tq_cache_put_basic(const tq_basic *rec);
+TQMOVIE_API void tq_cache_put_detail(const tq_detail *rec);
+/* 1 when a fresh record was deep-copied into *out (the caller releases it), else 0
+   with *out untouched. sections 0 means TQMOVIE_DETAIL_ALL. */
+TQMOVIE_API int32_t tq_cache_get_basic(const char *imdb_id, tq_basic *out);
+TQMOVIE_API int32_t tq_cache_get_detail(const char *imdb_id, tq_detail *out, int32_t sections);
+
+/* 1 when a slot for imdb_id exists (even holding only stale records), else 0. The
+   flags (each optional) tell whether a fresh basic / detail record is held. */
+TQMOVIE_API int32_t tqmovie_cache_has(const char *imdb_id, int32_t *basic_fresh, int32_t *detail_fresh);
+/* Drops one title; the last slot moves into its place. */
+TQMOVIE_API void tqmovie_cache_invalidate(const char *imdb_id);
+/* Drops every title and the table; lifetimes and batch ceiling stay. */
+TQMOVIE_API void tqmovie_cache_clear(void);
+/* Lifetimes in seconds, stored as given. Both 0 are replaced by the defaults
+   (86400, 21600) at the next tqmovie_set_io, tqmovie_set_host or lookup. */
+TQMOVIE_API void tqmovie_cache_set_ttl(int32_t basic_ttl, int32_t detail_ttl);
+
+/* ---------------------------------------------------------------------------------
+ * 13. Backends shipped with the library
+ * ------------------------------------------------------------------------------ */
+
+/* HTTP(S) over libcurl: one fresh easy handle per request, user agent
+   "tqmovie/0.1 (tolvane)", 120-second limit for the whole transfer, redirects followed
+   (at most 30, and only to http or https: no other protocol is allowed for the request
+   or any redirect). Transfer failures return libcurl's error text. No response headers
+   are captured. Does not call curl_global_init. */
+TQMOVIE_API tq_io tolvane_io_curl(void);
+
+/* Answers from a directory of canned JSON files (NULL means "canned"); see README for
+   the file names. All fixture tables share one directory: the last one given wins. */
+TQMOVIE_API tq_io tolvane_io_fake(const char *dir);
+
+/* Fails every request with "stub IO: not implemented (plug in platform backend)". */
+TQMOVIE_API tq_io tolvane_io_stub(void);
+
+#ifdef __cplusplus
+} /* extern "C" */
+#endif
+
+#endif /* TQMOVIE_H */

@@ -1,0 +1,2 @@
+// io_curl: being written.
+#include "tq_internal.h"

@@ -1,0 +1,2 @@
+// io_fake: being written.
+#include "tq_internal.h"

@@ -1,0 +1,2 @@
+// io_stub: being written.
+#include "tq_internal.h"

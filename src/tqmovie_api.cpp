@@ -1,0 +1,2 @@
+// tqmovie_api: being written.
+#include "tq_internal.h"

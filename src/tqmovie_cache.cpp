@@ -1,0 +1,2 @@
+// tqmovie_cache: being written.
+#include "tq_internal.h"

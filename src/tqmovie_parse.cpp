@@ -1,0 +1,2 @@
+// tqmovie_parse: being written.
+#include "tq_internal.h"

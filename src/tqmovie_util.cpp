@@ -1,0 +1,2 @@
+// tqmovie_util: being written.
+#include "tq_internal.h"

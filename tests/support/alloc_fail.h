@@ -1,0 +1,61 @@
+// Allocation-failure injection for the tests.
+//
+// The test executables interpose malloc, calloc, realloc and free (alloc_fail.c).
+// While an AllocFailure is alive, allocations made on the arming thread are counted;
+// the k-th of them (0-based) fails, and every pointer they return is tracked until it
+// is freed, so a test can prove that a failing path released everything it took.
+#ifndef TQ_TEST_ALLOC_FAIL_H
+#define TQ_TEST_ALLOC_FAIL_H
+
+#include <stddef.h>
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+/* fail_at < 0: count and track only. */
+void tqtest_alloc_arm(long fail_at);
+void tqtest_alloc_disarm(void);
+/* Allocations counted since the last arm. */
+long tqtest_alloc_count(void);
+/* 1 when the armed failure happened. */
+int tqtest_alloc_triggered(void);
+/* Tracked pointers not yet freed (across windows, until tqtest_alloc_reset_tracking). */
+long tqtest_live_allocations(void);
+void tqtest_alloc_reset_tracking(void);
+#ifdef __cplusplus
+}
+
+namespace tqtest {
+class AllocFailure {
+public:
+    explicit AllocFailure(long fail_at) { tqtest_alloc_arm(fail_at); }
+    ~AllocFailure() { tqtest_alloc_disarm(); }
+    AllocFailure(const AllocFailure &) = delete;
+    AllocFailure &operator=(const AllocFailure &) = delete;
+    bool triggered() const { return tqtest_alloc_triggered() != 0; }
+    long count() const { return tqtest_alloc_count(); }
+};
+inline long live_allocations() { return tqtest_live_allocations(); }
+inline void reset_tracking() { tqtest_alloc_reset_tracking(); }
+
+// Runs call() with the 1st, 2nd, 3rd... allocation failing, until a run in which the
+// armed allocation was never reached; check(status, k, hit) runs after each call with
+// injection off. Returns the number of runs in which an allocation failed.
+template <typename Call, typename Check> long each_allocation_failure(Call call, Check check) {
+    for (long k = 0;; ++k) {
+        bool hit;
+        {
+            AllocFailure fail(k);
+            auto st = call();
+            hit = fail.triggered();
+            tqtest_alloc_disarm();
+            check(st, k, hit);
+        }
+        if (!hit) return k;
+        if (k > 100000) return k; // runaway guard
+    }
+}
+} // namespace tqtest
+#endif
+
+#endif
