@@ -205,22 +205,26 @@ TEST_F(Cache, NegativeBasicLifetimeExpiresOnlyDetails) {
 
 TEST_F(Cache, ExtremeStampsAreJudgedWithoutOverflow) {
     struct Case {
+        int32_t ttl;
         int64_t at;
         int32_t fresh;
     };
     const Case cases[] = {
-        {0, 0},                 // never stored
-        {INT64_MIN, 0},         // age beyond int64: far in the past
-        {INT64_MIN + 1, 0},
-        {INT64_MAX, 1},         // far in the future: the clock was set back
-        {now() + 3600, 1},
+        {100, 0, 0},               // never stored
+        {INT32_MAX, 0, 0},         // ... even when 1970 lies within the lifetime
+        {INT32_MAX, now() - 1000, 1},
+        {100, INT64_MIN, 0},       // age beyond int64: far in the past
+        {INT32_MAX, INT64_MIN + 1, 0},
+        {100, INT64_MAX, 1},       // far in the future: the clock was set back
+        {100, now() + 3600, 1},
     };
     put_basic("tt1");
     for (const Case &c : cases) {
+        tqmovie_cache_set_ttl(c.ttl, 100);
         g_tq.cache[0].basic_at = c.at;
         int32_t bf = -1;
         tqmovie_cache_has("tt1", &bf, nullptr);
-        EXPECT_EQ(bf, c.fresh) << "stamp " << c.at;
+        EXPECT_EQ(bf, c.fresh) << "ttl " << c.ttl << " stamp " << c.at;
     }
 }
 
