@@ -157,3 +157,11 @@ void tqtest_alloc_reset_tracking(void) {
     memset(track, 0, sizeof track);
     live = 0;
 }
+
+int tqtest_alloc_pause(void) {
+    int was = tl_armed;
+    tl_armed = 0;
+    return was;
+}
+
+void tqtest_alloc_resume(int state) { tl_armed = state; }

@@ -22,6 +22,10 @@ int tqtest_alloc_triggered(void);
 /* Tracked pointers not yet freed (across windows, until tqtest_alloc_reset_tracking). */
 long tqtest_live_allocations(void);
 void tqtest_alloc_reset_tracking(void);
+/* Suspends counting, failing and tracking on this thread (test-side bookkeeping inside
+   a backend, say); returns the previous state for tqtest_alloc_resume. */
+int tqtest_alloc_pause(void);
+void tqtest_alloc_resume(int state);
 #ifdef __cplusplus
 }
 
@@ -34,6 +38,18 @@ public:
     AllocFailure &operator=(const AllocFailure &) = delete;
     bool triggered() const { return tqtest_alloc_triggered() != 0; }
     long count() const { return tqtest_alloc_count(); }
+};
+// Test-side allocations inside an armed window (recording requests in a scripted
+// backend) neither count nor fail while one of these is alive.
+class AllocPause {
+public:
+    AllocPause() : state_(tqtest_alloc_pause()) {}
+    ~AllocPause() { tqtest_alloc_resume(state_); }
+    AllocPause(const AllocPause &) = delete;
+    AllocPause &operator=(const AllocPause &) = delete;
+
+private:
+    int state_;
 };
 inline long live_allocations() { return tqtest_live_allocations(); }
 inline void reset_tracking() { tqtest_alloc_reset_tracking(); }

@@ -1,0 +1,18 @@
+#!/usr/bin/env bash
+# Builds the library and the tqmovie command-line tool, then looks up titles in the
+# bundled sample fixtures: the detail record of tt0111161 and a batch of basics.
+# Installs any missing Debian packages first.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+bash scripts/install-deps.sh
+jobs=$(nproc 2>/dev/null || echo 2)
+cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+cmake --build build -j"$jobs" --target tqmovie-cli tqmovie-mock-service >/dev/null
+
+tool=build/tools/tqmovie
+echo "\$ tqmovie detail tt0111161"
+"$tool" detail tt0111161
+echo
+echo "\$ tqmovie basics tt0111161 tt0068646 tt0468569 tt0903747 tt0944947"
+"$tool" basics tt0111161 tt0068646 tt0468569 tt0903747 tt0944947

@@ -1,0 +1,22 @@
+#!/usr/bin/env bash
+# Builds the library and runs the whole test suite twice through ctest: a normal
+# build, then an AddressSanitizer + UndefinedBehaviorSanitizer build (LeakSanitizer
+# included). Installs any missing Debian packages first. Exits non-zero on any failure.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+bash scripts/install-deps.sh
+jobs=$(nproc 2>/dev/null || echo 2)
+
+echo "== normal build"
+cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+cmake --build build -j"$jobs"
+(cd build && ctest --output-on-failure -j"$jobs")
+
+echo "== sanitizer build (ASan + UBSan + LSan)"
+cmake -S . -B build-asan -DCMAKE_BUILD_TYPE=Debug -DTQMOVIE_SANITIZE=ON -DTQMOVIE_BUILD_BENCH=OFF >/dev/null
+cmake --build build-asan -j"$jobs"
+(cd build-asan &&
+  ASAN_OPTIONS=detect_leaks=1:abort_on_error=1:strict_string_checks=1 \
+  UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
+  ctest --output-on-failure -j"$jobs")
