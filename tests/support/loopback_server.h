@@ -1,0 +1,285 @@
+// A small HTTP/1.1 server on 127.0.0.1 for the tests and benchmarks that exercise a
+// real transport. It listens on an ephemeral port, serves one connection at a time on
+// its own thread, records every request exactly as received (raw bytes and parsed
+// parts) and answers with what the test's handler returns. Every answer closes the
+// connection, so each request of a client is one connection.
+//
+// It binds to the loopback address only and never connects anywhere itself.
+#ifndef TQ_TEST_LOOPBACK_SERVER_H
+#define TQ_TEST_LOOPBACK_SERVER_H
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cctype>
+#include <cstdio>
+#include <cstdlib>
+#include <functional>
+#include <mutex>
+#include <string>
+#include <strings.h>
+#include <thread>
+#include <utility>
+#include <vector>
+
+namespace tqtest {
+
+struct HttpRequest {
+    std::string raw; // request line, header lines and body, byte for byte
+    std::string method;
+    std::string target; // path and query as sent
+    std::vector<std::pair<std::string, std::string>> headers;
+    std::string body;
+
+    std::string path() const { return target.substr(0, target.find('?')); }
+    std::string query() const {
+        auto q = target.find('?');
+        return q == std::string::npos ? std::string() : target.substr(q + 1);
+    }
+    // Value of the first header with this name (ASCII case-insensitive), or "".
+    std::string header(const char *name) const {
+        for (const auto &h : headers)
+            if (strcasecmp(h.first.c_str(), name) == 0) return h.second;
+        return {};
+    }
+    size_t header_count(const char *name) const {
+        size_t n = 0;
+        for (const auto &h : headers) n += strcasecmp(h.first.c_str(), name) == 0;
+        return n;
+    }
+    // The whole header line for this name, without its CRLF, or "".
+    std::string header_line(const char *name) const {
+        const std::string head = raw.substr(0, raw.find("\r\n\r\n"));
+        size_t at = head.find("\r\n");
+        while (at != std::string::npos) {
+            size_t end = head.find("\r\n", at + 2);
+            std::string line = head.substr(at + 2, end == std::string::npos ? std::string::npos : end - at - 2);
+            size_t colon = line.find(':');
+            if (colon != std::string::npos && strcasecmp(line.substr(0, colon).c_str(), name) == 0) return line;
+            at = end;
+        }
+        return {};
+    }
+};
+
+struct HttpResponse {
+    int status = 200;
+    std::vector<std::pair<std::string, std::string>> headers;
+    std::string body;
+    const std::string *body_ref = nullptr; // sent instead of body, without a copy
+    std::string raw;                       // when not empty, sent as it is instead of all the above
+    bool hang_up = false;                  // close the connection without answering
+};
+
+inline HttpResponse redirect_to(const std::string &location, int status = 302) {
+    HttpResponse r;
+    r.status = status;
+    r.headers.emplace_back("Location", location);
+    return r;
+}
+
+class LoopbackServer {
+public:
+    using Handler = std::function<HttpResponse(const HttpRequest &)>;
+
+    explicit LoopbackServer(Handler handler) : handler_(std::move(handler)) {
+        fd_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        if (fd_ < 0) return;
+        int one = 1;
+        ::setsockopt(fd_, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
+        sockaddr_in a{};
+        a.sin_family = AF_INET;
+        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        a.sin_port = 0;
+        socklen_t len = sizeof a;
+        if (::bind(fd_, reinterpret_cast<sockaddr *>(&a), sizeof a) != 0 || ::listen(fd_, 16) != 0 ||
+            ::getsockname(fd_, reinterpret_cast<sockaddr *>(&a), &len) != 0) {
+            ::close(fd_);
+            fd_ = -1;
+            return;
+        }
+        port_ = ntohs(a.sin_port);
+        thread_ = std::thread([this] { run(); });
+    }
+
+    ~LoopbackServer() {
+        stop_ = true;
+        if (thread_.joinable()) thread_.join();
+        if (fd_ >= 0) ::close(fd_);
+    }
+
+    LoopbackServer(const LoopbackServer &) = delete;
+    LoopbackServer &operator=(const LoopbackServer &) = delete;
+
+    bool ok() const { return fd_ >= 0; }
+    int port() const { return port_; }
+    std::string base() const { return "http://127.0.0.1:" + std::to_string(port_); }
+    std::string url(const std::string &target) const { return base() + target; }
+
+    std::vector<HttpRequest> requests() const {
+        std::lock_guard<std::mutex> lock(mu_);
+        return requests_;
+    }
+    size_t request_count() const {
+        std::lock_guard<std::mutex> lock(mu_);
+        return requests_.size();
+    }
+    size_t connection_count() const { return connections_.load(); }
+    void clear() {
+        std::lock_guard<std::mutex> lock(mu_);
+        requests_.clear();
+    }
+
+private:
+    static bool wait_readable(int fd, int ms) {
+        pollfd p{fd, POLLIN, 0};
+        return ::poll(&p, 1, ms) > 0;
+    }
+
+    static bool send_all(int fd, const char *p, size_t n) {
+        while (n > 0) {
+            ssize_t w = ::send(fd, p, n, MSG_NOSIGNAL);
+            if (w <= 0) return false;
+            p += w;
+            n -= static_cast<size_t>(w);
+        }
+        return true;
+    }
+
+    void run() {
+        while (!stop_) {
+            if (!wait_readable(fd_, 20)) continue;
+            int c = ::accept4(fd_, nullptr, nullptr, SOCK_CLOEXEC);
+            if (c < 0) continue;
+            ++connections_;
+            serve(c);
+            ::close(c);
+        }
+    }
+
+    // Reads one request (headers and a Content-Length body) and answers it.
+    void serve(int c) {
+        std::string in;
+        char chunk[16384];
+        size_t head_end = std::string::npos;
+        while (head_end == std::string::npos) {
+            if (stop_ || !wait_readable(c, 5000)) return;
+            ssize_t r = ::recv(c, chunk, sizeof chunk, 0);
+            if (r <= 0) return; // the client gave up before sending a request
+            in.append(chunk, static_cast<size_t>(r));
+            head_end = in.find("\r\n\r\n");
+        }
+        HttpRequest req;
+        parse_head(in.substr(0, head_end), req);
+        size_t want = std::strtoul(req.header("Content-Length").c_str(), nullptr, 10);
+        if (strcasecmp(req.header("Expect").c_str(), "100-continue") == 0 && in.size() - head_end - 4 < want)
+            send_all(c, "HTTP/1.1 100 Continue\r\n\r\n", 25);
+        while (in.size() - head_end - 4 < want) {
+            if (stop_ || !wait_readable(c, 5000)) return;
+            ssize_t r = ::recv(c, chunk, sizeof chunk, 0);
+            if (r <= 0) return;
+            in.append(chunk, static_cast<size_t>(r));
+        }
+        req.body = in.substr(head_end + 4, want);
+        req.raw = in.substr(0, head_end + 4 + want);
+        {
+            std::lock_guard<std::mutex> lock(mu_);
+            requests_.push_back(req);
+        }
+        HttpResponse res = handler_(req);
+        if (res.hang_up) return;
+        if (!res.raw.empty()) {
+            send_all(c, res.raw.data(), res.raw.size());
+        } else {
+            const std::string &body = res.body_ref ? *res.body_ref : res.body;
+            std::string head = "HTTP/1.1 " + std::to_string(res.status) + " " + reason(res.status) + "\r\n";
+            for (const auto &h : res.headers) head += h.first + ": " + h.second + "\r\n";
+            head += "Content-Length: " + std::to_string(body.size()) + "\r\nConnection: close\r\n\r\n";
+            if (send_all(c, head.data(), head.size()) && req.method != "HEAD") send_all(c, body.data(), body.size());
+        }
+        ::shutdown(c, SHUT_WR);
+        // Let the client read to the end before the socket goes away.
+        while (wait_readable(c, 1000) && ::recv(c, chunk, sizeof chunk, 0) > 0) {
+        }
+    }
+
+    static void parse_head(const std::string &head, HttpRequest &req) {
+        size_t eol = head.find("\r\n");
+        std::string line = head.substr(0, eol);
+        size_t s1 = line.find(' '), s2 = line.rfind(' ');
+        if (s1 != std::string::npos && s2 > s1) {
+            req.method = line.substr(0, s1);
+            req.target = line.substr(s1 + 1, s2 - s1 - 1);
+        }
+        while (eol != std::string::npos) {
+            size_t next = head.find("\r\n", eol + 2);
+            std::string h = head.substr(eol + 2, next == std::string::npos ? std::string::npos : next - eol - 2);
+            size_t colon = h.find(':');
+            if (colon != std::string::npos) {
+                size_t v = colon + 1;
+                while (v < h.size() && (h[v] == ' ' || h[v] == '\t')) ++v;
+                req.headers.emplace_back(h.substr(0, colon), h.substr(v));
+            }
+            eol = next;
+        }
+    }
+
+    static const char *reason(int status) {
+        switch (status) {
+        case 200: return "OK";
+        case 204: return "No Content";
+        case 301: return "Moved Permanently";
+        case 302: return "Found";
+        case 307: return "Temporary Redirect";
+        case 404: return "Not Found";
+        case 500: return "Internal Server Error";
+        default: return "Status";
+        }
+    }
+
+    Handler handler_;
+    int fd_ = -1;
+    int port_ = 0;
+    std::atomic<bool> stop_{false};
+    std::atomic<size_t> connections_{0};
+    mutable std::mutex mu_;
+    std::vector<HttpRequest> requests_;
+    std::thread thread_;
+};
+
+// A port on 127.0.0.1 that refuses connections: the socket is bound, so nobody else
+// takes the port while the object lives, but it never listens.
+class RefusingPort {
+public:
+    RefusingPort() {
+        fd_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        sockaddr_in a{};
+        a.sin_family = AF_INET;
+        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        socklen_t len = sizeof a;
+        if (fd_ >= 0 && ::bind(fd_, reinterpret_cast<sockaddr *>(&a), sizeof a) == 0 &&
+            ::getsockname(fd_, reinterpret_cast<sockaddr *>(&a), &len) == 0)
+            port_ = ntohs(a.sin_port);
+    }
+    ~RefusingPort() {
+        if (fd_ >= 0) ::close(fd_);
+    }
+    RefusingPort(const RefusingPort &) = delete;
+    RefusingPort &operator=(const RefusingPort &) = delete;
+    int port() const { return port_; }
+    std::string url(const std::string &target) const {
+        return "http://127.0.0.1:" + std::to_string(port_) + target;
+    }
+
+private:
+    int fd_ = -1;
+    int port_ = 0;
+};
+
+} // namespace tqtest
+
+#endif // TQ_TEST_LOOPBACK_SERVER_H
