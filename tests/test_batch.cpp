@@ -9,6 +9,7 @@
 #include <yyjson.h>
 
 #include <cstdint>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -519,6 +520,39 @@ TEST_F(BatchFixture, TranslationsComeFromTheBatchFile) {
 // Every allocation failing in turn
 // ---------------------------------------------------------------------------------
 
+// The list counts of every stored record (or set) by its id, as a host would read them.
+std::map<std::string, std::vector<int32_t>> shape(int op) {
+    std::map<std::string, std::vector<int32_t>> m;
+    const int32_t n = op == 0 ? tqmovie_basic_count() : op == 1 ? tqmovie_detail_count() : tqmovie_trans_count();
+    for (int32_t i = 0; i < n; ++i) {
+        const char *id = op == 0 ? tqmovie_basic_imdb_id(i) : op == 1 ? tqmovie_detail_imdb_id(i) : tqmovie_trans_imdb_id(i);
+        if (!id) continue; // its id copy ran out of memory: nothing to match it by
+        if (op == 0)
+            m[id] = {tqmovie_basic_directors_count(i), tqmovie_basic_genres_count(i), tqmovie_basic_ratings_count(i)};
+        else if (op == 1)
+            m[id] = {tqmovie_detail_cast_count(i), tqmovie_detail_picture_count(i), tqmovie_detail_provider_count(i),
+                     tqmovie_detail_video_count(i), tqmovie_detail_related_count(i)};
+        else
+            m[id] = {tqmovie_trans_items_count(i)};
+    }
+    return m;
+}
+
+// Records that made it into the store are whole: each has every list of the full run.
+void expect_whole_records(int op, const std::map<std::string, std::vector<int32_t>> &full) {
+    for (const auto &[id, counts] : shape(op)) {
+        auto it = full.find(id);
+        if (it == full.end()) {
+            ADD_FAILURE() << "unknown id " << id;
+            continue;
+        }
+        // The translation decoder keeps a set whose item array it could not allocate,
+        // with no items and without reporting it; basic and detail lists are all or none.
+        if (op == 2 && counts == std::vector<int32_t>{0}) continue;
+        EXPECT_EQ(counts, it->second) << id << " is stored with a list missing";
+    }
+}
+
 // One run with allocation k failing: a clean status, and a store holding whole records.
 void check_batch_run(int32_t st, bool hit, int32_t full_count, int32_t stored) {
     if (!hit) {
@@ -568,10 +602,14 @@ TEST_F(BatchHost, EachAllocationFailureOfEveryBatch) {
                              : tqmovie_get_translations(ids.data(), 3, nullptr, nullptr);
         };
         auto stored = [&] { return op == 0 ? tqmovie_basic_count() : op == 1 ? tqmovie_detail_count() : tqmovie_trans_count(); };
+        ASSERT_EQ(call(), TQMOVIE_OK);
+        const auto full = shape(op);
+        ASSERT_EQ(full.size(), op == 2 ? 2u : 3u);
         tqtest::reset_tracking();
         long runs = tqtest::each_allocation_failure(call, [&](int32_t st, long k, bool hit) {
             SCOPED_TRACE("allocation " + std::to_string(k));
             check_batch_run(st, hit, op == 2 ? 2 : 3, stored());
+            expect_whole_records(op, full);
         });
         EXPECT_GT(runs, 5);
         tqmovie_shutdown();
@@ -593,10 +631,12 @@ TEST_F(BatchFixture, EachAllocationFailureOfEveryBatch) {
         ASSERT_GE(ptr.size(), 3u);
         ASSERT_EQ(call(), TQMOVIE_OK) << tqmovie_last_error();
         const int32_t full = stored();
+        const auto whole = shape(op);
         tqtest::reset_tracking();
         tqtest::each_allocation_failure(call, [&](int32_t st, long k, bool hit) {
             SCOPED_TRACE("allocation " + std::to_string(k));
             check_batch_run(st, hit, full, stored());
+            expect_whole_records(op, whole);
         });
         tqmovie_shutdown();
         EXPECT_EQ(tqtest::live_allocations(), 0);

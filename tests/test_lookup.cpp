@@ -8,6 +8,7 @@
 #include <yyjson.h>
 
 #include <algorithm>
+#include <cstdlib>
 #include <cstring>
 #include <optional>
 #include <string>
@@ -572,10 +573,19 @@ void check_failed_lookup(int32_t st, bool hit, bool detail, const Snap &want, lo
     }
     const int32_t n = detail ? tqmovie_detail_count() : tqmovie_basic_count();
     switch (st) {
-    case TQMOVIE_OK:
+    case TQMOVIE_OK: {
         ASSERT_EQ(n, 1);
         ASSERT_TRUE(same_or_dropped(want, detail ? snap_detail(0) : snap_basic(0), dropped));
+        // Whatever was dropped, the record still exports as valid JSON (a NULL list
+        // element is written as null).
+        char *json = detail ? tqmovie_detail_to_json(0) : tqmovie_basic_to_json(0);
+        ASSERT_NE(json, nullptr);
+        yyjson_doc *doc = yyjson_read(json, std::strlen(json), 0);
+        EXPECT_NE(doc, nullptr) << json;
+        yyjson_doc_free(doc);
+        std::free(json);
         break;
+    }
     case TQMOVIE_ERR_NOMEM:
         EXPECT_STREQ(tqmovie_last_error(), "");
         ASSERT_EQ(n, 0) << "a failed append left a record behind";
