@@ -28,10 +28,61 @@ struct key_name {
 
 template <size_t N> constexpr key_name key(const char (&s)[N]) noexcept { return key_name{s, N - 1}; }
 
+// Every key the decoders know is at most this long.
+constexpr size_t kMaxKeyLen = 16;
+
+// The keys of one kind of object, with their slot numbers grouped by key length, so
+// that a member is compared only with the keys of its own length (one to three).
+template <size_t N> struct key_set {
+    key_name keys[N];
+    uint8_t by_len[N];               // slot numbers, shortest keys first
+    uint8_t first[kMaxKeyLen + 2];   // by_len[first[len]] .. by_len[first[len + 1] - 1]
+};
+
+template <size_t N> constexpr key_set<N> make_key_set(const key_name (&keys)[N]) noexcept {
+    key_set<N> ks{};
+    size_t at = 0;
+    for (size_t i = 0; i < N; ++i) ks.keys[i] = keys[i];
+    for (size_t len = 0; len <= kMaxKeyLen; ++len) {
+        ks.first[len] = static_cast<uint8_t>(at);
+        for (size_t i = 0; i < N; ++i)
+            if (keys[i].len == len) ks.by_len[at++] = static_cast<uint8_t>(i);
+    }
+    ks.first[kMaxKeyLen + 1] = static_cast<uint8_t>(at);
+    return ks;
+}
+
+// True when every key found its place, i.e. none is empty or longer than kMaxKeyLen.
+template <size_t N> constexpr bool indexes_all(const key_set<N> &ks) noexcept {
+    return ks.first[0] == 0 && ks.first[1] == 0 && ks.first[kMaxKeyLen + 1] == N;
+}
+
+// Equality of len (1 to kMaxKeyLen) bytes with at most four loads per side, every one
+// inside the len bytes: short keys are compared as two overlapping words.
+inline bool same_bytes(const char *a, const char *b, size_t len) noexcept {
+    if (len >= 8) {
+        uint64_t a0, b0, a1, b1;
+        std::memcpy(&a0, a, 8);
+        std::memcpy(&b0, b, 8);
+        std::memcpy(&a1, a + len - 8, 8);
+        std::memcpy(&b1, b + len - 8, 8);
+        return ((a0 ^ b0) | (a1 ^ b1)) == 0;
+    }
+    if (len >= 4) {
+        uint32_t a0, b0, a1, b1;
+        std::memcpy(&a0, a, 4);
+        std::memcpy(&b0, b, 4);
+        std::memcpy(&a1, a + len - 4, 4);
+        std::memcpy(&b1, b + len - 4, 4);
+        return ((a0 ^ b0) | (a1 ^ b1)) == 0;
+    }
+    return a[0] == b[0] && a[len / 2] == b[len / 2] && a[len - 1] == b[len - 1];
+}
+
 // Fills slots[i] with the value of the first member whose key is exactly keys[i]
 // (same length, same bytes, case-sensitive). Slots without such a member stay NULL.
 template <size_t N>
-void collect_members(const yyjson_val *obj, const key_name (&keys)[N], yyjson_val *(&slots)[N]) noexcept {
+void collect_members(const yyjson_val *obj, const key_set<N> &ks, yyjson_val *(&slots)[N]) noexcept {
     for (size_t i = 0; i < N; ++i) slots[i] = nullptr;
     auto *o = const_cast<yyjson_val *>(obj);
     if (!yyjson_is_obj(o)) return;
@@ -39,9 +90,11 @@ void collect_members(const yyjson_val *obj, const key_name (&keys)[N], yyjson_va
     yyjson_val *k, *v;
     yyjson_obj_foreach(o, idx, max, k, v) {
         const size_t len = unsafe_yyjson_get_len(k);
+        if (len == 0 || len > kMaxKeyLen) continue;
         const char *s = unsafe_yyjson_get_str(k);
-        for (size_t i = 0; i < N; ++i) {
-            if (keys[i].len != len || std::memcmp(keys[i].text, s, len) != 0) continue;
+        for (size_t j = ks.first[len]; j < ks.first[len + 1]; ++j) {
+            const size_t i = ks.by_len[j];
+            if (!same_bytes(ks.keys[i].text, s, len)) continue;
             if (!slots[i]) {
                 slots[i] = v;
                 if (++filled == N) return; // every key decided: the rest cannot matter
@@ -90,7 +143,8 @@ void jb(yyjson_val *v, int32_t *out) noexcept {
 // "not available" from "not sent". Returns a new string, or NULL.
 char *clean_na(const char *s) noexcept {
     if (!s) return nullptr;
-    if (std::strcmp(s, "N/A") == 0 || std::strcmp(s, "n/a") == 0) return tq_strdup("");
+    if ((s[0] == 'N' || s[0] == 'n') && (std::strcmp(s, "N/A") == 0 || std::strcmp(s, "n/a") == 0))
+        return tq_strdup("");
     return tq_strdup(s);
 }
 
@@ -144,11 +198,12 @@ enum basic_slot : size_t {
     B_SLOTS
 };
 
-constexpr key_name basic_keys[B_SLOTS] = {
+constexpr auto basic_keys = make_key_set<B_SLOTS>({
     key("imDbId"),   key("IMDbId"),     key("imdbId"), key("title"),    key("tagLine"),
     key("plot"),     key("posterUrl"),  key("pictureUrl"), key("id"),   key("year"),
     key("duration"), key("isTVShow"),   key("directors"), key("genres"), key("ratings"),
-};
+});
+static_assert(indexes_all(basic_keys));
 
 // The id under its three spellings; the next spelling counts only when the previous
 // one has no string member.
@@ -276,7 +331,7 @@ enum detail_slot : size_t {
     D_SLOTS
 };
 
-constexpr key_name detail_keys[D_SLOTS] = {
+constexpr auto detail_keys = make_key_set<D_SLOTS>({
     key("imDbId"),     key("IMDbId"),         key("imdbId"),         key("title"),
     key("originalTitle"), key("tagLine"),     key("plot"),           key("posterUrl"),
     key("pictureUrl"), key("titleType"),      key("trailerUrl"),     key("extension1"),
@@ -284,23 +339,28 @@ constexpr key_name detail_keys[D_SLOTS] = {
     key("startYear"),  key("endYear"),        key("runtimeMinutes"), key("isTVShow"),
     key("imDbRating"), key("casts"),          key("relatedIMDbIds"), key("pictures"),
     key("watchProviders"), key("videos"),
-};
+});
+static_assert(indexes_all(detail_keys));
 
 enum cast_slot : size_t { C_NAME, C_ID, C_POSTER, C_ROLE, C_BIRTHDAY, C_SLOTS };
-constexpr key_name cast_keys[C_SLOTS] = {key("name"), key("idOrName"), key("poster"), key("characterOrRole"),
-                                         key("birthday")};
+constexpr auto cast_keys = make_key_set<C_SLOTS>({key("name"), key("idOrName"), key("poster"), key("characterOrRole"),
+                                         key("birthday")});
+static_assert(indexes_all(cast_keys));
 
 enum picture_slot : size_t { P_LANGUAGE, P_URL, P_WIDTH, P_HEIGHT, P_SLOTS };
-constexpr key_name picture_keys[P_SLOTS] = {key("language"), key("url"), key("width"), key("height")};
+constexpr auto picture_keys = make_key_set<P_SLOTS>({key("language"), key("url"), key("width"), key("height")});
+static_assert(indexes_all(picture_keys));
 
 enum provider_slot : size_t { W_COUNTRY, W_ID, W_NAME, W_LOGO, W_LOGO_ALT, W_TYPE, W_PRIORITY, W_SLOTS };
-constexpr key_name provider_keys[W_SLOTS] = {key("countryCode"), key("providerId"), key("providerName"),
+constexpr auto provider_keys = make_key_set<W_SLOTS>({key("countryCode"), key("providerId"), key("providerName"),
                                              key("logoUrl"),     key("myProperty"), key("watchType"),
-                                             key("displayPriority")};
+                                             key("displayPriority")});
+static_assert(indexes_all(provider_keys));
 
 enum video_slot : size_t { V_ID, V_KEY, V_NAME, V_SITE, V_TYPE, V_LANG, V_REGION, V_SIZE, V_SLOTS };
-constexpr key_name video_keys[V_SLOTS] = {key("id"),   key("key"),      key("name"),       key("site"),
-                                          key("type"), key("iso_639_1"), key("iso_3166_1"), key("size")};
+constexpr auto video_keys = make_key_set<V_SLOTS>({key("id"),   key("key"),      key("name"),       key("site"),
+                                          key("type"), key("iso_639_1"), key("iso_3166_1"), key("size")});
+static_assert(indexes_all(video_keys));
 
 void fill_cast(yyjson_val *obj, tq_cast *c) noexcept {
     yyjson_val *m[C_SLOTS];
@@ -531,7 +591,8 @@ int32_t parse_records(const char *body, size_t len, Rec **out, size_t *count, in
 // ----------------------------------------------------------------------------
 
 enum trans_slot : size_t { T_IMDB_ID, T_IMDB_ID_UPPER, T_IMDB_ID_LOWER, T_ITEMS, T_ITEMS_UPPER, T_SLOTS };
-constexpr key_name trans_keys[T_SLOTS] = {key("imDbId"), key("IMDbId"), key("imdbId"), key("items"), key("Items")};
+constexpr auto trans_keys = make_key_set<T_SLOTS>({key("imDbId"), key("IMDbId"), key("imdbId"), key("items"), key("Items")});
+static_assert(indexes_all(trans_keys));
 
 // Each item field has a camel-case key and a capitalised one; the second is read
 // when the first gives no string.
@@ -552,11 +613,12 @@ enum item_slot : size_t {
     I_REGION_UPPER,
     I_SLOTS
 };
-constexpr key_name item_keys[I_SLOTS] = {
+constexpr auto item_keys = make_key_set<I_SLOTS>({
     key("title"),     key("Title"),     key("tagLine"), key("TagLine"),   key("plot"),
     key("Plot"),      key("directors"), key("Directors"), key("actors"),  key("Actors"),
     key("iso_639_1"), key("ISO_639_1"), key("iso_3166_1"), key("ISO_3166_1"),
-};
+});
+static_assert(indexes_all(item_keys));
 
 char *either(yyjson_val *first, yyjson_val *second) noexcept {
     char *s = tq_strdup(js(first));
