@@ -112,7 +112,8 @@ void collect_members(const yyjson_val *obj, const key_set<N> &ks, yyjson_val *(&
 // The member's string, borrowed from the document; NULL for anything but a string.
 const char *js(yyjson_val *v) noexcept { return yyjson_is_str(v) ? unsafe_yyjson_get_str(v) : nullptr; }
 
-// Low 32 bits of a JSON integer, read as signed (the service sends ids that wrap).
+// Low 32 bits of a JSON integer, read as signed: the fields are 32-bit, and a wider
+// number wraps instead of failing the whole record.
 int32_t low32(yyjson_val *v) noexcept {
     const uint64_t bits = yyjson_is_uint(v) ? unsafe_yyjson_get_uint(v)
                                             : static_cast<uint64_t>(unsafe_yyjson_get_sint(v));
