@@ -1,0 +1,504 @@
+// tqmovie-mock-service: a local stand-in for the movie metadata service.
+//
+// Serves a fixture directory (the same layout the library's fixture backend reads)
+// over plain HTTP on 127.0.0.1, answering the six requests the library sends. It lets
+// the HTTP backend and the command-line tool be exercised end to end without the
+// network. It is a test aid, not a server: it binds to the loopback address only and
+// keeps no state between requests.
+//
+// Answers:
+//   GET  /api/AAA/IsMovie?imdbId=ID             true/false (rule in is_movie_answer)
+//   GET  /api/AAA/GetMovieBasic?imdbId=ID&...   the basic fixture file, else 404
+//   GET  /api/AAA/GetMovieDetail?imdbId=ID&...  the detail fixture file, else 404
+//   POST /api/AAA/GetMovieBasics                JSON array, one record per known id
+//   POST /api/AAA/GetMovieDetails               JSON array, one record per known id
+//   POST /api/AAA/GetMovieTranslations          JSON array, one set per known id
+// Batch bodies are comma-joined ids; records come in request order, unknown ids are
+// left out. A missing or malformed id, or the wrong method on one of these paths,
+// gets 400.
+#include "tqmovie.h"
+
+#include <httplib.h>
+#include <yyjson.h>
+
+#include <atomic>
+#include <cerrno>
+#include <chrono>
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include <limits.h>
+#include <pthread.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#ifndef TQMOVIE_SOURCE_FIXTURES
+#define TQMOVIE_SOURCE_FIXTURES ""
+#endif
+#ifndef TQMOVIE_INSTALLED_FIXTURES
+#define TQMOVIE_INSTALLED_FIXTURES ""
+#endif
+#ifndef TQMOVIE_RELATIVE_FIXTURES
+#define TQMOVIE_RELATIVE_FIXTURES "../share/tqmovie/fixtures"
+#endif
+
+namespace {
+
+constexpr const char *program = "tqmovie-mock-service";
+constexpr int exit_usage = 64;
+constexpr int exit_no_input = 66;
+constexpr int exit_unavailable = 69; // could not listen
+
+// Ids become part of fixture file names: only letters and digits, so a request can
+// never name a path outside the fixture directory.
+constexpr size_t id_max = 64;
+
+bool valid_id(const std::string &id) {
+    if (id.empty() || id.size() > id_max) return false;
+    for (char c : id)
+        if (!((c >= '0' && c <= '9') || (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z'))) return false;
+    return true;
+}
+
+bool is_directory(const char *path) {
+    struct stat st;
+    return path && *path && stat(path, &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+// Same search as the tqmovie tool: beside an installed binary, else the source tree.
+std::string default_fixture_dir() {
+    char exe[PATH_MAX];
+    ssize_t n = readlink("/proc/self/exe", exe, sizeof exe - 1);
+    if (n > 0) {
+        exe[n] = '\0';
+        char *slash = std::strrchr(exe, '/');
+        if (slash) {
+            *slash = '\0';
+            std::string beside = std::string(exe) + "/" + TQMOVIE_RELATIVE_FIXTURES;
+            if (is_directory(beside.c_str())) return beside;
+        }
+    }
+    if (is_directory(TQMOVIE_SOURCE_FIXTURES)) return TQMOVIE_SOURCE_FIXTURES;
+    if (is_directory(TQMOVIE_INSTALLED_FIXTURES)) return TQMOVIE_INSTALLED_FIXTURES;
+    return std::string();
+}
+
+bool read_file(const std::string &path, std::string &out) {
+    FILE *f = std::fopen(path.c_str(), "rb");
+    if (!f) return false;
+    out.clear();
+    char buf[8192];
+    size_t got;
+    while ((got = std::fread(buf, 1, sizeof buf, f)) > 0) out.append(buf, got);
+    bool ok = !std::ferror(f);
+    std::fclose(f);
+    return ok;
+}
+
+// ---------------------------------------------------------------------------------
+// Fixtures
+// ---------------------------------------------------------------------------------
+
+// File names tried per id, in the order the library's fixture backend tries them.
+const char *const basic_names[] = {"basic-%s.json", "sample-GetMovieBasic-%s.json"};
+const char *const detail_names[] = {"detail-%s.json", "sample-GetMovieDetail-%s-TRUNCATED.json",
+                                    "sample-GetMovieDetail-%s.json"};
+const char *const basics_batch_names[] = {"basics-batch.json", "sample-GetMovieBasics-batch2.json"};
+constexpr const char *translations_name = "translations-batch.json";
+
+class fixtures {
+public:
+    explicit fixtures(std::string dir) : dir_(std::move(dir)) {}
+
+    // The first readable file among the patterns for id; its name in *name.
+    template <size_t N>
+    bool find(const char *const (&patterns)[N], const std::string &id, std::string &body,
+              std::string *name = nullptr) const {
+        for (const char *pattern : patterns) {
+            char file[256];
+            std::snprintf(file, sizeof file, pattern, id.c_str());
+            if (read_file(dir_ + "/" + file, body)) {
+                if (name) *name = file;
+                return true;
+            }
+        }
+        return false;
+    }
+
+    bool read(const char *file, std::string &body) const { return read_file(dir_ + "/" + file, body); }
+
+private:
+    std::string dir_;
+};
+
+struct doc_owner {
+    yyjson_doc *doc = nullptr;
+    ~doc_owner() { yyjson_doc_free(doc); }
+};
+
+yyjson_doc *parse(const std::string &text) {
+    return yyjson_read(text.data(), text.size(), 0);
+}
+
+// The id a record carries, under any of the keys the service uses.
+const char *record_id(yyjson_val *obj) {
+    for (const char *key : {"imDbId", "IMDbId", "imdbId"}) {
+        const char *s = yyjson_get_str(yyjson_obj_get(obj, key));
+        if (s) return s;
+    }
+    return nullptr;
+}
+
+// The element of a fixture array whose id is the one asked for, or null.
+yyjson_val *find_in_array(yyjson_val *root, const std::string &id) {
+    if (!yyjson_is_arr(root)) return nullptr;
+    size_t idx, max;
+    yyjson_val *el;
+    yyjson_arr_foreach(root, idx, max, el) {
+        const char *rid = record_id(el);
+        if (rid && id == rid) return el;
+    }
+    return nullptr;
+}
+
+// Probe rule: a title is a film unless its fixtures mark it as a TV show. The first
+// detail or basic fixture holding a boolean "isTVShow" decides; a title with fixtures
+// but no such flag counts as a film; a title without any fixture is not a film.
+bool is_movie_answer(const fixtures &fx, const std::string &id) {
+    bool known = false;
+    std::string body;
+    for (int kind = 0; kind < 2; ++kind) {
+        bool found = kind == 0 ? fx.find(detail_names, id, body) : fx.find(basic_names, id, body);
+        if (!found) continue;
+        known = true;
+        doc_owner d{parse(body)};
+        yyjson_val *root = yyjson_doc_get_root(d.doc);
+        if (yyjson_is_arr(root)) root = yyjson_arr_get_first(root);
+        yyjson_val *flag = yyjson_obj_get(root, "isTVShow");
+        if (yyjson_is_bool(flag)) return !yyjson_get_bool(flag);
+    }
+    return known;
+}
+
+// ---------------------------------------------------------------------------------
+// Responses
+// ---------------------------------------------------------------------------------
+
+void answer_text(httplib::Response &res, int status, const std::string &text) {
+    res.status = status;
+    res.set_content(text + "\n", "text/plain");
+}
+
+// The id query value of a GET; answers 400 itself when it is missing or malformed.
+bool query_id(const httplib::Request &req, httplib::Response &res, std::string &id) {
+    if (!req.has_param("imdbId")) {
+        answer_text(res, 400, "imdbId required");
+        return false;
+    }
+    id = req.get_param_value("imdbId");
+    if (!valid_id(id)) {
+        answer_text(res, 400, "malformed imdbId");
+        return false;
+    }
+    return true;
+}
+
+// Splits a batch body at commas; surrounding blanks and empty pieces are dropped
+// (the client leaves out absent ids but may send empty ones). 400 on a bad id.
+bool body_ids(const httplib::Request &req, httplib::Response &res, std::vector<std::string> &ids) {
+    const std::string &b = req.body;
+    size_t start = 0;
+    while (start <= b.size()) {
+        size_t comma = b.find(',', start);
+        if (comma == std::string::npos) comma = b.size();
+        size_t s = start, e = comma;
+        while (s < e && (b[s] == ' ' || b[s] == '\t' || b[s] == '\r' || b[s] == '\n')) ++s;
+        while (e > s && (b[e - 1] == ' ' || b[e - 1] == '\t' || b[e - 1] == '\r' || b[e - 1] == '\n')) --e;
+        if (e > s) {
+            std::string id = b.substr(s, e - s);
+            if (!valid_id(id)) {
+                answer_text(res, 400, "malformed id in request body");
+                return false;
+            }
+            ids.push_back(std::move(id));
+        }
+        start = comma + 1;
+    }
+    return true;
+}
+
+// Builds the JSON array answer of a batch. pick(id, doc_out) yields the value for
+// one id (its document kept alive in doc_out) or null when the id is unknown.
+template <typename Pick>
+void answer_array(httplib::Response &res, const std::vector<std::string> &ids, Pick pick) {
+    yyjson_mut_doc *out = yyjson_mut_doc_new(nullptr);
+    if (!out) {
+        answer_text(res, 500, "out of memory");
+        return;
+    }
+    yyjson_mut_val *arr = yyjson_mut_arr(out);
+    yyjson_mut_doc_set_root(out, arr);
+    std::string failure;
+    for (const std::string &id : ids) {
+        doc_owner holder;
+        yyjson_val *val = nullptr;
+        if (!pick(id, holder, val, failure)) break;
+        if (val) yyjson_mut_arr_append(arr, yyjson_val_mut_copy(out, val));
+    }
+    if (!failure.empty()) {
+        yyjson_mut_doc_free(out);
+        answer_text(res, 500, failure);
+        return;
+    }
+    size_t len = 0;
+    char *text = yyjson_mut_write(out, 0, &len);
+    yyjson_mut_doc_free(out);
+    if (!text) {
+        answer_text(res, 500, "out of memory");
+        return;
+    }
+    res.status = 200;
+    res.set_content(std::string(text, len), "application/json");
+    std::free(text);
+}
+
+// Parses a fixture file into holder; records a 500 text when it is not JSON.
+bool parse_fixture(const std::string &name, const std::string &body, doc_owner &holder, std::string &failure) {
+    holder.doc = parse(body);
+    if (!holder.doc) failure = "fixture " + name + " is not valid JSON";
+    return holder.doc != nullptr;
+}
+
+void install_routes(httplib::Server &svr, const fixtures &fx) {
+    const fixtures *f = &fx;
+
+    svr.Get("/api/AAA/IsMovie", [f](const httplib::Request &req, httplib::Response &res) {
+        std::string id;
+        if (!query_id(req, res, id)) return;
+        res.status = 200;
+        res.set_content(is_movie_answer(*f, id) ? "true" : "false", "application/json");
+    });
+
+    auto single = [f](const auto &names, const char *what) {
+        return [f, &names, what](const httplib::Request &req, httplib::Response &res) {
+            std::string id, body;
+            if (!query_id(req, res, id)) return;
+            if (!f->find(names, id, body)) {
+                answer_text(res, 404, std::string("no ") + what + " record for " + id);
+                return;
+            }
+            // The file as it is: a broken fixture reaches the client as the service
+            // would have sent it.
+            res.status = 200;
+            res.set_content(body, "application/json");
+        };
+    };
+    svr.Get("/api/AAA/GetMovieBasic", single(basic_names, "basic"));
+    svr.Get("/api/AAA/GetMovieDetail", single(detail_names, "detail"));
+
+    svr.Post("/api/AAA/GetMovieBasics", [f](const httplib::Request &req, httplib::Response &res) {
+        std::vector<std::string> ids;
+        if (!body_ids(req, res, ids)) return;
+        // The batch files are read once per request, not once per id.
+        std::string batch_body, batch_name;
+        doc_owner batch;
+        for (const char *name : basics_batch_names) {
+            if (f->read(name, batch_body)) {
+                batch_name = name;
+                break;
+            }
+        }
+        if (!batch_name.empty() && !(batch.doc = parse(batch_body))) {
+            answer_text(res, 500, "fixture " + batch_name + " is not valid JSON");
+            return;
+        }
+        answer_array(res, ids, [&](const std::string &id, doc_owner &holder, yyjson_val *&val, std::string &failure) {
+            std::string body, name;
+            if (f->find(basic_names, id, body, &name)) {
+                if (!parse_fixture(name, body, holder, failure)) return false;
+                val = yyjson_doc_get_root(holder.doc);
+                return true;
+            }
+            val = find_in_array(yyjson_doc_get_root(batch.doc), id);
+            return true;
+        });
+    });
+
+    svr.Post("/api/AAA/GetMovieDetails", [f](const httplib::Request &req, httplib::Response &res) {
+        std::vector<std::string> ids;
+        if (!body_ids(req, res, ids)) return;
+        answer_array(res, ids, [&](const std::string &id, doc_owner &holder, yyjson_val *&val, std::string &failure) {
+            std::string body, name;
+            if (!f->find(detail_names, id, body, &name)) return true;
+            if (!parse_fixture(name, body, holder, failure)) return false;
+            val = yyjson_doc_get_root(holder.doc);
+            return true;
+        });
+    });
+
+    svr.Post("/api/AAA/GetMovieTranslations", [f](const httplib::Request &req, httplib::Response &res) {
+        std::vector<std::string> ids;
+        if (!body_ids(req, res, ids)) return;
+        std::string body;
+        doc_owner all;
+        if (f->read(translations_name, body) && !(all.doc = parse(body))) {
+            answer_text(res, 500, std::string("fixture ") + translations_name + " is not valid JSON");
+            return;
+        }
+        answer_array(res, ids, [&](const std::string &id, doc_owner &, yyjson_val *&val, std::string &) {
+            val = find_in_array(yyjson_doc_get_root(all.doc), id);
+            return true;
+        });
+    });
+
+    // The wrong method on a known path is a malformed request, not a missing page.
+    struct route {
+        const char *path;
+        const char *method;
+    } routes[] = {{"/api/AAA/IsMovie", "GET"},         {"/api/AAA/GetMovieBasic", "GET"},
+                  {"/api/AAA/GetMovieDetail", "GET"},  {"/api/AAA/GetMovieBasics", "POST"},
+                  {"/api/AAA/GetMovieDetails", "POST"}, {"/api/AAA/GetMovieTranslations", "POST"}};
+    for (const route &r : routes) {
+        std::string text = std::string("use ") + r.method + " for " + r.path;
+        auto wrong = [text](const httplib::Request &, httplib::Response &res) { answer_text(res, 400, text); };
+        if (std::strcmp(r.method, "GET") == 0)
+            svr.Post(r.path, wrong);
+        else
+            svr.Get(r.path, wrong);
+        svr.Put(r.path, wrong);
+        svr.Patch(r.path, wrong);
+        svr.Delete(r.path, wrong);
+    }
+}
+
+// ---------------------------------------------------------------------------------
+// Main
+// ---------------------------------------------------------------------------------
+
+void usage(FILE *out) {
+    std::fprintf(out,
+                 "usage: %s [--port N] [--fixtures DIR] [--verbose]\n"
+                 "\n"
+                 "Serves the fixture files in DIR (default: the bundled sample fixtures) as the\n"
+                 "movie metadata service on http://127.0.0.1:N. Port 0 (the default) picks a free\n"
+                 "port. Prints \"listening on http://127.0.0.1:PORT\" once ready; stops cleanly on\n"
+                 "SIGINT or SIGTERM.\n"
+                 "  --port N        TCP port on 127.0.0.1 (0-65535, default 0)\n"
+                 "  --fixtures DIR  fixture directory\n"
+                 "  --verbose       log every request on standard error\n"
+                 "  --help, --version\n",
+                 program);
+}
+
+int usage_error(const char *what, const char *arg) {
+    std::fprintf(stderr, "%s: %s%s%s\n", program, what, arg ? ": " : "", arg ? arg : "");
+    usage(stderr);
+    return exit_usage;
+}
+
+int run(int argc, char **argv) {
+    long port = 0;
+    std::string dir;
+    bool verbose = false;
+    for (int i = 1; i < argc; ++i) {
+        std::string a = argv[i];
+        std::string value;
+        bool has_value = false;
+        size_t eq = a.find('=');
+        if (a.rfind("--", 0) == 0 && eq != std::string::npos) {
+            value = a.substr(eq + 1);
+            a = a.substr(0, eq);
+            has_value = true;
+        }
+        if (a == "--help" || a == "-h") {
+            usage(stdout);
+            return 0;
+        }
+        if (a == "--version") {
+            std::printf("%s %s\n", program, TQMOVIE_VERSION_STRING);
+            return 0;
+        }
+        if (a == "--verbose") {
+            verbose = true;
+            continue;
+        }
+        if (a == "--port" || a == "--fixtures") {
+            if (!has_value) {
+                if (i + 1 >= argc) return usage_error("option needs a value", a.c_str());
+                value = argv[++i];
+            }
+            if (a == "--fixtures") {
+                dir = value;
+                continue;
+            }
+            char *end = nullptr;
+            errno = 0;
+            port = std::strtol(value.c_str(), &end, 10);
+            if (value.empty() || *end != '\0' || errno != 0 || port < 0 || port > 65535)
+                return usage_error("--port needs a number from 0 to 65535", value.c_str());
+            continue;
+        }
+        return usage_error("unknown argument", argv[i]);
+    }
+    if (dir.empty()) dir = default_fixture_dir();
+    if (!is_directory(dir.c_str())) {
+        std::fprintf(stderr, "%s: fixture directory not found: %s\n", program,
+                     dir.empty() ? "(no bundled fixtures; pass --fixtures DIR)" : dir.c_str());
+        return exit_no_input;
+    }
+
+    // Signals go to one waiting thread, which stops the server from outside any
+    // handler; every other thread (the server's workers included) keeps them blocked.
+    sigset_t stop_signals;
+    sigemptyset(&stop_signals);
+    sigaddset(&stop_signals, SIGINT);
+    sigaddset(&stop_signals, SIGTERM);
+    pthread_sigmask(SIG_BLOCK, &stop_signals, nullptr);
+    std::signal(SIGPIPE, SIG_IGN);
+
+    fixtures fx(dir);
+    httplib::Server svr;
+    svr.set_payload_max_length(1u << 20);
+    if (verbose)
+        svr.set_logger([](const httplib::Request &req, const httplib::Response &res) {
+            std::fprintf(stderr, "%s %s -> %d\n", req.method.c_str(), req.target.c_str(), res.status);
+        });
+    install_routes(svr, fx);
+
+    int bound = port == 0 ? svr.bind_to_any_port("127.0.0.1")
+                          : (svr.bind_to_port("127.0.0.1", static_cast<int>(port)) ? static_cast<int>(port) : -1);
+    if (bound <= 0) {
+        std::fprintf(stderr, "%s: cannot listen on 127.0.0.1:%ld\n", program, port);
+        return exit_unavailable;
+    }
+
+    std::atomic<bool> listen_done{false};
+    std::thread waiter([&svr, &stop_signals, &listen_done] {
+        int sig = 0;
+        sigwait(&stop_signals, &sig);
+        // A signal that arrives before the server loop runs must not be lost: stop()
+        // only acts on a running server.
+        while (!svr.is_running() && !listen_done.load())
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        svr.stop();
+    });
+
+    std::printf("listening on http://127.0.0.1:%d\n", bound);
+    std::fflush(stdout);
+    bool ok = svr.listen_after_bind();
+
+    // listen_after_bind also returns when the socket fails; wake the waiter then.
+    listen_done.store(true);
+    pthread_kill(waiter.native_handle(), SIGTERM);
+    waiter.join();
+    return ok ? 0 : exit_unavailable;
+}
+
+} // namespace
+
+int main(int argc, char **argv) { return run(argc, argv); }
