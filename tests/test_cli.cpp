@@ -1,0 +1,525 @@
+// The command-line tool and the stand-in service, run as the user runs them: as
+// separate processes, with their exit status, standard output and standard error.
+#include "tqmovie.h"
+
+#include <gtest/gtest.h>
+#include <yyjson.h>
+#ifdef TQ_HAVE_HTTPLIB
+#include <httplib.h>
+#endif
+
+#include <cerrno>
+#include <csignal>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include <fcntl.h>
+#include <poll.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+extern char **environ;
+
+namespace {
+
+const std::string tool = TQ_BINARY_DIR "/tools/tqmovie";
+const std::string service = TQ_BINARY_DIR "/tools/tqmovie-mock-service";
+
+struct run_result {
+    int exit = -1;
+    std::string out;
+    std::string err;
+};
+
+bool contains(const std::string &hay, const std::string &needle) { return hay.find(needle) != std::string::npos; }
+
+// Runs argv[0] with the arguments, feeding input on standard input; collects both
+// output streams without letting either pipe fill up.
+run_result run(const std::string &exe, const std::vector<std::string> &args, const std::string &input = "") {
+    run_result r;
+    int in[2], out[2], err[2];
+    if (pipe(in) || pipe(out) || pipe(err)) return r;
+    posix_spawn_file_actions_t fa;
+    posix_spawn_file_actions_init(&fa);
+    posix_spawn_file_actions_adddup2(&fa, in[0], 0);
+    posix_spawn_file_actions_adddup2(&fa, out[1], 1);
+    posix_spawn_file_actions_adddup2(&fa, err[1], 2);
+    for (int fd : {in[0], in[1], out[0], out[1], err[0], err[1]}) posix_spawn_file_actions_addclose(&fa, fd);
+    std::vector<char *> argv{const_cast<char *>(exe.c_str())};
+    for (const std::string &a : args) argv.push_back(const_cast<char *>(a.c_str()));
+    argv.push_back(nullptr);
+    pid_t pid;
+    int rc = posix_spawn(&pid, exe.c_str(), &fa, nullptr, argv.data(), environ);
+    posix_spawn_file_actions_destroy(&fa);
+    close(in[0]);
+    close(out[1]);
+    close(err[1]);
+    if (rc != 0) {
+        close(in[1]);
+        close(out[0]);
+        close(err[0]);
+        return r;
+    }
+    size_t written = 0;
+    int in_fd = in[1];
+    if (input.empty()) {
+        close(in_fd);
+        in_fd = -1;
+    } else {
+        fcntl(in_fd, F_SETFL, O_NONBLOCK);
+    }
+    std::string *sinks[] = {&r.out, &r.err};
+    int fds[] = {out[0], err[0]};
+    int open_outputs = 2;
+    while (open_outputs > 0) {
+        pollfd p[3] = {{fds[0], POLLIN, 0}, {fds[1], POLLIN, 0}, {in_fd, POLLOUT, 0}};
+        if (poll(p, 3, 30000) <= 0) break;
+        for (int k = 0; k < 2; ++k) {
+            if (fds[k] < 0 || !(p[k].revents & (POLLIN | POLLHUP | POLLERR))) continue;
+            char buf[4096];
+            ssize_t n = read(fds[k], buf, sizeof buf);
+            if (n > 0) {
+                sinks[k]->append(buf, static_cast<size_t>(n));
+            } else {
+                close(fds[k]);
+                fds[k] = -1;
+                --open_outputs;
+            }
+        }
+        if (in_fd >= 0 && (p[2].revents & (POLLOUT | POLLERR | POLLHUP))) {
+            ssize_t n = write(in_fd, input.data() + written, input.size() - written);
+            if (n > 0) written += static_cast<size_t>(n);
+            if (n < 0 || written == input.size()) {
+                close(in_fd);
+                in_fd = -1;
+            }
+        }
+    }
+    for (int fd : {fds[0], fds[1], in_fd})
+        if (fd >= 0) close(fd);
+    int status = 0;
+    waitpid(pid, &status, 0);
+    r.exit = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+    return r;
+}
+
+run_result cli(const std::vector<std::string> &args, const std::string &input = "") { return run(tool, args, input); }
+
+std::vector<std::string> lines(const std::string &text) {
+    std::vector<std::string> v;
+    size_t start = 0, nl;
+    while ((nl = text.find('\n', start)) != std::string::npos) {
+        v.push_back(text.substr(start, nl - start));
+        start = nl + 1;
+    }
+    return v;
+}
+
+// What the library itself exports for the stored records after op ran over the
+// sample fixtures: the reference for the tool's --json output.
+template <typename Op> std::string library_json(Op op, bool detail) {
+    tq_io io = tolvane_io_fake(TQ_FIXTURES_DIR);
+    tqmovie_set_io(&io);
+    std::string all;
+    if (op() == TQMOVIE_OK) {
+        int32_t n = detail ? tqmovie_detail_count() : tqmovie_basic_count();
+        for (int32_t i = 0; i < n; ++i) {
+            char *s = detail ? tqmovie_detail_to_json(i) : tqmovie_basic_to_json(i);
+            all += s ? s : "(null)";
+            all += '\n';
+            std::free(s);
+        }
+    }
+    tqmovie_shutdown();
+    return all;
+}
+
+// A fixture directory of the test's own, for answers the sample set does not hold.
+class TempFixtures {
+public:
+    TempFixtures() {
+        char tmpl[] = "/tmp/tq_cli_XXXXXX";
+        dir_ = mkdtemp(tmpl) ? tmpl : "";
+    }
+    ~TempFixtures() {
+        std::error_code ec;
+        if (!dir_.empty()) std::filesystem::remove_all(dir_, ec);
+    }
+    void put(const std::string &name, const std::string &text) const {
+        std::ofstream(dir_ + "/" + name, std::ios::binary) << text;
+    }
+    const std::string &dir() const { return dir_; }
+
+private:
+    std::string dir_;
+};
+
+// ---------------------------------------------------------------------------------
+// The tool over the bundled sample fixtures
+// ---------------------------------------------------------------------------------
+
+class Cli : public ::testing::Test {
+protected:
+    void SetUp() override { ASSERT_EQ(access(tool.c_str(), X_OK), 0) << tool << " is not built"; }
+};
+
+TEST_F(Cli, VersionAndEveryCommandHelpExitZero) {
+    run_result v = cli({"--version"});
+    EXPECT_EQ(v.exit, 0);
+    EXPECT_EQ(v.out, std::string("tqmovie ") + TQMOVIE_VERSION_STRING + "\n");
+    for (const char *cmd : {"is-movie", "basic", "detail", "basics", "details", "translations"}) {
+        run_result r = cli({cmd, "--help"});
+        EXPECT_EQ(r.exit, 0) << cmd;
+        EXPECT_TRUE(contains(r.out, std::string("usage: tqmovie [OPTIONS] ") + cmd + " ID")) << r.out;
+        EXPECT_TRUE(r.err.empty()) << r.err;
+    }
+    run_result h = cli({"--help"});
+    EXPECT_EQ(h.exit, 0);
+    EXPECT_TRUE(contains(h.out, "Exit status"));
+}
+
+TEST_F(Cli, UsageErrorsExit64WithoutOutput) {
+    const std::vector<std::vector<std::string>> cases = {
+        {},
+        {"frobnicate", "tt0111161"},
+        {"basic"},
+        {"-x", "basic", "tt0111161"},
+        {"basic", "--sections", "cast", "tt0111161"},
+        {"detail", "--sections", "cast,trailers", "tt0111161"},
+        {"translations", "--language", "de", "tt0111161"},
+        {"basic", "--lang", "de", "tt0111161"},
+        {"basics", "--batch-size", "0", "tt0111161"},
+        {"basics", "--batch-size", "12x", "tt0111161"},
+        {"details", "--batch-size", "-3", "tt0111161"},
+        {"basic", "--progress", "tt0111161"},
+        {"--stub", "--host", "http://127.0.0.1:9", "basic", "tt0111161"},
+        {"--json=yes", "basic", "tt0111161"},
+        {"basic", "tt0111161", "--language"},
+        {"basic", "-", "-"},
+        {"--host", "http://127.0.0.1/" + std::string(250, 'a'), "basic", "tt0111161"},
+        {"--fixtures", std::string(600, 'd'), "basic", "tt0111161"},
+    };
+    for (const auto &args : cases) {
+        std::string shown;
+        for (const auto &a : args) shown += a.substr(0, 40) + " ";
+        run_result r = cli(args);
+        EXPECT_EQ(r.exit, 64) << shown;
+        EXPECT_TRUE(r.out.empty()) << shown;
+        EXPECT_FALSE(r.err.empty()) << shown;
+    }
+}
+
+TEST_F(Cli, BasicSummaryShowsTheRecordAligned) {
+    run_result r = cli({"basic", "tt0111161"});
+    ASSERT_EQ(r.exit, 0) << r.err;
+    std::vector<std::string> l = lines(r.out);
+    ASSERT_FALSE(l.empty());
+    EXPECT_EQ(l[0], "The Shawshank Redemption");
+    EXPECT_TRUE(contains(r.out, "\n  IMDb id    tt0111161\n"));
+    EXPECT_TRUE(contains(r.out, "\n  Year       1994\n"));
+    EXPECT_TRUE(contains(r.out, "\n  Runtime    142 min\n"));
+    EXPECT_TRUE(contains(r.out, "\n  Kind       film\n"));
+    EXPECT_TRUE(contains(r.out, "\n  Directors  Frank Darabont\n"));
+}
+
+TEST_F(Cli, DetailSectionsDecideWhichTablesAppear) {
+    run_result all = cli({"detail", "tt0903747"});
+    ASSERT_EQ(all.exit, 0) << all.err;
+    for (const char *t : {"  Cast (", "  Providers (", "  Pictures (", "  Videos ("})
+        EXPECT_TRUE(contains(all.out, t)) << t;
+    EXPECT_TRUE(contains(all.out, "    NAME  ")); // table header row
+    run_result cast = cli({"detail", "tt0903747", "--sections", "cast"});
+    ASSERT_EQ(cast.exit, 0) << cast.err;
+    EXPECT_TRUE(contains(cast.out, "  Cast ("));
+    for (const char *t : {"  Providers (", "  Pictures (", "  Videos ("}) EXPECT_FALSE(contains(cast.out, t)) << t;
+}
+
+TEST_F(Cli, JsonOutputIsTheLibraryExport) {
+    EXPECT_EQ(cli({"--json", "basic", "tt0111161"}).out,
+              library_json([] { return tqmovie_get_basic("tt0111161", nullptr); }, false));
+    EXPECT_EQ(cli({"--json", "detail", "tt0468569", "--sections", "pictures,videos"}).out,
+              library_json([] { return tqmovie_get_detail("tt0468569", nullptr, 10); }, true));
+    const char *ids[] = {"tt0111161", "tt0903747", "tt0468569"};
+    std::string expected = library_json([&] { return tqmovie_get_details(ids, 3, nullptr, 0); }, true);
+    EXPECT_EQ(lines(expected).size(), 3u);
+    EXPECT_EQ(cli({"details", "--json", "tt0111161", "tt0903747", "tt0468569"}).out, expected);
+    expected = library_json([&] { return tqmovie_get_basics(ids, 3); }, false);
+    EXPECT_EQ(cli({"basics", "--json", "tt0111161", "tt0903747", "tt0468569"}).out, expected);
+}
+
+TEST_F(Cli, ProgressChunksGiveTheSameRecords) {
+    std::vector<std::string> args = {"details", "--json", "tt0111161", "tt0903747", "tt0468569", "tt0133093",
+                                     "tt0000001", "--batch-size", "2"};
+    run_result plain = cli(args);
+    args.push_back("--progress");
+    run_result chunked = cli(args);
+    ASSERT_EQ(plain.exit, 0) << plain.err;
+    ASSERT_EQ(chunked.exit, 0) << chunked.err;
+    EXPECT_EQ(lines(plain.out).size(), 4u); // the unknown id has no record
+    EXPECT_EQ(chunked.out, plain.out);
+    EXPECT_TRUE(plain.err.empty()) << "no progress unless asked or on a terminal";
+    for (const char *p : {"chunk 1 of 3", "chunk 2 of 3", "chunk 3 of 3"}) EXPECT_TRUE(contains(chunked.err, p)) << p;
+}
+
+TEST_F(Cli, IdsFromStandardInputKeepTheirPlace) {
+    run_result r = cli({"is-movie", "tt9999999", "-", "tt0111161"}, "tt0468569\n\n# a comment\n  tt0133093 \r\n");
+    ASSERT_EQ(r.exit, 0) << r.err;
+    EXPECT_EQ(r.out, "tt9999999 false\ntt0468569 true\ntt0133093 true\ntt0111161 true\n");
+}
+
+TEST_F(Cli, ExitStatusTellsTheLibraryStatus) {
+    TempFixtures fx;
+    fx.put("basic-tt0000002.json", "{\"imDbId\": tt0000002}");
+    fx.put("basic-tt0000003.json", "null");
+    struct {
+        std::vector<std::string> args;
+        int exit;
+        std::vector<std::string> err_parts;
+    } cases[] = {
+        {{"basic", "tt0000001"}, 11, {"TQMOVIE_ERR_TRANSPORT (1)", "fake: basic not found", "[HTTP status 404]"}},
+        {{"--stub", "detail", "tt0111161"}, 11, {"TQMOVIE_ERR_TRANSPORT", "stub IO: not implemented"}},
+        {{"basic", ""}, 16, {"TQMOVIE_ERR_ARG (6)", "imdb_id required"}},
+        {{"--fixtures", fx.dir(), "basic", "tt0000002"}, 13, {"TQMOVIE_ERR_PARSE (3)", "yyjson parse failed"}},
+        {{"--fixtures", fx.dir(), "basic", "tt0000003"}, 14, {"TQMOVIE_ERR_EMPTY (4)"}},
+        {{"--fixtures", fx.dir() + "/missing", "basic", "tt0111161"}, 66, {"fixture directory not found"}},
+    };
+    for (const auto &c : cases) {
+        run_result r = cli(c.args);
+        EXPECT_EQ(r.exit, c.exit) << c.args[c.args.size() - 1] << ": " << r.err;
+        for (const std::string &part : c.err_parts) EXPECT_TRUE(contains(r.err, part)) << part << " in " << r.err;
+    }
+}
+
+TEST_F(Cli, SingleLookupsGoOnAfterAFailure) {
+    run_result r = cli({"basic", "tt0000001", "tt0111161"});
+    EXPECT_EQ(r.exit, 11);
+    EXPECT_TRUE(contains(r.out, "The Shawshank Redemption"));
+    EXPECT_TRUE(contains(r.err, "basic tt0000001:"));
+}
+
+TEST_F(Cli, TranslationsJsonRoundTripsAwkwardText) {
+    const std::string title = "Q\"uote \\ back\nline\ttab \x01 \x7f \xe4\xb8\xad/";
+    TempFixtures fx;
+    fx.put("translations-batch.json",
+           "[{\"imDbId\":\"tt1\",\"items\":[{\"title\":\"Q\\\"uote \\\\ back\\nline\\ttab \\u0001 \x7f "
+           "\xe4\xb8\xad/\",\"actors\":\"A, B\",\"iso_639_1\":\"zh\",\"iso_3166_1\":\"CN\"}]},"
+           "{\"imDbId\":\"tt2\",\"items\":[]}]");
+    run_result r = cli({"--fixtures", fx.dir(), "--json", "translations", "tt1", "tt2"});
+    ASSERT_EQ(r.exit, 0) << r.err;
+    std::vector<std::string> l = lines(r.out);
+    ASSERT_EQ(l.size(), 2u) << r.out;
+    yyjson_doc *doc = yyjson_read(l[0].data(), l[0].size(), 0);
+    ASSERT_NE(doc, nullptr) << l[0];
+    yyjson_val *item = yyjson_arr_get_first(yyjson_obj_get(yyjson_doc_get_root(doc), "items"));
+    EXPECT_STREQ(yyjson_get_str(yyjson_obj_get(item, "title")), title.c_str());
+    EXPECT_STREQ(yyjson_get_str(yyjson_obj_get(item, "actors")), "A, B");
+    EXPECT_TRUE(yyjson_is_null(yyjson_obj_get(item, "plot")));
+    EXPECT_STREQ(yyjson_get_str(yyjson_obj_get(item, "iso_3166_1")), "CN");
+    yyjson_doc_free(doc);
+    EXPECT_EQ(l[1], "{\"imDbId\":\"tt2\",\"items\":[]}");
+}
+
+TEST_F(Cli, SummaryShowsControlBytesHarmlessly) {
+    TempFixtures fx;
+    fx.put("basic-tt0000004.json",
+           "{\"imDbId\":\"tt0000004\",\"title\":\"Evil\\u001b]0;owned\\u0007 \\u009b2J\\r\\nTitle\"}");
+    run_result r = cli({"--fixtures", fx.dir(), "basic", "tt0000004"});
+    ASSERT_EQ(r.exit, 0) << r.err;
+    EXPECT_EQ(lines(r.out)[0], "Evil?]0;owned? ?2J??Title");
+    EXPECT_EQ(r.out.find('\x1b'), std::string::npos);
+}
+
+// ---------------------------------------------------------------------------------
+// The stand-in service, and the tool talking HTTP to it
+// ---------------------------------------------------------------------------------
+
+struct service_process {
+    pid_t pid = -1;
+    int port = 0;
+};
+
+// Starts the service on an ephemeral port and reads the port from its first line.
+service_process start_service(const std::string &fixtures) {
+    service_process s;
+    int out[2];
+    if (pipe(out)) return s;
+    posix_spawn_file_actions_t fa;
+    posix_spawn_file_actions_init(&fa);
+    posix_spawn_file_actions_adddup2(&fa, out[1], 1);
+    posix_spawn_file_actions_addclose(&fa, out[0]);
+    posix_spawn_file_actions_addclose(&fa, out[1]);
+    std::vector<std::string> args = {service, "--port", "0", "--fixtures", fixtures};
+    std::vector<char *> argv;
+    for (auto &a : args) argv.push_back(a.data());
+    argv.push_back(nullptr);
+    int rc = posix_spawn(&s.pid, service.c_str(), &fa, nullptr, argv.data(), environ);
+    posix_spawn_file_actions_destroy(&fa);
+    close(out[1]);
+    if (rc != 0) {
+        s.pid = -1;
+        close(out[0]);
+        return s;
+    }
+    std::string line;
+    char c;
+    pollfd p{out[0], POLLIN, 0};
+    while (line.find('\n') == std::string::npos && poll(&p, 1, 10000) > 0 && read(out[0], &c, 1) == 1) line += c;
+    close(out[0]);
+    const std::string prefix = "listening on http://127.0.0.1:";
+    if (line.rfind(prefix, 0) == 0) s.port = std::atoi(line.c_str() + prefix.size());
+    return s;
+}
+
+int stop_service(service_process &s, int sig) {
+    if (s.pid <= 0) return -1;
+    kill(s.pid, sig);
+    int status = 0;
+    waitpid(s.pid, &status, 0);
+    s.pid = -1;
+    return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+}
+
+#ifdef TQ_HAVE_HTTPLIB
+class MockService : public ::testing::Test {
+protected:
+    static void SetUpTestSuite() { svc_ = start_service(TQ_FIXTURES_DIR); }
+    static void TearDownTestSuite() { stop_service(svc_, SIGTERM); }
+    void SetUp() override {
+        ASSERT_GT(svc_.port, 0) << service << " did not start";
+        ASSERT_EQ(access(tool.c_str(), X_OK), 0) << tool << " is not built";
+    }
+    static std::string host() { return "http://127.0.0.1:" + std::to_string(svc_.port); }
+    static httplib::Client client() { return httplib::Client("127.0.0.1", svc_.port); }
+    static service_process svc_;
+};
+service_process MockService::svc_;
+
+std::vector<std::string> ids_of(const std::string &json_array) {
+    std::vector<std::string> v;
+    yyjson_doc *d = yyjson_read(json_array.data(), json_array.size(), 0);
+    size_t i, n;
+    yyjson_val *el;
+    yyjson_arr_foreach(yyjson_doc_get_root(d), i, n, el) v.push_back(yyjson_get_str(yyjson_obj_get(el, "imDbId")));
+    yyjson_doc_free(d);
+    return v;
+}
+
+TEST_F(MockService, MalformedRequestsGet400) {
+    httplib::Client c = client();
+    struct {
+        const char *method;
+        const char *path;
+        const char *body;
+    } cases[] = {
+        {"GET", "/api/AAA/IsMovie", nullptr},
+        {"GET", "/api/AAA/IsMovie?imdbId=", nullptr},
+        {"GET", "/api/AAA/GetMovieBasic?language=en-US", nullptr},
+        {"GET", "/api/AAA/GetMovieBasic?imdbId=..%2Fbasic-tt0111161", nullptr},
+        {"GET", "/api/AAA/GetMovieDetail?imdbId=tt0111161%20x", nullptr},
+        {"POST", "/api/AAA/IsMovie?imdbId=tt0111161", ""},
+        {"POST", "/api/AAA/GetMovieDetail?imdbId=tt0111161", ""},
+        {"GET", "/api/AAA/GetMovieBasics", nullptr},
+        {"PUT", "/api/AAA/GetMovieDetails", "tt0111161"},
+        {"DELETE", "/api/AAA/GetMovieTranslations", nullptr},
+        {"POST", "/api/AAA/GetMovieDetails", "tt0111161,../x"},
+        {"POST", "/api/AAA/GetMovieBasics", "tt0111161;tt0903747"},
+    };
+    for (const auto &k : cases) {
+        httplib::Result r = std::string(k.method) == "GET"    ? c.Get(k.path)
+                             : std::string(k.method) == "PUT" ? c.Put(k.path, k.body, "text/plain")
+                             : std::string(k.method) == "DELETE" ? c.Delete(k.path)
+                                                                 : c.Post(k.path, k.body, "text/plain");
+        ASSERT_TRUE(r) << k.method << " " << k.path;
+        EXPECT_EQ(r->status, 400) << k.method << " " << k.path;
+    }
+}
+
+TEST_F(MockService, UnknownIdsAndPathsGet404) {
+    httplib::Client c = client();
+    for (const char *path : {"/api/AAA/GetMovieBasic?imdbId=tt0000001", "/api/AAA/GetMovieDetail?imdbId=tt0000001",
+                             "/api/AAA/Elsewhere"}) {
+        httplib::Result r = c.Get(path);
+        ASSERT_TRUE(r) << path;
+        EXPECT_EQ(r->status, 404) << path;
+    }
+}
+
+TEST_F(MockService, BatchesAnswerKnownIdsInRequestOrder) {
+    httplib::Client c = client();
+    for (const char *path : {"/api/AAA/GetMovieBasics?read=true&ignoreNew=true&getKeys=false",
+                             "/api/AAA/GetMovieDetails?read=true&getKeys=false",
+                             "/api/AAA/GetMovieTranslations?read=true&getKeys=false&part1=zh&part2=CN"}) {
+        httplib::Result r = c.Post(path, "tt0903747,tt0000001,,tt0111161,tt0903747", "text/plain");
+        ASSERT_TRUE(r) << path;
+        EXPECT_EQ(r->status, 200) << path;
+        EXPECT_EQ(ids_of(r->body), (std::vector<std::string>{"tt0903747", "tt0111161", "tt0903747"})) << path;
+        r = c.Post(path, "", "text/plain");
+        ASSERT_TRUE(r);
+        EXPECT_EQ(r->body, "[]") << path;
+    }
+}
+
+TEST_F(MockService, IsMovieFollowsTheTvFlag) {
+    httplib::Client c = client();
+    const std::pair<const char *, const char *> cases[] = {
+        {"tt0111161", "true"}, {"tt0903747", "false"}, {"tt0000001", "false"}};
+    for (auto [id, answer] : cases) {
+        httplib::Result r = c.Get((std::string("/api/AAA/IsMovie?imdbId=") + id).c_str());
+        ASSERT_TRUE(r);
+        EXPECT_EQ(r->status, 200);
+        EXPECT_EQ(r->body, answer) << id;
+    }
+}
+
+TEST_F(MockService, EveryToolCommandWorksOverHttp) {
+    run_result probe = cli({"--host", host(), "is-movie", "tt0111161", "tt0903747"});
+    EXPECT_EQ(probe.exit, 0) << probe.err;
+    EXPECT_EQ(probe.out, "tt0111161 true\ntt0903747 false\n");
+
+    // Per-title answers are the same documents the fixture backend serves.
+    for (std::vector<std::string> args : {std::vector<std::string>{"basic", "tt0111161"},
+                                          {"detail", "tt0903747", "--sections", "cast,providers"},
+                                          {"details", "tt0111161", "tt0000001", "tt0468569", "--batch-size", "1"}}) {
+        args.insert(args.begin(), "--json");
+        run_result offline = cli(args);
+        args.insert(args.begin(), {"--host", host()});
+        run_result online = cli(args);
+        EXPECT_EQ(online.exit, 0) << args[3] << ": " << online.err;
+        EXPECT_FALSE(online.out.empty()) << args[3];
+        EXPECT_EQ(online.out, offline.out) << args[3];
+    }
+
+    run_result basics = cli({"--host", host(), "--json", "basics", "tt0468569", "tt0000001", "tt0111161"});
+    EXPECT_EQ(basics.exit, 0) << basics.err;
+    ASSERT_EQ(lines(basics.out).size(), 2u);
+    EXPECT_TRUE(contains(lines(basics.out)[0], "\"imDbId\":\"tt0468569\""));
+
+    run_result tr = cli({"--host", host(), "translations", "tt0111161", "--lang", "de", "--region", "DE"});
+    EXPECT_EQ(tr.exit, 0) << tr.err;
+    EXPECT_TRUE(contains(tr.out, "Die Verurteilten"));
+}
+
+TEST_F(MockService, HttpErrorsExit12WithTheStatus) {
+    run_result r = cli({"--host", host(), "detail", "tt0000001"});
+    EXPECT_EQ(r.exit, 12);
+    EXPECT_TRUE(contains(r.err, "TQMOVIE_ERR_HTTP (2): HTTP 404 [HTTP status 404]")) << r.err;
+    EXPECT_TRUE(r.out.empty());
+}
+
+TEST(MockServiceLifecycle, StopsCleanlyOnSigintAndSigterm) {
+    for (int sig : {SIGINT, SIGTERM}) {
+        service_process s = start_service(TQ_FIXTURES_DIR);
+        ASSERT_GT(s.port, 0);
+        EXPECT_EQ(stop_service(s, sig), 0) << "signal " << sig;
+    }
+    EXPECT_EQ(run(service, {"--port", "70000"}).exit, 64);
+    EXPECT_EQ(run(service, {"--fixtures", "/nonexistent/tq"}).exit, 66);
+}
+#endif
+
+} // namespace
