@@ -482,7 +482,7 @@ TEST_F(MockService, EveryToolCommandWorksOverHttp) {
     EXPECT_EQ(probe.out, "tt0111161 true\ntt0903747 false\n");
 
     // Per-title answers are the same documents the fixture backend serves.
-    for (std::vector<std::string> args : {std::vector<std::string>{"basic", "tt0111161"},
+    for (std::vector<std::string> args : {std::vector<std::string>{"basic", "tt0111161", "--language", "pt-BR"},
                                           {"detail", "tt0903747", "--sections", "cast,providers"},
                                           {"details", "tt0111161", "tt0000001", "tt0468569", "--batch-size", "1"}}) {
         args.insert(args.begin(), "--json");

@@ -934,7 +934,8 @@ int run_batch(const options &o) {
     bool chunked_kind = o.cmd->kind == cmd_basics || o.cmd->kind == cmd_details;
     bool tty = isatty(STDERR_FILENO) != 0;
     bool want_progress = o.progress == 1 || (o.progress == -1 && tty);
-    size_t chunks = chunked_kind ? static_cast<size_t>((count + ceiling - 1) / ceiling) : 1;
+    // Rounded up without count + ceiling - 1, which wraps for a huge --batch-size.
+    size_t chunks = chunked_kind ? static_cast<size_t>(count / ceiling + (count % ceiling != 0)) : 1;
     bool first_record = true;
 
     if (!chunked_kind || !want_progress || chunks < 2) {
