@@ -511,6 +511,28 @@ TEST_F(MockService, HttpErrorsExit12WithTheStatus) {
     EXPECT_TRUE(r.out.empty());
 }
 
+TEST(MockServiceBroken, BatchFailurePrintsTheChunksThatWentThrough) {
+    TempFixtures fx;
+    fx.put("detail-tt0000010.json", "{\"imDbId\":\"tt0000010\",\"title\":\"Ten\"}");
+    fx.put("detail-tt0000011.json", "{\"imDbId\":"); // the service answers 500 for it
+    service_process s = start_service(fx.dir());
+    ASSERT_GT(s.port, 0);
+    std::vector<std::string> args = {"--host", "http://127.0.0.1:" + std::to_string(s.port), "--json", "details",
+                                     "tt0000010", "tt0000011", "tt0000010", "--batch-size", "1"};
+    run_result plain = cli(args);
+    args.push_back("--progress");
+    run_result chunked = cli(args);
+    for (const run_result *r : {&plain, &chunked}) {
+        EXPECT_EQ(r->exit, 12) << r->err;
+        ASSERT_EQ(lines(r->out).size(), 1u) << r->out;
+        EXPECT_TRUE(contains(r->out, "\"title\":\"Ten\""));
+        EXPECT_TRUE(contains(r->err, "TQMOVIE_ERR_HTTP (2): HTTP 500 [HTTP status 500]")) << r->err;
+    }
+    EXPECT_TRUE(contains(chunked.err, "chunk 2 of 3"));
+    EXPECT_FALSE(contains(chunked.err, "chunk 3 of 3")) << "the first failing request ends the batch";
+    EXPECT_EQ(stop_service(s, SIGTERM), 0);
+}
+
 TEST(MockServiceLifecycle, StopsCleanlyOnSigintAndSigterm) {
     for (int sig : {SIGINT, SIGTERM}) {
         service_process s = start_service(TQ_FIXTURES_DIR);
