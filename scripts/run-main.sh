@@ -8,7 +8,7 @@ cd "$(dirname "$0")/.."
 bash scripts/install-deps.sh
 jobs=$(nproc 2>/dev/null || echo 2)
 cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
-cmake --build build -j"$jobs" --target tqmovie-cli tqmovie-mock-service >/dev/null
+cmake --build build -j"$jobs" --target tqmovie_cli tqmovie-mock-service >/dev/null
 
 tool=build/tools/tqmovie
 echo "\$ tqmovie detail tt0111161"
