@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Builds the library and the tqmovie command-line tool, then looks up titles in the
-# bundled sample fixtures: the detail record of tt0111161 and a batch of basics.
+# bundled sample fixtures: the detail record of tt0111161 and a batch detail lookup.
 # Installs any missing Debian packages first.
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -14,5 +14,5 @@ tool=build/tools/tqmovie
 echo "\$ tqmovie detail tt0111161"
 "$tool" detail tt0111161
 echo
-echo "\$ tqmovie basics tt0111161 tt0068646 tt0468569 tt0903747 tt0944947"
-"$tool" basics tt0111161 tt0068646 tt0468569 tt0903747 tt0944947
+echo "\$ tqmovie details tt0068646 tt0903747 tt0944947 --sections cast"
+"$tool" details tt0068646 tt0903747 tt0944947 --sections cast

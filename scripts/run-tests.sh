@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
 # Builds the library and runs the whole test suite twice through ctest: a normal
 # build, then an AddressSanitizer + UndefinedBehaviorSanitizer build (LeakSanitizer
-# included). Installs any missing Debian packages first. Exits non-zero on any failure.
+# included). Then builds the libFuzzer targets with clang and gives each a short,
+# bounded run over its seed corpus. Installs any missing Debian packages first.
+# Exits non-zero on any failure.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -20,3 +22,9 @@ cmake --build build-asan -j"$jobs"
   ASAN_OPTIONS=detect_leaks=1:abort_on_error=1:strict_string_checks=1 \
   UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
   ctest --output-on-failure -j"$jobs")
+
+echo "== fuzz smoke runs (clang, libFuzzer + ASan + UBSan)"
+CC=clang CXX=clang++ cmake -S . -B build-fuzz -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTQMOVIE_BUILD_FUZZ=ON \
+  -DTQMOVIE_BUILD_TESTS=OFF -DTQMOVIE_BUILD_BENCH=OFF -DTQMOVIE_BUILD_TOOLS=OFF >/dev/null
+cmake --build build-fuzz -j"$jobs"
+(cd build-fuzz && ctest --output-on-failure -j"$jobs")

@@ -11,6 +11,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <limits>
 #include <string>
 #include <vector>
 
@@ -142,6 +143,20 @@ TEST_F(JsonExport, FullBasicRecord) {
     EXPECT_EQ(basic(1), R"({"imDbId":"tt2","title":null,"tagLine":null,"plot":null,"posterUrl":null,)"
                         R"("pictureUrl":null,"id":0,"year":-1,"duration":-1,"isTVShow":false,)"
                         R"("directors":["Solo"],"genres":[],"ratings":{}})");
+}
+
+// A rating whose source text was lost to a failed copy, or a value that is not finite,
+// must not make the text invalid JSON.
+TEST_F(JsonExport, LostSourceAndNonFiniteValuesStayValidJson) {
+    store_basics(R"([{"imDbId":"tt1","ratings":{"imdb":8.5,"meta":72}}])");
+    std::free(g_tq.basics[0].ratings[0].source);
+    g_tq.basics[0].ratings[0].source = nullptr;
+    g_tq.basics[0].ratings[1].value = std::numeric_limits<double>::infinity();
+    const std::string text = basic(0);
+    EXPECT_NE(text.find(R"("ratings":{"":8.5,"meta":null})"), std::string::npos) << text;
+    yyjson_doc *doc = yyjson_read(text.c_str(), text.size(), 0);
+    EXPECT_NE(doc, nullptr) << text;
+    yyjson_doc_free(doc);
 }
 
 TEST_F(JsonExport, FullDetailRecordWritesCountsOnly) {
