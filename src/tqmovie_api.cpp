@@ -213,6 +213,112 @@ bool check_batch_args(const char *const *ids, size_t count, int32_t *st) noexcep
 }
 
 // ----------------------------------------------------------------------------
+// The record kinds a lookup can fetch: how each is reset, read from the cache,
+// decoded, appended, cached and released.
+// ----------------------------------------------------------------------------
+
+struct basic_ops {
+    using rec = tq_basic;
+    static constexpr const char *single_path = k_path_basic;
+    static void reset(tq_basic *r) noexcept { tq_reset_basic(r); }
+    static void release(tq_basic *r) noexcept { tq_free_basic(r); }
+    int32_t cache_get(const char *id, tq_basic *r) const noexcept { return tq_cache_get_basic(id, r); }
+    int32_t decode(const char *body, tq_basic **out, size_t *n, int32_t expect_array) const noexcept {
+        return tq_parse_basic_doc(body, std::strlen(body), out, n, expect_array);
+    }
+    int32_t push(const tq_basic *r) const noexcept { return push_basic(r); }
+    void cache_put(const tq_basic *r) const noexcept { tq_cache_put_basic(r); }
+    // The service is told not to fetch unknown titles anew for multi-id requests only.
+    void batch_path(char (&path)[256], size_t chunk) const noexcept {
+        std::snprintf(path, sizeof path, k_path_basics, chunk == 1 ? "false" : "true");
+    }
+};
+
+struct detail_ops {
+    using rec = tq_detail;
+    static constexpr const char *single_path = k_path_detail;
+    uint32_t sections; // never 0 here: 0 was already read as every section
+    static void reset(tq_detail *r) noexcept { tq_reset_detail(r); }
+    static void release(tq_detail *r) noexcept { tq_free_detail(r); }
+    int32_t cache_get(const char *id, tq_detail *r) const noexcept {
+        return tq_cache_get_detail(id, r, static_cast<int32_t>(sections));
+    }
+    int32_t decode(const char *body, tq_detail **out, size_t *n, int32_t expect_array) const noexcept {
+        return tq_parse_detail_doc(body, std::strlen(body), out, n, expect_array, sections);
+    }
+    int32_t push(const tq_detail *r) const noexcept { return push_detail(r, sections); }
+    void cache_put(const tq_detail *r) const noexcept { tq_cache_put_detail(r); }
+    void batch_path(char (&path)[256], size_t) const noexcept {
+        std::snprintf(path, sizeof path, "%s", k_path_details);
+    }
+};
+
+// One title: a fresh cached copy answers without a request; otherwise one GET, and
+// the first decoded record is stored and cached.
+template <typename Ops> int32_t single_lookup(const char *imdb_id, const char *language, const Ops &ops) noexcept {
+    using Rec = typename Ops::rec;
+    begin_lookup(true);
+    if (!imdb_id || !imdb_id[0]) {
+        tq_set_err("imdb_id required");
+        return TQMOVIE_ERR_ARG;
+    }
+    if (!g_tq.has_io) {
+        tq_set_err("no IO backend set");
+        return TQMOVIE_ERR_NO_IO;
+    }
+    Rec cached;
+    Ops::reset(&cached);
+    if (ops.cache_get(imdb_id, &cached) == 1) {
+        const int32_t st = ops.push(&cached);
+        Ops::release(&cached);
+        return st;
+    }
+
+    char *body = nullptr;
+    int32_t st = fetch_get(Ops::single_path, imdb_id, language, &body);
+    if (st != TQMOVIE_OK) return st;
+    decoded<Rec> recs(Ops::release);
+    st = ops.decode(body, &recs.items, &recs.count, 0);
+    release_body_ok(body);
+    if (st != TQMOVIE_OK) return st;
+    if (recs.count == 0) return TQMOVIE_ERR_EMPTY;
+    st = ops.push(&recs.items[0]);
+    if (st == TQMOVIE_OK) ops.cache_put(&recs.items[0]);
+    return st;
+}
+
+// Many titles in chunks of at most the batch ceiling. The first failing request ends
+// the call; the records of earlier chunks stay in the store and the cache.
+template <typename Ops> int32_t batch_lookup(const char *const *ids, size_t count, const Ops &ops) noexcept {
+    using Rec = typename Ops::rec;
+    begin_lookup(true);
+    int32_t st = TQMOVIE_OK;
+    if (!check_batch_args(ids, count, &st)) return st;
+    const uint64_t ceiling = tqmovie_batch_ceiling();
+    for (size_t off = 0; off < count;) {
+        const size_t left = count - off;
+        const size_t chunk = left < ceiling ? left : static_cast<size_t>(ceiling);
+        char path[256];
+        ops.batch_path(path, chunk);
+        char *body = nullptr;
+        st = post_chunk(path, ids + off, chunk, &body);
+        if (st != TQMOVIE_OK) return st;
+        decoded<Rec> recs(Ops::release);
+        st = ops.decode(body, &recs.items, &recs.count, 1);
+        release_body_ok(body);
+        // A null or empty answer is a chunk without records, not a failure.
+        if (st != TQMOVIE_OK && st != TQMOVIE_ERR_EMPTY) return st;
+        for (size_t i = 0; i < recs.count; ++i) {
+            if (ops.push(&recs.items[i]) != TQMOVIE_OK) return TQMOVIE_ERR_NOMEM;
+            ops.cache_put(&recs.items[i]);
+            Ops::release(&recs.items[i]);
+        }
+        off += chunk;
+    }
+    return TQMOVIE_OK;
+}
+
+// ----------------------------------------------------------------------------
 // Getters: one bounds check behind every indexed read.
 // ----------------------------------------------------------------------------
 
@@ -470,124 +576,23 @@ int32_t tqmovie_is_movie(const char *imdb_id, int32_t *is_movie) {
 // ----------------------------------------------------------------------------
 
 int32_t tqmovie_get_basic(const char *imdb_id, const char *language) {
-    begin_lookup(true);
-    if (!imdb_id || !imdb_id[0]) {
-        tq_set_err("imdb_id required");
-        return TQMOVIE_ERR_ARG;
-    }
-    if (!g_tq.has_io) {
-        tq_set_err("no IO backend set");
-        return TQMOVIE_ERR_NO_IO;
-    }
-    tq_basic cached;
-    tq_reset_basic(&cached);
-    if (tq_cache_get_basic(imdb_id, &cached) == 1) {
-        const int32_t st = push_basic(&cached);
-        tq_free_basic(&cached);
-        return st;
-    }
-
-    char *body = nullptr;
-    int32_t st = fetch_get(k_path_basic, imdb_id, language, &body);
-    if (st != TQMOVIE_OK) return st;
-    decoded<tq_basic> recs(tq_free_basic);
-    st = tq_parse_basic_doc(body, std::strlen(body), &recs.items, &recs.count, 0);
-    release_body_ok(body);
-    if (st != TQMOVIE_OK) return st;
-    if (recs.count == 0) return TQMOVIE_ERR_EMPTY;
-    st = push_basic(&recs.items[0]);
-    if (st == TQMOVIE_OK) tq_cache_put_basic(&recs.items[0]);
-    return st;
+    return single_lookup(imdb_id, language, basic_ops{});
 }
 
 int32_t tqmovie_get_detail(const char *imdb_id, const char *language, uint32_t sections) {
-    if (sections == 0) sections = TQMOVIE_DETAIL_ALL;
-    begin_lookup(true);
-    if (!imdb_id || !imdb_id[0]) {
-        tq_set_err("imdb_id required");
-        return TQMOVIE_ERR_ARG;
-    }
-    if (!g_tq.has_io) {
-        tq_set_err("no IO backend set");
-        return TQMOVIE_ERR_NO_IO;
-    }
-    tq_detail cached;
-    tq_reset_detail(&cached);
-    if (tq_cache_get_detail(imdb_id, &cached, static_cast<int32_t>(sections)) == 1) {
-        const int32_t st = push_detail(&cached, sections);
-        tq_free_detail(&cached);
-        return st;
-    }
-
-    char *body = nullptr;
-    int32_t st = fetch_get(k_path_detail, imdb_id, language, &body);
-    if (st != TQMOVIE_OK) return st;
-    decoded<tq_detail> recs(tq_free_detail);
-    st = tq_parse_detail_doc(body, std::strlen(body), &recs.items, &recs.count, 0, sections);
-    release_body_ok(body);
-    if (st != TQMOVIE_OK) return st;
-    if (recs.count == 0) return TQMOVIE_ERR_EMPTY;
-    st = push_detail(&recs.items[0], sections);
-    if (st == TQMOVIE_OK) tq_cache_put_detail(&recs.items[0]);
-    return st;
+    return single_lookup(imdb_id, language, detail_ops{sections == 0 ? TQMOVIE_DETAIL_ALL : sections});
 }
 
 // ----------------------------------------------------------------------------
 // Batch lookups
 // ----------------------------------------------------------------------------
 
-int32_t tqmovie_get_basics(const char *const *ids, size_t count) {
-    begin_lookup(true);
-    int32_t st = TQMOVIE_OK;
-    if (!check_batch_args(ids, count, &st)) return st;
-    const uint64_t ceiling = tqmovie_batch_ceiling();
-    for (size_t off = 0; off < count;) {
-        const size_t left = count - off;
-        const size_t chunk = left < ceiling ? left : static_cast<size_t>(ceiling);
-        char path[256];
-        std::snprintf(path, sizeof path, k_path_basics, chunk == 1 ? "false" : "true");
-        char *body = nullptr;
-        st = post_chunk(path, ids + off, chunk, &body);
-        if (st != TQMOVIE_OK) return st;
-        decoded<tq_basic> recs(tq_free_basic);
-        st = tq_parse_basic_doc(body, std::strlen(body), &recs.items, &recs.count, 1);
-        release_body_ok(body);
-        if (st != TQMOVIE_OK && st != TQMOVIE_ERR_EMPTY) return st;
-        for (size_t i = 0; i < recs.count; ++i) {
-            if (push_basic(&recs.items[i]) != TQMOVIE_OK) return TQMOVIE_ERR_NOMEM;
-            tq_cache_put_basic(&recs.items[i]);
-            tq_free_basic(&recs.items[i]);
-        }
-        off += chunk;
-    }
-    return TQMOVIE_OK;
-}
+int32_t tqmovie_get_basics(const char *const *ids, size_t count) { return batch_lookup(ids, count, basic_ops{}); }
 
 int32_t tqmovie_get_details(const char *const *ids, size_t count, const char *unused, int32_t sections) {
     (void)unused;
     const uint32_t mask = sections == 0 ? TQMOVIE_DETAIL_ALL : static_cast<uint32_t>(sections);
-    begin_lookup(true);
-    int32_t st = TQMOVIE_OK;
-    if (!check_batch_args(ids, count, &st)) return st;
-    const uint64_t ceiling = tqmovie_batch_ceiling();
-    for (size_t off = 0; off < count;) {
-        const size_t left = count - off;
-        const size_t chunk = left < ceiling ? left : static_cast<size_t>(ceiling);
-        char *body = nullptr;
-        st = post_chunk(k_path_details, ids + off, chunk, &body);
-        if (st != TQMOVIE_OK) return st;
-        decoded<tq_detail> recs(tq_free_detail);
-        st = tq_parse_detail_doc(body, std::strlen(body), &recs.items, &recs.count, 1, mask);
-        release_body_ok(body);
-        if (st != TQMOVIE_OK && st != TQMOVIE_ERR_EMPTY) return st;
-        for (size_t i = 0; i < recs.count; ++i) {
-            if (push_detail(&recs.items[i], mask) != TQMOVIE_OK) return TQMOVIE_ERR_NOMEM;
-            tq_cache_put_detail(&recs.items[i]);
-            tq_free_detail(&recs.items[i]);
-        }
-        off += chunk;
-    }
-    return TQMOVIE_OK;
+    return batch_lookup(ids, count, detail_ops{mask});
 }
 
 int32_t tqmovie_get_translations(const char *const *ids, size_t count, const char *part1, const char *part2) {
