@@ -455,15 +455,7 @@ void expect_int(int32_t got, yyjson_val *obj, const char *key, int32_t absent) {
         EXPECT_EQ(got, absent) << key;
 }
 
-class GettersFixture : public ::testing::Test {
-protected:
-    void SetUp() override {
-        tqtest::reset_library();
-        tq_io io = tolvane_io_fake(TQ_FIXTURES_DIR);
-        tqmovie_set_io(&io);
-    }
-    void TearDown() override { tqmovie_shutdown(); }
-};
+class GettersFixture : public tqtest::FixtureBackendTest {};
 
 TEST_F(GettersFixture, BasicFixturesReadBackAsTheirJson) {
     const auto ids = tqtest::fixture_ids(TQ_FIXTURES_DIR, "basic-");

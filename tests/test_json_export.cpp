@@ -335,15 +335,7 @@ void expect_valid(const std::string &text, const std::vector<std::string> &keys,
     yyjson_doc_free(doc);
 }
 
-class JsonExportFixture : public ::testing::Test {
-protected:
-    void SetUp() override {
-        tqtest::reset_library();
-        tq_io io = tolvane_io_fake(TQ_FIXTURES_DIR);
-        tqmovie_set_io(&io);
-    }
-    void TearDown() override { tqmovie_shutdown(); }
-};
+class JsonExportFixture : public tqtest::FixtureBackendTest {};
 
 TEST_F(JsonExportFixture, EverySampleRecordExportsAsValidCompactJson) {
     const auto basics = tqtest::fixture_ids(TQ_FIXTURES_DIR, "basic-");

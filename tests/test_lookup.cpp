@@ -719,15 +719,7 @@ std::optional<std::string> fixture_text(const std::string &json, std::initialize
     return out;
 }
 
-class LookupFixture : public ::testing::Test {
-protected:
-    void SetUp() override {
-        tqtest::reset_library();
-        tq_io io = tolvane_io_fake(TQ_FIXTURES_DIR);
-        tqmovie_set_io(&io);
-    }
-    void TearDown() override { tqmovie_shutdown(); }
-};
+class LookupFixture : public tqtest::FixtureBackendTest {};
 
 TEST_F(LookupFixture, SampleSetIsThere) {
     auto basics = tqtest::fixture_ids(TQ_FIXTURES_DIR, "basic-");

@@ -19,7 +19,9 @@ static _Alignas(16) char boot[8192];
 static size_t boot_used;
 
 static __thread int tl_armed;
-static __thread int tl_owner; /* the thread that armed: only it touches the table */
+/* Only the arming thread adds to the table, but any thread may free what it added
+   (libcurl hands blocks to its resolver thread), so the table is locked. */
+static char track_lock;
 static long fail_at = -1;
 static long counted;
 static int triggered;
@@ -50,28 +52,38 @@ static void *boot_alloc(size_t n) {
 
 static size_t slot_of(const void *p) { return (size_t)(((uintptr_t)p >> 4) * 2654435761u) & (TRACK_SLOTS - 1u); }
 
+static void lock(void) {
+    while (__atomic_test_and_set(&track_lock, __ATOMIC_ACQUIRE)) {
+    }
+}
+static void unlock(void) { __atomic_clear(&track_lock, __ATOMIC_RELEASE); }
+
 static void track_add(void *p) {
+    lock();
     size_t i = slot_of(p);
     for (size_t n = 0; n < TRACK_SLOTS; ++n, i = (i + 1u) & (TRACK_SLOTS - 1u)) {
         if (track[i] == NULL || track[i] == TOMB) {
             track[i] = p;
             ++live;
-            return;
+            break;
         }
     }
+    unlock();
 }
 
 static void track_remove(void *p) {
-    if (!tl_owner || live == 0) return;
+    if (__atomic_load_n(&live, __ATOMIC_RELAXED) == 0) return;
+    lock();
     size_t i = slot_of(p);
     for (size_t n = 0; n < TRACK_SLOTS; ++n, i = (i + 1u) & (TRACK_SLOTS - 1u)) {
-        if (track[i] == NULL) return;
+        if (track[i] == NULL) break;
         if (track[i] == p) {
             track[i] = TOMB;
             --live;
-            return;
+            break;
         }
     }
+    unlock();
 }
 
 /* 1 when this allocation must fail. */
@@ -145,17 +157,23 @@ void tqtest_alloc_arm(long k) {
     counted = 0;
     triggered = 0;
     tl_armed = 1;
-    tl_owner = 1;
 }
 
 void tqtest_alloc_disarm(void) { tl_armed = 0; }
 long tqtest_alloc_count(void) { return counted; }
 int tqtest_alloc_triggered(void) { return triggered; }
-long tqtest_live_allocations(void) { return live; }
+long tqtest_live_allocations(void) {
+    lock();
+    long n = live;
+    unlock();
+    return n;
+}
 
 void tqtest_alloc_reset_tracking(void) {
+    lock();
     memset(track, 0, sizeof track);
     live = 0;
+    unlock();
 }
 
 int tqtest_alloc_pause(void) {

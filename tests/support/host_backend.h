@@ -15,6 +15,8 @@
 
 #include "tqmovie.h"
 
+#include <gtest/gtest.h>
+
 #include <dirent.h>
 
 #include <algorithm>
@@ -262,6 +264,19 @@ inline std::string slurp(const std::string &path) {
     ss << f.rdbuf();
     return ss.str();
 }
+
+#ifdef TQ_FIXTURES_DIR
+// A test whose library answers from the bundled sample fixtures.
+class FixtureBackendTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        reset_library();
+        tq_io io = tolvane_io_fake(TQ_FIXTURES_DIR);
+        tqmovie_set_io(&io);
+    }
+    void TearDown() override { tqmovie_shutdown(); }
+};
+#endif
 
 } // namespace tqtest
 
