@@ -52,13 +52,6 @@ size_t wr(char *data, size_t size, size_t count, void *userp) {
     return n;
 }
 
-char *copy_text(const char *s) {
-    const size_t n = std::strlen(s) + 1;
-    char *p = static_cast<char *>(std::malloc(n));
-    if (p) std::memcpy(p, s, n);
-    return p;
-}
-
 // One transfer: a POST when req_body is given, else a GET. 0 when the transfer
 // completed (whatever the HTTP status), -1 on failure with libcurl's text in *err.
 int32_t do_req(const char *url, const char *req_body, const char *content_type, char **body,
@@ -69,7 +62,7 @@ int32_t do_req(const char *url, const char *req_body, const char *content_type, 
 
     CURL *h = curl_easy_init();
     if (!h) {
-        if (err) *err = copy_text("curl_easy_init failed");
+        if (err) *err = tq_strdup("curl_easy_init failed");
         return -1;
     }
 
@@ -89,7 +82,7 @@ int32_t do_req(const char *url, const char *req_body, const char *content_type, 
         if (!headers) {
             // Without the list libcurl would send its form-encoded default type, so the
             // service would get the ids under a content type it was never promised.
-            if (err) *err = copy_text(curl_easy_strerror(CURLE_OUT_OF_MEMORY));
+            if (err) *err = tq_strdup(curl_easy_strerror(CURLE_OUT_OF_MEMORY));
             curl_easy_cleanup(h);
             return -1;
         }
@@ -113,7 +106,7 @@ int32_t do_req(const char *url, const char *req_body, const char *content_type, 
     if (headers) curl_slist_free_all(headers);
 
     if (rc != CURLE_OK) {
-        if (err) *err = copy_text(curl_easy_strerror(rc));
+        if (err) *err = tq_strdup(curl_easy_strerror(rc));
         std::free(buf.data);
         curl_easy_cleanup(h);
         return -1;

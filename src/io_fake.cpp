@@ -60,17 +60,8 @@ bool probe_answer(const char *id) noexcept {
     return true;
 }
 
-// A new heap copy of s. Spelled out with malloc rather than strdup: sanitizer runtimes
-// serve strdup from their own allocator, out of sight of a heap interposer.
-char *copy_text(const char *s) noexcept {
-    const size_t n = std::strlen(s) + 1;
-    char *p = static_cast<char *>(std::malloc(n));
-    if (p != nullptr) std::memcpy(p, s, n);
-    return p;
-}
-
 void set_err(char **err, const char *text) noexcept {
-    if (err != nullptr) *err = copy_text(text); // out of memory: no description
+    if (err != nullptr) *err = tq_strdup(text); // out of memory: no description
 }
 
 struct file_closer {
@@ -140,7 +131,7 @@ const char *const basics_batch_patterns[] = {"%s/basics-batch.json", "%s/sample-
 // Hands out a new copy of a fixed text with status 200; out of memory is a transport
 // failure without description, since a null body would read as an empty answer.
 int32_t answer_text(const char *text, char **body, int32_t *status) noexcept {
-    *body = copy_text(text);
+    *body = tq_strdup(text);
     if (*body == nullptr) return -1;
     *status = 200;
     return 0;
@@ -149,7 +140,7 @@ int32_t answer_text(const char *text, char **body, int32_t *status) noexcept {
 // The JSON array of the detail files of the ids in a comma-separated body, in the
 // order asked; ids without a readable file are left out.
 int32_t detail_batch(const char *dir, const char *request_body, char **body, int32_t *status) noexcept {
-    malloc_ptr<char> ids(copy_text(request_body != nullptr ? request_body : ""));
+    malloc_ptr<char> ids(tq_strdup(request_body != nullptr ? request_body : ""));
     if (!ids) return -1;
     size_t cap = batch_start_cap;
     malloc_ptr<char> out(static_cast<char *>(std::malloc(cap)));

@@ -131,6 +131,8 @@ extern "C" {
 // Text helpers
 // ----------------------------------------------------------------------------
 
+// Spelled out with malloc rather than strdup: sanitizer runtimes serve strdup from
+// their own allocator, out of sight of the tests' heap interposer.
 char *tq_strdup(const char *s) {
     if (!s) return nullptr;
     const size_t n = std::strlen(s) + 1;

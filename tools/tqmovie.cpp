@@ -23,15 +23,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#ifndef TQMOVIE_SOURCE_FIXTURES
-#define TQMOVIE_SOURCE_FIXTURES ""
-#endif
-#ifndef TQMOVIE_INSTALLED_FIXTURES
-#define TQMOVIE_INSTALLED_FIXTURES ""
-#endif
-#ifndef TQMOVIE_RELATIVE_FIXTURES
-#define TQMOVIE_RELATIVE_FIXTURES "../share/tqmovie/fixtures"
-#endif
+#include "fixture_dir.h"
 
 namespace {
 
@@ -432,31 +424,7 @@ int expand_stdin_ids(options &o) {
 // Backend
 // ---------------------------------------------------------------------------------
 
-bool is_directory(const char *path) {
-    struct stat st;
-    return path && *path && stat(path, &st) == 0 && S_ISDIR(st.st_mode);
-}
-
-// The bundled fixtures: next to an installed binary (relocatable prefix), else the
-// source tree the binary was built from, else the configured install location.
-const char *default_fixture_dir() {
-    static char beside_exe[PATH_MAX];
-    char exe[PATH_MAX];
-    ssize_t n = readlink("/proc/self/exe", exe, sizeof exe - 1);
-    if (n > 0) {
-        exe[n] = '\0';
-        char *slash = std::strrchr(exe, '/');
-        if (slash) {
-            *slash = '\0';
-            int w = std::snprintf(beside_exe, sizeof beside_exe, "%s/%s", exe, TQMOVIE_RELATIVE_FIXTURES);
-            if (w > 0 && static_cast<size_t>(w) < sizeof beside_exe && is_directory(beside_exe))
-                return beside_exe;
-        }
-    }
-    if (is_directory(TQMOVIE_SOURCE_FIXTURES)) return TQMOVIE_SOURCE_FIXTURES;
-    if (is_directory(TQMOVIE_INSTALLED_FIXTURES)) return TQMOVIE_INSTALLED_FIXTURES;
-    return nullptr;
-}
+using tqtool::is_directory;
 
 int install_backend(const options &o) {
     tq_io io;
@@ -465,7 +433,7 @@ int install_backend(const options &o) {
     } else if (o.host) {
         io = tolvane_io_curl();
     } else {
-        const char *dir = o.fixtures ? o.fixtures : default_fixture_dir();
+        const char *dir = o.fixtures ? o.fixtures : tqtool::default_fixture_dir();
         if (!dir) {
             std::fprintf(stderr, "%s: no bundled fixture directory found; pass --fixtures DIR or --host URL\n",
                          program);

@@ -37,15 +37,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#ifndef TQMOVIE_SOURCE_FIXTURES
-#define TQMOVIE_SOURCE_FIXTURES ""
-#endif
-#ifndef TQMOVIE_INSTALLED_FIXTURES
-#define TQMOVIE_INSTALLED_FIXTURES ""
-#endif
-#ifndef TQMOVIE_RELATIVE_FIXTURES
-#define TQMOVIE_RELATIVE_FIXTURES "../share/tqmovie/fixtures"
-#endif
+#include "fixture_dir.h"
 
 namespace {
 
@@ -65,28 +57,7 @@ bool valid_id(const std::string &id) {
     return true;
 }
 
-bool is_directory(const char *path) {
-    struct stat st;
-    return path && *path && stat(path, &st) == 0 && S_ISDIR(st.st_mode);
-}
-
-// Same search as the tqmovie tool: beside an installed binary, else the source tree.
-std::string default_fixture_dir() {
-    char exe[PATH_MAX];
-    ssize_t n = readlink("/proc/self/exe", exe, sizeof exe - 1);
-    if (n > 0) {
-        exe[n] = '\0';
-        char *slash = std::strrchr(exe, '/');
-        if (slash) {
-            *slash = '\0';
-            std::string beside = std::string(exe) + "/" + TQMOVIE_RELATIVE_FIXTURES;
-            if (is_directory(beside.c_str())) return beside;
-        }
-    }
-    if (is_directory(TQMOVIE_SOURCE_FIXTURES)) return TQMOVIE_SOURCE_FIXTURES;
-    if (is_directory(TQMOVIE_INSTALLED_FIXTURES)) return TQMOVIE_INSTALLED_FIXTURES;
-    return std::string();
-}
+using tqtool::is_directory;
 
 bool read_file(const std::string &path, std::string &out) {
     FILE *f = std::fopen(path.c_str(), "rb");
@@ -445,7 +416,10 @@ int run(int argc, char **argv) {
         }
         return usage_error("unknown argument", argv[i]);
     }
-    if (dir.empty()) dir = default_fixture_dir();
+    if (dir.empty()) {
+        const char *found = tqtool::default_fixture_dir();
+        if (found) dir = found;
+    }
     if (!is_directory(dir.c_str())) {
         std::fprintf(stderr, "%s: fixture directory not found: %s\n", program,
                      dir.empty() ? "(no bundled fixtures; pass --fixtures DIR)" : dir.c_str());
