@@ -484,6 +484,7 @@ TQMOVIE_API const char *tqmovie_detail_genres(int32_t i);
 TQMOVIE_API const char *tqmovie_detail_directors(int32_t i);
 TQMOVIE_API const char *tqmovie_detail_trailer_url(int32_t i);
 TQMOVIE_API const char *tqmovie_detail_extension1(int32_t i);
+TQMOVIE_API const char *tqmovie_detail_logo_base64(int32_t i); /* as received, not decoded */
 TQMOVIE_API int32_t tqmovie_detail_id(int32_t i);         /* out of range: 0 */
 TQMOVIE_API int32_t tqmovie_detail_start_year(int32_t i); /* out of range: -1 */
 TQMOVIE_API int32_t tqmovie_detail_end_year(int32_t i);   /* out of range: -1 */
@@ -506,11 +507,17 @@ TQMOVIE_API const char *tqmovie_detail_provider_name(int32_t i, int32_t j);
 TQMOVIE_API const char *tqmovie_detail_provider_country(int32_t i, int32_t j);
 TQMOVIE_API const char *tqmovie_detail_provider_type(int32_t i, int32_t j);
 TQMOVIE_API const char *tqmovie_detail_provider_logo(int32_t i, int32_t j);
+TQMOVIE_API const char *tqmovie_detail_provider_id(int32_t i, int32_t j);
+TQMOVIE_API int32_t tqmovie_detail_provider_priority(int32_t i, int32_t j); /* out of range: 0 */
 TQMOVIE_API int32_t tqmovie_detail_video_count(int32_t i);
 TQMOVIE_API const char *tqmovie_detail_video_name(int32_t i, int32_t j);
 TQMOVIE_API const char *tqmovie_detail_video_key(int32_t i, int32_t j);
 TQMOVIE_API const char *tqmovie_detail_video_site(int32_t i, int32_t j);
 TQMOVIE_API const char *tqmovie_detail_video_type(int32_t i, int32_t j);
+TQMOVIE_API const char *tqmovie_detail_video_id(int32_t i, int32_t j);
+TQMOVIE_API const char *tqmovie_detail_video_lang(int32_t i, int32_t j);   /* ISO 639-1 */
+TQMOVIE_API const char *tqmovie_detail_video_region(int32_t i, int32_t j); /* ISO 3166-1 */
+TQMOVIE_API int32_t tqmovie_detail_video_size(int32_t i, int32_t j);       /* out of range: 0 */
 TQMOVIE_API int32_t tqmovie_detail_related_count(int32_t i);
 TQMOVIE_API const char *tqmovie_detail_related_id(int32_t i, int32_t j);
 
@@ -522,6 +529,8 @@ TQMOVIE_API const char *tqmovie_trans_item_plot(int32_t i, int32_t j);
 TQMOVIE_API const char *tqmovie_trans_item_tagline(int32_t i, int32_t j);
 TQMOVIE_API const char *tqmovie_trans_item_lang(int32_t i, int32_t j);
 TQMOVIE_API const char *tqmovie_trans_item_region(int32_t i, int32_t j);
+TQMOVIE_API const char *tqmovie_trans_item_directors(int32_t i, int32_t j);
+TQMOVIE_API const char *tqmovie_trans_item_actors(int32_t i, int32_t j);
 
 /* ---------------------------------------------------------------------------------
  * 11. JSON export

@@ -107,26 +107,26 @@ char *read_file(const char *path, int32_t *status, size_t *len = nullptr) noexce
     return buf.release();
 }
 
-// Tries the patterns in order with (dir, id); the first file read wins. When none can
+// "<dir>/<name>" with the id in the name's %s, cut at path_size - 1 characters.
+void fixture_path(char (&path)[path_size], const char *dir, const char *name, const char *id) noexcept {
+    const int n = std::snprintf(path, sizeof path, "%s/", dir);
+    if (n < 0 || static_cast<size_t>(n) >= sizeof path - 1) return;
+    std::snprintf(path + n, sizeof path - static_cast<size_t>(n), name, id);
+}
+
+// Tries the names in order with (dir, id); the first file read wins. When none can
 // be read, *status is what the last attempt set.
 template <size_t N>
-char *read_first(const char *const (&patterns)[N], const char *dir, const char *id, int32_t *status,
+char *read_first(const char *const (&names)[N], const char *dir, const char *id, int32_t *status,
                  size_t *len = nullptr) noexcept {
     char path[path_size];
-    for (const char *pattern : patterns) {
-        std::snprintf(path, sizeof path, pattern, dir, id);
+    for (const char *name : names) {
+        fixture_path(path, dir, name, id);
         char *text = read_file(path, status, len);
         if (text != nullptr) return text;
     }
     return nullptr;
 }
-
-const char *const basic_patterns[] = {"%s/basic-%s.json", "%s/sample-GetMovieBasic-%s.json"};
-const char *const detail_patterns[] = {"%s/detail-%s.json", "%s/sample-GetMovieDetail-%s-TRUNCATED.json",
-                                       "%s/sample-GetMovieDetail-%s.json"};
-// A detail batch never tries the plain sample name (the third single-title pattern).
-const char *const detail_batch_patterns[] = {"%s/detail-%s.json", "%s/sample-GetMovieDetail-%s-TRUNCATED.json"};
-const char *const basics_batch_patterns[] = {"%s/basics-batch.json", "%s/sample-GetMovieBasics-batch2.json"};
 
 // Hands out a new copy of a fixed text with status 200; out of memory is a transport
 // failure without description, since a null body would read as an empty answer.
@@ -156,7 +156,7 @@ int32_t detail_batch(const char *dir, const char *request_body, char **body, int
         copy_id(piece, id);
         int32_t file_status = 0; // a missing or unreadable file leaves no trace
         size_t file_len = 0;
-        malloc_ptr<char> text(read_first(detail_batch_patterns, dir, id, &file_status, &file_len));
+        malloc_ptr<char> text(read_first(tq_fixture_names::detail_batch, dir, id, &file_status, &file_len));
         if (!text) continue;
 
         // Room for the "," the text and the closing "]" plus NUL. Doubling the need keeps
@@ -201,13 +201,13 @@ int32_t fake_get(void *ctx, const char *url, char **body, int32_t *status, char 
     scan_id(url, id);
     if (std::strstr(url, "IsMovie") != nullptr) return answer_text(probe_answer(id) ? "true" : "false", body, status);
     if (std::strstr(url, "GetMovieDetail") != nullptr) {
-        *body = read_first(detail_patterns, dir, id, status);
+        *body = read_first(tq_fixture_names::detail, dir, id, status);
         if (*body != nullptr) return 0;
         set_err(err, "fake: detail not found");
         return -1;
     }
     if (std::strstr(url, "GetMovieBasic") != nullptr) {
-        *body = read_first(basic_patterns, dir, id, status);
+        *body = read_first(tq_fixture_names::basic, dir, id, status);
         if (*body != nullptr) return 0;
         set_err(err, "fake: basic not found");
         return -1;
@@ -224,7 +224,7 @@ int32_t fake_post(void *ctx, const char *url, const char *request_body, const ch
 
     if (std::strstr(url, "GetMovieBasics") != nullptr) {
         // The same batch file answers whatever ids are asked.
-        *body = read_first(basics_batch_patterns, dir, "", status);
+        *body = read_first(tq_fixture_names::basics_batch, dir, "", status);
         if (*body != nullptr) return 0;
         set_err(err, "fake: basics batch not found");
         return -1;
@@ -232,7 +232,7 @@ int32_t fake_post(void *ctx, const char *url, const char *request_body, const ch
     if (std::strstr(url, "GetMovieDetails") != nullptr) return detail_batch(dir, request_body, body, status);
     if (std::strstr(url, "GetMovieTranslations") != nullptr) {
         char path[path_size];
-        std::snprintf(path, sizeof path, "%s/translations-batch.json", dir);
+        fixture_path(path, dir, tq_fixture_names::translations, "");
         *body = read_file(path, status);
         if (*body != nullptr) return 0;
         *status = 0;

@@ -66,4 +66,19 @@ template <typename T> inline T *tq_calloc_n(size_t n) noexcept {
     return static_cast<T *>(std::calloc(n, sizeof(T)));
 }
 
+// ----------------------------------------------------------------------------
+// Fixture file names, in their order of trial: one table for the fixture backend
+// and the stand-in service, so the two always serve the same files. Each name takes
+// the title id for its %s (the batch files take none); paths are "<dir>/<name>".
+// ----------------------------------------------------------------------------
+namespace tq_fixture_names {
+inline constexpr const char *basic[] = {"basic-%s.json", "sample-GetMovieBasic-%s.json"};
+inline constexpr const char *detail[] = {"detail-%s.json", "sample-GetMovieDetail-%s-TRUNCATED.json",
+                                         "sample-GetMovieDetail-%s.json"};
+// A detail batch never tries the plain sample name (the last single-title name).
+inline constexpr const char *detail_batch[] = {detail[0], detail[1]};
+inline constexpr const char *basics_batch[] = {"basics-batch.json", "sample-GetMovieBasics-batch2.json"};
+inline constexpr const char *translations = "translations-batch.json";
+} // namespace tq_fixture_names
+
 #endif // TQ_INTERNAL_H
