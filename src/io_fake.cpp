@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // io_fake: a transport backend that answers the service's requests from a directory of
 // canned JSON files, so that every lookup runs offline and reproducibly.
 //
@@ -159,17 +160,12 @@ int32_t detail_batch(const char *dir, const char *request_body, char **body, int
         malloc_ptr<char> text(read_first(tq_fixture_names::detail_batch, dir, id, &file_status, &file_len));
         if (!text) continue;
 
-        // Room for the "," the text and the closing "]" plus NUL. Doubling the need keeps
-        // the growth amortised linear; the checks keep the arithmetic from wrapping.
-        if (file_len > SIZE_MAX / 2 - 4 - len) return -1;
-        const size_t need = len + file_len + 4;
-        if (cap < need) {
-            cap = need * 2;
-            char *grown = static_cast<char *>(std::realloc(out.get(), cap));
-            if (grown == nullptr) return -1; // the guards release the old buffer and the copy
-            (void)out.release();
-            out.reset(grown);
-        }
+        // Room for the ",", the text and the closing "]" plus NUL.
+        if (file_len > SIZE_MAX - 4 - len) return -1;
+        char *grown = out.get();
+        if (!tq_grow(&grown, &cap, len + file_len + 4, batch_start_cap)) return -1; // the guards release the rest
+        (void)out.release();
+        out.reset(grown);
         if (!first) out.get()[len++] = ',';
         first = false;
         // The text as text: a stray NUL byte in a fixture ends it, as it would for any
@@ -243,8 +239,6 @@ int32_t fake_post(void *ctx, const char *url, const char *request_body, const ch
     return -1;
 }
 
-void fake_free(void * /*ctx*/, void *ptr) noexcept { std::free(ptr); }
-
 } // namespace
 
 extern "C" {
@@ -252,12 +246,7 @@ extern "C" {
 tq_io tolvane_io_fake(const char *dir) {
     std::memset(fc, 0, sizeof fc);
     std::snprintf(fc, sizeof fc, "%s", dir != nullptr ? dir : "canned");
-    tq_io io{};
-    io.ctx = fc;
-    io.get = fake_get;
-    io.post = fake_post;
-    io.free = fake_free;
-    return io;
+    return tq_io{fc, fake_get, fake_post, tq_io_free_heap};
 }
 
 } // extern "C"

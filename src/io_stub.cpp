@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // io_stub: a backend that performs no I/O. Every request fails at once with a text
 // telling the integrator to plug in a real backend, so a host without a transport
 // gets clean transport errors instead of a crash or a hang.
@@ -24,16 +25,9 @@ int32_t stub_post(void *, const char *, const char *, const char *, char **body,
     return stub_fail(body, status, err);
 }
 
-// The error text comes from the standard heap, so the standard free releases it.
-void stub_free(void *, void *ptr) { std::free(ptr); }
-
 } // namespace
 
 extern "C" tq_io tolvane_io_stub(void) {
-    tq_io io{};
-    io.ctx = nullptr;
-    io.get = stub_get;
-    io.post = stub_post;
-    io.free = stub_free;
-    return io;
+    // The error text comes from the standard heap, so the standard free releases it.
+    return tq_io{nullptr, stub_get, stub_post, tq_io_free_heap};
 }

@@ -1,5 +1,7 @@
-// Internal header shared by the library's modules: ownership guards, the tiny
-// portability shims and the record resets every module needs. Not installed.
+// SPDX-License-Identifier: MIT
+// Internal header shared by the library's modules: the state accessor, defaults and
+// fixed texts, ownership guards, the growth helper, the record layouts and the tiny
+// portability shims. Not installed.
 #ifndef TQ_INTERNAL_H
 #define TQ_INTERNAL_H
 
@@ -15,6 +17,24 @@
 #include <strings.h>
 
 // ----------------------------------------------------------------------------
+// The client state every operation reads and writes. Everything inside the
+// library goes through this one accessor and never names g_tq itself.
+// ----------------------------------------------------------------------------
+inline tq_state &state() noexcept { return g_tq; }
+
+// ----------------------------------------------------------------------------
+// Defaults and fixed texts
+// ----------------------------------------------------------------------------
+inline constexpr size_t tq_default_batch_ceiling = 24;
+inline constexpr int32_t tq_default_ttl_basic = 86400; // seconds
+inline constexpr int32_t tq_default_ttl_detail = 21600;
+
+inline constexpr char tq_err_no_io[] = "no IO backend set";
+inline constexpr char tq_err_empty_body[] = "empty body";
+inline constexpr char tq_err_id_required[] = "imdb_id required";
+inline constexpr char tq_err_ids_required[] = "ids required";
+
+// ----------------------------------------------------------------------------
 // Ownership guards: a failure path cannot forget what it holds.
 // ----------------------------------------------------------------------------
 struct free_deleter {
@@ -26,6 +46,43 @@ struct doc_deleter {
     void operator()(yyjson_doc *d) const noexcept { yyjson_doc_free(d); }
 };
 using json_doc = std::unique_ptr<yyjson_doc, doc_deleter>;
+
+// The release entry of every shipped backend: its buffers come from the standard heap.
+inline void tq_io_free_heap(void *, void *p) noexcept { std::free(p); }
+
+// A buffer a backend handed out: through its own release entry when it has one,
+// otherwise with the standard heap's free (the backend contract's heap).
+inline void tq_io_release(const tq_io &io, void *p) noexcept {
+    if (!p) return;
+    if (io.free) io.free(io.ctx, p);
+    else std::free(p);
+}
+
+// ----------------------------------------------------------------------------
+// Growth: one overflow-checked rule for every growing array. Makes room for at
+// least `need` elements: `first` (or `need` if larger) on the first growth, then
+// doubling (or `need` if larger). New elements are not initialised. false, with
+// *arr and *cap untouched, when the size would not fit or memory ran out.
+// ----------------------------------------------------------------------------
+template <typename T> bool tq_grow(T **arr, size_t *cap, size_t need, size_t first) noexcept {
+    if (need <= *cap) return true;
+    size_t n = *cap == 0 ? first : (*cap > SIZE_MAX / 2 ? SIZE_MAX : *cap * 2);
+    if (n < need) n = need;
+    if (n > SIZE_MAX / sizeof(T)) return false;
+    T *p = static_cast<T *>(std::realloc(*arr, n * sizeof(T)));
+    if (!p) return false;
+    *arr = p;
+    *cap = n;
+    return true;
+}
+
+// Zero-filled array of n elements (calloc semantics, overflow-checked).
+template <typename T> inline T *tq_calloc_n(size_t n) noexcept {
+    return static_cast<T *>(std::calloc(n, sizeof(T)));
+}
+
+// A new text formatted like printf, sized by a first pass; NULL when memory ran out.
+char *tq_fmt(const char *fmt, ...) noexcept TQMOVIE_PRINTF(1, 2);
 
 // ----------------------------------------------------------------------------
 // Portability: the platform calls the library needs, in POSIX spelling.
@@ -61,10 +118,48 @@ inline void tq_reset_detail(tq_detail *r) noexcept {
     r->imdb_rating = tq_nan();
 }
 
-// Zero-filled array of n elements (calloc semantics, overflow-checked).
-template <typename T> inline T *tq_calloc_n(size_t n) noexcept {
-    return static_cast<T *>(std::calloc(n, sizeof(T)));
+inline void tq_reset_trans(tq_trans *r) noexcept { std::memset(r, 0, sizeof *r); }
+
+// Deep copy of a translation set (every item); 0, or -1 when the item array could
+// not be allocated (dst then holds what was copied).
+int32_t tq_copy_trans(tq_trans *dst, const tq_trans *src) noexcept;
+
+// One spelling for the three record kinds, for code that is generic over them.
+inline void tq_reset(tq_basic *r) noexcept { tq_reset_basic(r); }
+inline void tq_reset(tq_detail *r) noexcept { tq_reset_detail(r); }
+inline void tq_reset(tq_trans *r) noexcept { tq_reset_trans(r); }
+inline void tq_release(tq_basic *r) noexcept { tq_free_basic(r); }
+inline void tq_release(tq_detail *r) noexcept { tq_free_detail(r); }
+inline void tq_release(tq_trans *r) noexcept { tq_free_trans(r); }
+inline int32_t tq_copy(tq_basic *d, const tq_basic *s, uint32_t) noexcept { return tq_copy_basic(d, s); }
+inline int32_t tq_copy(tq_detail *d, const tq_detail *s, uint32_t sections) noexcept {
+    return tq_copy_detail(d, s, sections);
 }
+inline int32_t tq_copy(tq_trans *d, const tq_trans *s, uint32_t) noexcept { return tq_copy_trans(d, s); }
+
+// ----------------------------------------------------------------------------
+// The result store's three lists, each an array, a count and a capacity in the
+// state, with the capacity of its first growth.
+// ----------------------------------------------------------------------------
+template <typename R> struct tq_store;
+template <> struct tq_store<tq_basic> {
+    static constexpr tq_basic *tq_state::*items = &tq_state::basics;
+    static constexpr size_t tq_state::*count = &tq_state::basic_count;
+    static constexpr size_t tq_state::*cap = &tq_state::basic_cap;
+    static constexpr size_t first_cap = 8;
+};
+template <> struct tq_store<tq_detail> {
+    static constexpr tq_detail *tq_state::*items = &tq_state::details;
+    static constexpr size_t tq_state::*count = &tq_state::detail_count;
+    static constexpr size_t tq_state::*cap = &tq_state::detail_cap;
+    static constexpr size_t first_cap = 4;
+};
+template <> struct tq_store<tq_trans> {
+    static constexpr tq_trans *tq_state::*items = &tq_state::trans;
+    static constexpr size_t tq_state::*count = &tq_state::trans_count;
+    static constexpr size_t tq_state::*cap = &tq_state::trans_cap;
+    static constexpr size_t first_cap = 4;
+};
 
 // ----------------------------------------------------------------------------
 // Fixture file names, in their order of trial: one table for the fixture backend

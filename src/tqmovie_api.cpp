@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // tqmovie_api: configuration and status, the result store's appends, the lookups,
 // the result getters and the JSON export.
 #include "tq_internal.h"
@@ -5,6 +6,7 @@
 #include <cmath>
 #include <cstdarg>
 #include <cstdio>
+#include <type_traits>
 
 extern "C" {
 TQMOVIE_API tq_state g_tq;
@@ -23,213 +25,128 @@ const char k_path_trans[] = "/api/AAA/GetMovieTranslations?read=true&getKeys=fal
 // Configuration
 // ----------------------------------------------------------------------------
 
-void set_default_host() noexcept { std::snprintf(g_tq.host, sizeof g_tq.host, "%s", TQMOVIE_DEFAULT_HOST); }
+void set_default_host(tq_state &s) noexcept { std::snprintf(s.host, sizeof s.host, "%s", TQMOVIE_DEFAULT_HOST); }
 
 // Fills whatever configuration is still unset. The lifetimes are tested together so
 // that a host may switch off expiry of one kind by setting it alone to 0.
-void ensure_defaults() noexcept {
-    if (g_tq.host[0] == '\0') set_default_host();
-    if (g_tq.batch_ceiling == 0) g_tq.batch_ceiling = 24;
-    if (g_tq.cache_ttl_basic == 0 && g_tq.cache_ttl_detail == 0) {
-        g_tq.cache_ttl_basic = 86400;
-        g_tq.cache_ttl_detail = 21600;
+tq_state &ensure_defaults() noexcept {
+    tq_state &s = state();
+    if (s.host[0] == '\0') set_default_host(s);
+    if (s.batch_ceiling == 0) s.batch_ceiling = tq_default_batch_ceiling;
+    if (s.cache_ttl_basic == 0 && s.cache_ttl_detail == 0) {
+        s.cache_ttl_basic = tq_default_ttl_basic;
+        s.cache_ttl_detail = tq_default_ttl_detail;
     }
+    return s;
 }
 
-// Common start of every lookup.
-void begin_lookup(bool clear_store) noexcept {
-    ensure_defaults();
+// Common start of every lookup: defaults, a clean error text and HTTP status, the
+// store emptied (not by the probe), then the argument and backend checks in that
+// order. Returns the status to end the lookup with, or TQMOVIE_OK to go on.
+int32_t begin_lookup(bool clear_store, bool args_ok, const char *arg_text) noexcept {
+    tq_state &s = ensure_defaults();
     if (clear_store) tq_clear_results();
-    g_tq.err[0] = '\0';
-    g_tq.http_code = 0;
-}
-
-// A body handed over with a successful dispatch goes back through the backend's own
-// release entry; after a failed dispatch (or without that entry) the standard heap's.
-void release_body_ok(char *body) noexcept {
-    if (!body) return;
-    if (g_tq.io.free) g_tq.io.free(g_tq.io.ctx, body);
-    else std::free(body);
-}
-
-// ----------------------------------------------------------------------------
-// Result store appends
-// ----------------------------------------------------------------------------
-
-template <typename T> bool grow_store(T **arr, size_t count, size_t *cap, size_t first_cap) noexcept {
-    if (*cap >= count + 1) return true;
-    const size_t new_cap = *cap == 0 ? first_cap : *cap * 2;
-    if (new_cap < *cap || new_cap > SIZE_MAX / sizeof(T)) return false;
-    T *p = static_cast<T *>(std::realloc(*arr, new_cap * sizeof(T)));
-    if (!p) return false;
-    *arr = p;
-    *cap = new_cap;
-    return true;
-}
-
-int32_t push_basic(const tq_basic *rec) noexcept {
-    if (!grow_store(&g_tq.basics, g_tq.basic_count, &g_tq.basic_cap, 8)) return TQMOVIE_ERR_NOMEM;
-    tq_basic *slot = &g_tq.basics[g_tq.basic_count];
-    std::memset(slot, 0, sizeof *slot);
-    if (tq_copy_basic(slot, rec) != 0) {
-        tq_free_basic(slot);
-        return TQMOVIE_ERR_NOMEM;
+    s.err[0] = '\0';
+    s.http_code = 0;
+    if (!args_ok) {
+        tq_set_err("%s", arg_text);
+        return TQMOVIE_ERR_ARG;
     }
-    ++g_tq.basic_count;
+    if (!s.has_io) {
+        tq_set_err("%s", tq_err_no_io);
+        return TQMOVIE_ERR_NO_IO;
+    }
     return TQMOVIE_OK;
 }
 
-int32_t push_detail(const tq_detail *rec, uint32_t sections) noexcept {
-    if (!grow_store(&g_tq.details, g_tq.detail_count, &g_tq.detail_cap, 4)) return TQMOVIE_ERR_NOMEM;
-    tq_detail *slot = &g_tq.details[g_tq.detail_count];
-    std::memset(slot, 0, sizeof *slot);
-    if (tq_copy_detail(slot, rec, sections) != 0) {
-        tq_free_detail(slot);
-        return TQMOVIE_ERR_NOMEM;
-    }
-    ++g_tq.detail_count;
-    return TQMOVIE_OK;
-}
-
-// Appends a deep copy of a translation set. Text copies that fail leave the field
-// NULL; only the item array itself is a hard failure.
-int32_t push_trans(const tq_trans *set) noexcept {
-    if (!grow_store(&g_tq.trans, g_tq.trans_count, &g_tq.trans_cap, 4)) return TQMOVIE_ERR_NOMEM;
-    tq_trans *slot = &g_tq.trans[g_tq.trans_count];
-    std::memset(slot, 0, sizeof *slot);
-    const size_t n = set->items ? set->items_count : 0;
-    if (n != 0) {
-        slot->items = tq_calloc_n<tq_trans_item>(n);
-        if (!slot->items) return TQMOVIE_ERR_NOMEM;
-    }
-    slot->imdb_id = tq_strdup(set->imdb_id);
-    slot->items_count = n;
-    for (size_t i = 0; i < n; ++i) {
-        const tq_trans_item &s = set->items[i];
-        tq_trans_item &d = slot->items[i];
-        d.title = tq_strdup(s.title);
-        d.tagline = tq_strdup(s.tagline);
-        d.plot = tq_strdup(s.plot);
-        d.directors = tq_strdup(s.directors);
-        d.actors = tq_strdup(s.actors);
-        d.lang = tq_strdup(s.lang);
-        d.region = tq_strdup(s.region);
-    }
-    ++g_tq.trans_count;
-    return TQMOVIE_OK;
-}
-
-// ----------------------------------------------------------------------------
-// Single-title lookups
-// ----------------------------------------------------------------------------
-
-char *mkurl_get(const char *path, const char *imdb_id, const char *language) noexcept {
-    malloc_ptr<char> id(tq_url_encode(imdb_id ? imdb_id : ""));
-    malloc_ptr<char> lang(tq_url_encode(language && language[0] ? language : "en-US"));
-    if (!id || !lang) return nullptr;
-    const size_t n = std::strlen(g_tq.host) + std::strlen(path) + std::strlen(id.get()) + std::strlen(lang.get()) + 64;
-    char *url = static_cast<char *>(std::malloc(n));
-    if (url) std::snprintf(url, n, "%s%s?imdbId=%s&language=%s", g_tq.host, path, id.get(), lang.get());
-    return url;
-}
-
-// Sends one GET and hands back the body of a successful answer. Returns the status
-// to report; on success *body may still be NULL (reported by the caller as empty).
-int32_t fetch_get(const char *path, const char *imdb_id, const char *language, char **body) noexcept {
-    *body = nullptr;
-    malloc_ptr<char> url(mkurl_get(path, imdb_id, language));
-    if (!url) return TQMOVIE_ERR_NOMEM;
-    int32_t status = 0;
-    const int32_t st = tq_http_get(url.get(), body, &status);
+// After a dispatch: a failed request's body (an error page, say) goes back to the
+// standard heap unread; a successful one must carry a body. Returns the status.
+int32_t take_body(int32_t st, char **body) noexcept {
     if (st != TQMOVIE_OK) {
         std::free(*body);
         *body = nullptr;
         return st;
     }
     if (!*body) {
-        tq_set_err("empty body");
+        tq_set_err("%s", tq_err_empty_body);
         return TQMOVIE_ERR_EMPTY;
     }
     return TQMOVIE_OK;
 }
 
+// One GET or POST of a URL built with tq_fmt; on TQMOVIE_OK *body holds the answer.
+int32_t get_body(char *url, char **body) noexcept {
+    malloc_ptr<char> owned(url);
+    *body = nullptr;
+    if (!url) return TQMOVIE_ERR_NOMEM;
+    int32_t status = 0;
+    return take_body(tq_http_get(url, body, &status), body);
+}
+
+int32_t post_body(const char *path, const char *const *ids, size_t count, char **body) noexcept {
+    *body = nullptr;
+    malloc_ptr<char> joined(tq_join_ids(ids, count));
+    if (!joined) return TQMOVIE_ERR_NOMEM;
+    malloc_ptr<char> url(tq_fmt("%s%s", state().host, path));
+    if (!url) return TQMOVIE_ERR_NOMEM;
+    int32_t status = 0;
+    return take_body(tq_http_post(url.get(), joined.get(), body, &status), body);
+}
+
+// A body handed over with a successful dispatch goes back through the backend.
+void release_body(char *body) noexcept { tq_io_release(state().io, body); }
+
+// ----------------------------------------------------------------------------
+// Result store
+// ----------------------------------------------------------------------------
+
+// Appends a deep copy of rec (a detail record with the given sections). 8 when the
+// list cannot grow or the copy runs out of memory; nothing half-copied stays.
+template <typename R> int32_t push(const R *rec, uint32_t sections = TQMOVIE_DETAIL_ALL) noexcept {
+    using st = tq_store<R>;
+    tq_state &s = state();
+    size_t &count = s.*st::count;
+    if (count == SIZE_MAX || !tq_grow(&(s.*st::items), &(s.*st::cap), count + 1, st::first_cap))
+        return TQMOVIE_ERR_NOMEM;
+    R *slot = &(s.*st::items)[count];
+    std::memset(slot, 0, sizeof *slot);
+    if (tq_copy(slot, rec, sections) != 0) {
+        tq_release(slot);
+        return TQMOVIE_ERR_NOMEM;
+    }
+    ++count;
+    return TQMOVIE_OK;
+}
+
 // Releases a decoder's output array and the records it counted.
-template <typename T> struct decoded {
-    T *items = nullptr;
+template <typename R> struct decoded {
+    R *items = nullptr;
     size_t count = 0;
-    void (*release)(T *) = nullptr;
-    explicit decoded(void (*rel)(T *)) : release(rel) {}
+    decoded() = default;
     decoded(const decoded &) = delete;
     decoded &operator=(const decoded &) = delete;
     ~decoded() {
-        for (size_t i = 0; items && i < count; ++i) release(&items[i]);
+        for (size_t i = 0; items && i < count; ++i) tq_release(&items[i]);
         std::free(items);
     }
 };
 
 // ----------------------------------------------------------------------------
-// Batch lookups
-// ----------------------------------------------------------------------------
-
-int32_t post_ids(const char *path, const char *const *ids, size_t count, char **body) noexcept {
-    *body = nullptr;
-    malloc_ptr<char> joined(tq_join_ids(ids, count));
-    if (!joined) return TQMOVIE_ERR_NOMEM;
-    const size_t n = std::strlen(g_tq.host) + std::strlen(path) + 8;
-    malloc_ptr<char> url(static_cast<char *>(std::malloc(n)));
-    if (!url) return TQMOVIE_ERR_NOMEM;
-    std::snprintf(url.get(), n, "%s%s", g_tq.host, path);
-    int32_t status = 0;
-    return tq_http_post(url.get(), joined.get(), body, &status);
-}
-
-// Sends one batch request and returns the body of a successful answer in *body.
-int32_t post_chunk(const char *path, const char *const *ids, size_t count, char **body) noexcept {
-    const int32_t st = post_ids(path, ids, count, body);
-    if (st != TQMOVIE_OK) {
-        std::free(*body);
-        *body = nullptr;
-        return st;
-    }
-    if (!*body) {
-        tq_set_err("empty body");
-        return TQMOVIE_ERR_EMPTY;
-    }
-    return TQMOVIE_OK;
-}
-
-bool check_batch_args(const char *const *ids, size_t count, int32_t *st) noexcept {
-    if (!ids || count == 0) {
-        tq_set_err("ids required");
-        *st = TQMOVIE_ERR_ARG;
-        return false;
-    }
-    if (!g_tq.has_io) {
-        tq_set_err("no IO backend set");
-        *st = TQMOVIE_ERR_NO_IO;
-        return false;
-    }
-    return true;
-}
-
-// ----------------------------------------------------------------------------
-// The record kinds a lookup can fetch: how each is reset, read from the cache,
-// decoded, appended, cached and released.
+// The record kinds a lookup can fetch: where each is asked for, how it is read
+// from the cache, decoded and cached.
 // ----------------------------------------------------------------------------
 
 struct basic_ops {
     using rec = tq_basic;
     static constexpr const char *single_path = k_path_basic;
-    static void reset(tq_basic *r) noexcept { tq_reset_basic(r); }
-    static void release(tq_basic *r) noexcept { tq_free_basic(r); }
-    int32_t cache_get(const char *id, tq_basic *r) const noexcept { return tq_cache_get_basic(id, r); }
-    int32_t decode(const char *body, tq_basic **out, size_t *n, int32_t expect_array) const noexcept {
+    static constexpr uint32_t sections = TQMOVIE_DETAIL_ALL;
+    static int32_t cache_get(const char *id, tq_basic *r) noexcept { return tq_cache_get_basic(id, r); }
+    static int32_t decode(const char *body, tq_basic **out, size_t *n, int32_t expect_array) noexcept {
         return tq_parse_basic_doc(body, std::strlen(body), out, n, expect_array);
     }
-    int32_t push(const tq_basic *r) const noexcept { return push_basic(r); }
-    void cache_put(const tq_basic *r) const noexcept { tq_cache_put_basic(r); }
+    static void cache_put(const tq_basic *r) noexcept { tq_cache_put_basic(r); }
     // The service is told not to fetch unknown titles anew for multi-id requests only.
-    void batch_path(char (&path)[256], size_t chunk) const noexcept {
+    static void batch_path(char (&path)[256], size_t chunk) noexcept {
         std::snprintf(path, sizeof path, k_path_basics, chunk == 1 ? "false" : "true");
     }
 };
@@ -238,51 +155,49 @@ struct detail_ops {
     using rec = tq_detail;
     static constexpr const char *single_path = k_path_detail;
     uint32_t sections; // never 0 here: 0 was already read as every section
-    static void reset(tq_detail *r) noexcept { tq_reset_detail(r); }
-    static void release(tq_detail *r) noexcept { tq_free_detail(r); }
     int32_t cache_get(const char *id, tq_detail *r) const noexcept {
         return tq_cache_get_detail(id, r, static_cast<int32_t>(sections));
     }
     int32_t decode(const char *body, tq_detail **out, size_t *n, int32_t expect_array) const noexcept {
         return tq_parse_detail_doc(body, std::strlen(body), out, n, expect_array, sections);
     }
-    int32_t push(const tq_detail *r) const noexcept { return push_detail(r, sections); }
-    void cache_put(const tq_detail *r) const noexcept { tq_cache_put_detail(r); }
-    void batch_path(char (&path)[256], size_t) const noexcept {
+    static void cache_put(const tq_detail *r) noexcept { tq_cache_put_detail(r); }
+    static void batch_path(char (&path)[256], size_t) noexcept {
         std::snprintf(path, sizeof path, "%s", k_path_details);
     }
 };
+
+// "<host><path>?imdbId=<id>&language=<lang>", both values percent-encoded; a null
+// or empty language is "en-US".
+char *mkurl_get(const char *path, const char *imdb_id, const char *language) noexcept {
+    malloc_ptr<char> id(tq_url_encode(imdb_id));
+    malloc_ptr<char> lang(tq_url_encode(language && language[0] ? language : "en-US"));
+    if (!id || !lang) return nullptr;
+    return tq_fmt("%s%s?imdbId=%s&language=%s", state().host, path, id.get(), lang.get());
+}
 
 // One title: a fresh cached copy answers without a request; otherwise one GET, and
 // the first decoded record is stored and cached.
 template <typename Ops> int32_t single_lookup(const char *imdb_id, const char *language, const Ops &ops) noexcept {
     using Rec = typename Ops::rec;
-    begin_lookup(true);
-    if (!imdb_id || !imdb_id[0]) {
-        tq_set_err("imdb_id required");
-        return TQMOVIE_ERR_ARG;
-    }
-    if (!g_tq.has_io) {
-        tq_set_err("no IO backend set");
-        return TQMOVIE_ERR_NO_IO;
-    }
+    int32_t st = begin_lookup(true, imdb_id && imdb_id[0], tq_err_id_required);
+    if (st != TQMOVIE_OK) return st;
     Rec cached;
-    Ops::reset(&cached);
+    tq_reset(&cached);
     if (ops.cache_get(imdb_id, &cached) == 1) {
-        const int32_t st = ops.push(&cached);
-        Ops::release(&cached);
+        st = push(&cached, ops.sections);
+        tq_release(&cached);
         return st;
     }
 
     char *body = nullptr;
-    int32_t st = fetch_get(Ops::single_path, imdb_id, language, &body);
+    st = get_body(mkurl_get(Ops::single_path, imdb_id, language), &body);
     if (st != TQMOVIE_OK) return st;
-    decoded<Rec> recs(Ops::release);
+    decoded<Rec> recs;
     st = ops.decode(body, &recs.items, &recs.count, 0);
-    release_body_ok(body);
+    release_body(body);
     if (st != TQMOVIE_OK) return st;
-    if (recs.count == 0) return TQMOVIE_ERR_EMPTY;
-    st = ops.push(&recs.items[0]);
+    st = push(&recs.items[0], ops.sections);
     if (st == TQMOVIE_OK) ops.cache_put(&recs.items[0]);
     return st;
 }
@@ -291,9 +206,8 @@ template <typename Ops> int32_t single_lookup(const char *imdb_id, const char *l
 // the call; the records of earlier chunks stay in the store and the cache.
 template <typename Ops> int32_t batch_lookup(const char *const *ids, size_t count, const Ops &ops) noexcept {
     using Rec = typename Ops::rec;
-    begin_lookup(true);
-    int32_t st = TQMOVIE_OK;
-    if (!check_batch_args(ids, count, &st)) return st;
+    int32_t st = begin_lookup(true, ids && count != 0, tq_err_ids_required);
+    if (st != TQMOVIE_OK) return st;
     const uint64_t ceiling = tqmovie_batch_ceiling();
     for (size_t off = 0; off < count;) {
         const size_t left = count - off;
@@ -301,17 +215,17 @@ template <typename Ops> int32_t batch_lookup(const char *const *ids, size_t coun
         char path[256];
         ops.batch_path(path, chunk);
         char *body = nullptr;
-        st = post_chunk(path, ids + off, chunk, &body);
+        st = post_body(path, ids + off, chunk, &body);
         if (st != TQMOVIE_OK) return st;
-        decoded<Rec> recs(Ops::release);
+        decoded<Rec> recs;
         st = ops.decode(body, &recs.items, &recs.count, 1);
-        release_body_ok(body);
+        release_body(body);
         // A null or empty answer is a chunk without records, not a failure.
         if (st != TQMOVIE_OK && st != TQMOVIE_ERR_EMPTY) return st;
         for (size_t i = 0; i < recs.count; ++i) {
-            if (ops.push(&recs.items[i]) != TQMOVIE_OK) return TQMOVIE_ERR_NOMEM;
+            if (push(&recs.items[i], ops.sections) != TQMOVIE_OK) return TQMOVIE_ERR_NOMEM;
             ops.cache_put(&recs.items[i]);
-            Ops::release(&recs.items[i]);
+            tq_release(&recs.items[i]);
         }
         off += chunk;
     }
@@ -319,15 +233,46 @@ template <typename Ops> int32_t batch_lookup(const char *const *ids, size_t coun
 }
 
 // ----------------------------------------------------------------------------
-// Getters: one bounds check behind every indexed read.
+// Getters: one bounds check behind every indexed read, so that each exported
+// getter stays one line.
 // ----------------------------------------------------------------------------
 
-template <typename Rec> const Rec *rec_at(const Rec *items, size_t count, int32_t i) noexcept {
-    if (i < 0 || static_cast<uint64_t>(i) >= count) return nullptr;
-    return &items[i];
+inline int32_t low32(size_t n) noexcept { return static_cast<int32_t>(static_cast<uint32_t>(n)); }
+
+template <typename R> const R *rec_at(int32_t i) noexcept {
+    using st = tq_store<R>;
+    const tq_state &s = state();
+    if (i < 0 || static_cast<uint64_t>(i) >= s.*st::count) return nullptr;
+    return &(s.*st::items)[i];
 }
 
-inline int32_t low32(size_t n) noexcept { return static_cast<int32_t>(static_cast<uint32_t>(n)); }
+template <typename R> int32_t count_of() noexcept { return low32(state().*tq_store<R>::count); }
+
+// Field m of stored record i, or `none` out of range.
+template <typename R, typename F> F field(int32_t i, F R::*m, std::type_identity_t<F> none) noexcept {
+    const R *r = rec_at<R>(i);
+    return r ? r->*m : none;
+}
+
+// The count of list n of record i (its low 32 bits), 0 out of range.
+template <typename R> int32_t count_of(int32_t i, size_t R::*n) noexcept { return low32(field(i, n, 0)); }
+
+// Element j of the list (a, n) of record i: the element itself (a list of texts) or
+// its member m (a list of sub-records); `none` when either index is out of range.
+template <typename R, typename E> const E *element(int32_t i, int32_t j, E *R::*a, size_t R::*n) noexcept {
+    const R *r = rec_at<R>(i);
+    if (!r || !(r->*a) || j < 0 || static_cast<uint64_t>(j) >= r->*n) return nullptr;
+    return &(r->*a)[j];
+}
+template <typename R> const char *item(int32_t i, int32_t j, char **R::*a, size_t R::*n) noexcept {
+    const char *const *e = element(i, j, a, n);
+    return e ? *e : nullptr;
+}
+template <typename R, typename E, typename F>
+F item(int32_t i, int32_t j, E *R::*a, size_t R::*n, F E::*m, std::type_identity_t<F> none) noexcept {
+    const E *e = element(i, j, a, n);
+    return e ? e->*m : none;
+}
 
 // ----------------------------------------------------------------------------
 // JSON export: a growable text buffer with a sticky failure flag.
@@ -342,27 +287,9 @@ struct tq_ms {
 
 int tq_ms_put(tq_ms *b, const void *bytes, size_t count) noexcept {
     if (b->failed) return -1;
-    if (count > SIZE_MAX - b->length - 1) {
+    if (count > SIZE_MAX - b->length - 1 || !tq_grow(&b->data, &b->capacity, b->length + count + 1, 256)) {
         b->failed = 1;
         return -1;
-    }
-    const size_t need = b->length + count + 1;
-    if (b->capacity < need) {
-        size_t cap = b->capacity ? b->capacity * 2 : 256;
-        while (cap < need) {
-            if (cap > SIZE_MAX / 2) {
-                cap = need;
-                break;
-            }
-            cap *= 2;
-        }
-        char *p = static_cast<char *>(std::realloc(b->data, cap));
-        if (!p) {
-            b->failed = 1;
-            return -1;
-        }
-        b->data = p;
-        b->capacity = cap;
     }
     if (count) std::memcpy(b->data + b->length, bytes, count);
     b->length += count;
@@ -475,50 +402,47 @@ extern "C" {
 // ----------------------------------------------------------------------------
 
 void tqmovie_set_io(const tq_io *io) {
-    ensure_defaults();
-    if (io) {
-        g_tq.io = *io;
-        g_tq.has_io = 1;
-    } else {
-        g_tq.io = tq_io{};
-        g_tq.has_io = 0;
-    }
+    tq_state &s = ensure_defaults();
+    s.io = io ? *io : tq_io{};
+    s.has_io = io ? 1 : 0;
 }
 
 void tqmovie_set_host(const char *host) {
-    ensure_defaults();
+    tq_state &s = ensure_defaults();
     if (!host || !host[0]) {
-        set_default_host();
+        set_default_host(s);
         return;
     }
-    // Format into scratch space: the argument may be g_tq.host itself.
-    char tmp[sizeof g_tq.host];
+    // Format into scratch space: the argument may be the stored host itself.
+    char tmp[sizeof s.host];
     if (std::strncmp(host, "http://", 7) == 0 || std::strncmp(host, "https://", 8) == 0)
         std::snprintf(tmp, sizeof tmp, "%s", host);
     else
         std::snprintf(tmp, sizeof tmp, "https://%s", host);
-    std::memcpy(g_tq.host, tmp, sizeof tmp);
+    std::memcpy(s.host, tmp, sizeof tmp);
 }
 
-const char *tqmovie_last_error(void) { return g_tq.err[0] ? g_tq.err : ""; }
+const char *tqmovie_last_error(void) { return state().err[0] ? state().err : ""; }
 
-int32_t tqmovie_last_http_code(void) { return g_tq.http_code; }
+int32_t tqmovie_last_http_code(void) { return state().http_code; }
 
 const char *tqmovie_last_response_header(const char *name) {
     if (!name) return nullptr;
-    const int32_t n = g_tq.header_count < 32 ? g_tq.header_count : 32;
+    tq_state &s = state();
+    const int32_t n = s.header_count < 32 ? s.header_count : 32;
     for (int32_t i = 0; i < n; ++i)
-        if (tq_stricmp(g_tq.headers[i].name, name) == 0) return g_tq.headers[i].value;
+        if (tq_stricmp(s.headers[i].name, name) == 0) return s.headers[i].value;
     return nullptr;
 }
 
 void tqmovie_shutdown(void) {
     tq_clear_results();
     tqmovie_cache_clear();
-    g_tq.has_io = 0;
-    g_tq.err[0] = '\0';
-    g_tq.http_code = 0;
-    g_tq.header_count = 0;
+    tq_state &s = state();
+    s.has_io = 0;
+    s.err[0] = '\0';
+    s.http_code = 0;
+    s.header_count = 0;
 }
 
 // ----------------------------------------------------------------------------
@@ -526,49 +450,26 @@ void tqmovie_shutdown(void) {
 // ----------------------------------------------------------------------------
 
 int32_t tqmovie_is_movie(const char *imdb_id, int32_t *is_movie) {
-    begin_lookup(false);
+    int32_t st = begin_lookup(false, imdb_id && imdb_id[0], tq_err_id_required);
     if (is_movie) *is_movie = 0;
-    if (!imdb_id || !imdb_id[0]) {
-        tq_set_err("imdb_id required");
-        return TQMOVIE_ERR_ARG;
-    }
-    if (!g_tq.has_io) {
-        tq_set_err("no IO backend set");
-        return TQMOVIE_ERR_NO_IO;
-    }
+    if (st != TQMOVIE_OK) return st;
     malloc_ptr<char> id(tq_url_encode(imdb_id));
     if (!id) return TQMOVIE_ERR_NOMEM;
-    const size_t n = std::strlen(g_tq.host) + std::strlen(id.get()) + 64;
-    malloc_ptr<char> url(static_cast<char *>(std::malloc(n)));
-    if (!url) return TQMOVIE_ERR_NOMEM;
-    std::snprintf(url.get(), n, "%s%s?imdbId=%s", g_tq.host, k_path_is_movie, id.get());
-    id.reset();
-
     char *body = nullptr;
-    int32_t status = 0;
-    const int32_t st = tq_http_get(url.get(), &body, &status);
-    url.reset();
-    if (st != TQMOVIE_OK) {
-        std::free(body);
-        return st;
-    }
-    if (!body) {
-        tq_set_err("empty body");
-        return TQMOVIE_ERR_EMPTY;
-    }
+    st = get_body(tq_fmt("%s%s?imdbId=%s", state().host, k_path_is_movie, id.get()), &body);
+    if (st != TQMOVIE_OK) return st;
     const char *p = body;
     while (*p == ' ' || *p == '\t' || *p == '\n' || *p == '\r') ++p;
     int32_t answer = 0;
-    int32_t result = TQMOVIE_OK;
     if (std::strncmp(p, "true", 4) == 0) {
         answer = 1;
     } else if (std::strncmp(p, "false", 5) != 0) {
         tq_set_err("unexpected IsMovie body");
-        result = TQMOVIE_ERR_PARSE;
+        st = TQMOVIE_ERR_PARSE;
     }
     if (is_movie) *is_movie = answer;
-    release_body_ok(body);
-    return result;
+    release_body(body);
+    return st;
 }
 
 // ----------------------------------------------------------------------------
@@ -596,9 +497,8 @@ int32_t tqmovie_get_details(const char *const *ids, size_t count, const char *un
 }
 
 int32_t tqmovie_get_translations(const char *const *ids, size_t count, const char *part1, const char *part2) {
-    begin_lookup(true);
-    int32_t st = TQMOVIE_OK;
-    if (!check_batch_args(ids, count, &st)) return st;
+    int32_t st = begin_lookup(true, ids && count != 0, tq_err_ids_required);
+    if (st != TQMOVIE_OK) return st;
     char path[320];
     {
         malloc_ptr<char> p1(tq_url_encode(part1 ? part1 : "zh"));
@@ -607,14 +507,14 @@ int32_t tqmovie_get_translations(const char *const *ids, size_t count, const cha
         std::snprintf(path, sizeof path, k_path_trans, p1.get(), p2.get());
     }
     char *body = nullptr;
-    st = post_chunk(path, ids, count, &body);
+    st = post_body(path, ids, count, &body);
     if (st != TQMOVIE_OK) return st;
-    decoded<tq_trans> sets(tq_free_trans);
+    decoded<tq_trans> sets;
     st = tq_parse_trans_doc(body, std::strlen(body), &sets.items, &sets.count);
-    release_body_ok(body);
+    release_body(body);
     if (st != TQMOVIE_OK && st != TQMOVIE_ERR_EMPTY) return st;
     for (size_t i = 0; i < sets.count; ++i) {
-        if (push_trans(&sets.items[i]) != TQMOVIE_OK) return TQMOVIE_ERR_NOMEM;
+        if (push(&sets.items[i]) != TQMOVIE_OK) return TQMOVIE_ERR_NOMEM;
         tq_free_trans(&sets.items[i]);
     }
     return TQMOVIE_OK;
@@ -624,117 +524,92 @@ int32_t tqmovie_get_translations(const char *const *ids, size_t count, const cha
 // Result getters
 // ----------------------------------------------------------------------------
 
-#define TQ_COUNT_GETTER(kind, store, n)                                                                       \
-    int32_t tqmovie_##kind##_count(void) { return low32(g_tq.n); }
-#define TQ_FIELD_GETTER(kind, T, store, n, name, type, expr, none)                                            \
-    type tqmovie_##kind##_##name(int32_t i) {                                                                 \
-        const T *r = rec_at(g_tq.store, g_tq.n, i);                                                           \
-        return r ? (expr) : (none);                                                                           \
-    }
-#define TQ_ITEM_GETTER(kind, T, store, n, name, type, list, list_n, member, none)                            \
-    type tqmovie_##kind##_##name(int32_t i, int32_t j) {                                                      \
-        const T *r = rec_at(g_tq.store, g_tq.n, i);                                                           \
-        if (!r || !r->list || j < 0 || static_cast<uint64_t>(j) >= r->list_n) return (none);                 \
-        return r->list[j] member;                                                                             \
-    }
+int32_t tqmovie_basic_count(void) { return count_of<tq_basic>(); }
+const char *tqmovie_basic_imdb_id(int32_t i) { return field(i, &tq_basic::imdb_id, nullptr); }
+const char *tqmovie_basic_title(int32_t i) { return field(i, &tq_basic::title, nullptr); }
+const char *tqmovie_basic_tagline(int32_t i) { return field(i, &tq_basic::tagline, nullptr); }
+const char *tqmovie_basic_plot(int32_t i) { return field(i, &tq_basic::plot, nullptr); }
+const char *tqmovie_basic_poster_url(int32_t i) { return field(i, &tq_basic::poster_url, nullptr); }
+const char *tqmovie_basic_picture_url(int32_t i) { return field(i, &tq_basic::picture_url, nullptr); }
+int32_t tqmovie_basic_id(int32_t i) { return field(i, &tq_basic::id, 0); }
+int32_t tqmovie_basic_year(int32_t i) { return field(i, &tq_basic::year, -1); }
+int32_t tqmovie_basic_duration(int32_t i) { return field(i, &tq_basic::duration, -1); }
+int32_t tqmovie_basic_is_tv(int32_t i) { return field(i, &tq_basic::is_tv, -1); }
+int32_t tqmovie_basic_directors_count(int32_t i) { return count_of(i, &tq_basic::directors_count); }
+const char *tqmovie_basic_director(int32_t i, int32_t j) { return item(i, j, &tq_basic::directors, &tq_basic::directors_count); }
+int32_t tqmovie_basic_genres_count(int32_t i) { return count_of(i, &tq_basic::genres_count); }
+const char *tqmovie_basic_genre(int32_t i, int32_t j) { return item(i, j, &tq_basic::genres, &tq_basic::genres_count); }
+int32_t tqmovie_basic_ratings_count(int32_t i) { return count_of(i, &tq_basic::ratings_count); }
+const char *tqmovie_basic_rating_source(int32_t i, int32_t j) { return item(i, j, &tq_basic::ratings, &tq_basic::ratings_count, &tq_rating::source, nullptr); }
+double tqmovie_basic_rating_value(int32_t i, int32_t j) { return item(i, j, &tq_basic::ratings, &tq_basic::ratings_count, &tq_rating::value, tq_nan()); }
 
-#define TQ_B(name, type, expr, none) TQ_FIELD_GETTER(basic, tq_basic, basics, basic_count, name, type, expr, none)
-#define TQ_BI(name, type, list, list_n, member, none)                                                         \
-    TQ_ITEM_GETTER(basic, tq_basic, basics, basic_count, name, type, list, list_n, member, none)
-#define TQ_D(name, type, expr, none)                                                                          \
-    TQ_FIELD_GETTER(detail, tq_detail, details, detail_count, name, type, expr, none)
-#define TQ_DI(name, type, list, list_n, member, none)                                                         \
-    TQ_ITEM_GETTER(detail, tq_detail, details, detail_count, name, type, list, list_n, member, none)
-#define TQ_T(name, type, expr, none) TQ_FIELD_GETTER(trans, tq_trans, trans, trans_count, name, type, expr, none)
-#define TQ_TI(name, member)                                                                                   \
-    TQ_ITEM_GETTER(trans, tq_trans, trans, trans_count, name, const char *, items, items_count, member, nullptr)
+int32_t tqmovie_detail_count(void) { return count_of<tq_detail>(); }
+const char *tqmovie_detail_imdb_id(int32_t i) { return field(i, &tq_detail::imdb_id, nullptr); }
+const char *tqmovie_detail_title(int32_t i) { return field(i, &tq_detail::title, nullptr); }
+const char *tqmovie_detail_original_title(int32_t i) { return field(i, &tq_detail::original_title, nullptr); }
+const char *tqmovie_detail_tagline(int32_t i) { return field(i, &tq_detail::tagline, nullptr); }
+const char *tqmovie_detail_plot(int32_t i) { return field(i, &tq_detail::plot, nullptr); }
+const char *tqmovie_detail_poster_url(int32_t i) { return field(i, &tq_detail::poster_url, nullptr); }
+const char *tqmovie_detail_picture_url(int32_t i) { return field(i, &tq_detail::picture_url, nullptr); }
+const char *tqmovie_detail_title_type(int32_t i) { return field(i, &tq_detail::title_type, nullptr); }
+const char *tqmovie_detail_genres(int32_t i) { return field(i, &tq_detail::genres, nullptr); }
+const char *tqmovie_detail_directors(int32_t i) { return field(i, &tq_detail::directors, nullptr); }
+const char *tqmovie_detail_trailer_url(int32_t i) { return field(i, &tq_detail::trailer_url, nullptr); }
+const char *tqmovie_detail_extension1(int32_t i) { return field(i, &tq_detail::extension1, nullptr); }
+const char *tqmovie_detail_logo_base64(int32_t i) { return field(i, &tq_detail::logo_base64, nullptr); }
+int32_t tqmovie_detail_id(int32_t i) { return field(i, &tq_detail::id, 0); }
+int32_t tqmovie_detail_start_year(int32_t i) { return field(i, &tq_detail::start_year, -1); }
+int32_t tqmovie_detail_end_year(int32_t i) { return field(i, &tq_detail::end_year, -1); }
+int32_t tqmovie_detail_runtime(int32_t i) { return field(i, &tq_detail::runtime, -1); }
+int32_t tqmovie_detail_is_tv(int32_t i) { return field(i, &tq_detail::is_tv, -1); }
+double tqmovie_detail_imdb_rating(int32_t i) { return field(i, &tq_detail::imdb_rating, tq_nan()); }
+int32_t tqmovie_detail_cast_count(int32_t i) { return count_of(i, &tq_detail::cast_count); }
+const char *tqmovie_detail_cast_name(int32_t i, int32_t j) { return item(i, j, &tq_detail::cast, &tq_detail::cast_count, &tq_cast::name, nullptr); }
+const char *tqmovie_detail_cast_id(int32_t i, int32_t j) { return item(i, j, &tq_detail::cast, &tq_detail::cast_count, &tq_cast::id, nullptr); }
+const char *tqmovie_detail_cast_poster(int32_t i, int32_t j) { return item(i, j, &tq_detail::cast, &tq_detail::cast_count, &tq_cast::poster, nullptr); }
+const char *tqmovie_detail_cast_role(int32_t i, int32_t j) { return item(i, j, &tq_detail::cast, &tq_detail::cast_count, &tq_cast::role, nullptr); }
+const char *tqmovie_detail_cast_birthday(int32_t i, int32_t j) { return item(i, j, &tq_detail::cast, &tq_detail::cast_count, &tq_cast::birthday, nullptr); }
+int32_t tqmovie_detail_picture_count(int32_t i) { return count_of(i, &tq_detail::picture_count); }
+const char *tqmovie_detail_picture_item_url(int32_t i, int32_t j) { return item(i, j, &tq_detail::pictures, &tq_detail::picture_count, &tq_picture::url, nullptr); }
+const char *tqmovie_detail_picture_item_lang(int32_t i, int32_t j) { return item(i, j, &tq_detail::pictures, &tq_detail::picture_count, &tq_picture::language, nullptr); }
+int32_t tqmovie_detail_picture_item_w(int32_t i, int32_t j) { return item(i, j, &tq_detail::pictures, &tq_detail::picture_count, &tq_picture::width, 0); }
+int32_t tqmovie_detail_picture_item_h(int32_t i, int32_t j) { return item(i, j, &tq_detail::pictures, &tq_detail::picture_count, &tq_picture::height, 0); }
+int32_t tqmovie_detail_provider_count(int32_t i) { return count_of(i, &tq_detail::provider_count); }
+const char *tqmovie_detail_provider_name(int32_t i, int32_t j) { return item(i, j, &tq_detail::providers, &tq_detail::provider_count, &tq_provider::name, nullptr); }
+const char *tqmovie_detail_provider_country(int32_t i, int32_t j) { return item(i, j, &tq_detail::providers, &tq_detail::provider_count, &tq_provider::country, nullptr); }
+const char *tqmovie_detail_provider_type(int32_t i, int32_t j) { return item(i, j, &tq_detail::providers, &tq_detail::provider_count, &tq_provider::type, nullptr); }
+const char *tqmovie_detail_provider_logo(int32_t i, int32_t j) { return item(i, j, &tq_detail::providers, &tq_detail::provider_count, &tq_provider::logo, nullptr); }
+const char *tqmovie_detail_provider_id(int32_t i, int32_t j) { return item(i, j, &tq_detail::providers, &tq_detail::provider_count, &tq_provider::provider_id, nullptr); }
+int32_t tqmovie_detail_provider_priority(int32_t i, int32_t j) { return item(i, j, &tq_detail::providers, &tq_detail::provider_count, &tq_provider::display_priority, 0); }
+int32_t tqmovie_detail_video_count(int32_t i) { return count_of(i, &tq_detail::video_count); }
+const char *tqmovie_detail_video_name(int32_t i, int32_t j) { return item(i, j, &tq_detail::videos, &tq_detail::video_count, &tq_video::name, nullptr); }
+const char *tqmovie_detail_video_key(int32_t i, int32_t j) { return item(i, j, &tq_detail::videos, &tq_detail::video_count, &tq_video::key, nullptr); }
+const char *tqmovie_detail_video_site(int32_t i, int32_t j) { return item(i, j, &tq_detail::videos, &tq_detail::video_count, &tq_video::site, nullptr); }
+const char *tqmovie_detail_video_type(int32_t i, int32_t j) { return item(i, j, &tq_detail::videos, &tq_detail::video_count, &tq_video::type, nullptr); }
+const char *tqmovie_detail_video_id(int32_t i, int32_t j) { return item(i, j, &tq_detail::videos, &tq_detail::video_count, &tq_video::id, nullptr); }
+const char *tqmovie_detail_video_lang(int32_t i, int32_t j) { return item(i, j, &tq_detail::videos, &tq_detail::video_count, &tq_video::lang, nullptr); }
+const char *tqmovie_detail_video_region(int32_t i, int32_t j) { return item(i, j, &tq_detail::videos, &tq_detail::video_count, &tq_video::region, nullptr); }
+int32_t tqmovie_detail_video_size(int32_t i, int32_t j) { return item(i, j, &tq_detail::videos, &tq_detail::video_count, &tq_video::size, 0); }
+int32_t tqmovie_detail_related_count(int32_t i) { return count_of(i, &tq_detail::related_count); }
+const char *tqmovie_detail_related_id(int32_t i, int32_t j) { return item(i, j, &tq_detail::related, &tq_detail::related_count); }
 
-TQ_COUNT_GETTER(basic, basics, basic_count)
-TQ_B(imdb_id, const char *, r->imdb_id, nullptr)
-TQ_B(title, const char *, r->title, nullptr)
-TQ_B(tagline, const char *, r->tagline, nullptr)
-TQ_B(plot, const char *, r->plot, nullptr)
-TQ_B(poster_url, const char *, r->poster_url, nullptr)
-TQ_B(picture_url, const char *, r->picture_url, nullptr)
-TQ_B(id, int32_t, r->id, 0)
-TQ_B(year, int32_t, r->year, -1)
-TQ_B(duration, int32_t, r->duration, -1)
-TQ_B(is_tv, int32_t, r->is_tv, -1)
-TQ_B(directors_count, int32_t, low32(r->directors_count), 0)
-TQ_BI(director, const char *, directors, directors_count, , nullptr)
-TQ_B(genres_count, int32_t, low32(r->genres_count), 0)
-TQ_BI(genre, const char *, genres, genres_count, , nullptr)
-TQ_B(ratings_count, int32_t, low32(r->ratings_count), 0)
-TQ_BI(rating_source, const char *, ratings, ratings_count, .source, nullptr)
-TQ_BI(rating_value, double, ratings, ratings_count, .value, tq_nan())
-
-TQ_COUNT_GETTER(detail, details, detail_count)
-TQ_D(imdb_id, const char *, r->imdb_id, nullptr)
-TQ_D(title, const char *, r->title, nullptr)
-TQ_D(original_title, const char *, r->original_title, nullptr)
-TQ_D(tagline, const char *, r->tagline, nullptr)
-TQ_D(plot, const char *, r->plot, nullptr)
-TQ_D(poster_url, const char *, r->poster_url, nullptr)
-TQ_D(picture_url, const char *, r->picture_url, nullptr)
-TQ_D(title_type, const char *, r->title_type, nullptr)
-TQ_D(genres, const char *, r->genres, nullptr)
-TQ_D(directors, const char *, r->directors, nullptr)
-TQ_D(trailer_url, const char *, r->trailer_url, nullptr)
-TQ_D(extension1, const char *, r->extension1, nullptr)
-TQ_D(logo_base64, const char *, r->logo_base64, nullptr)
-TQ_D(id, int32_t, r->id, 0)
-TQ_D(start_year, int32_t, r->start_year, -1)
-TQ_D(end_year, int32_t, r->end_year, -1)
-TQ_D(runtime, int32_t, r->runtime, -1)
-TQ_D(is_tv, int32_t, r->is_tv, -1)
-TQ_D(imdb_rating, double, r->imdb_rating, tq_nan())
-TQ_D(cast_count, int32_t, low32(r->cast_count), 0)
-TQ_DI(cast_name, const char *, cast, cast_count, .name, nullptr)
-TQ_DI(cast_id, const char *, cast, cast_count, .id, nullptr)
-TQ_DI(cast_poster, const char *, cast, cast_count, .poster, nullptr)
-TQ_DI(cast_role, const char *, cast, cast_count, .role, nullptr)
-TQ_DI(cast_birthday, const char *, cast, cast_count, .birthday, nullptr)
-TQ_D(picture_count, int32_t, low32(r->picture_count), 0)
-TQ_DI(picture_item_url, const char *, pictures, picture_count, .url, nullptr)
-TQ_DI(picture_item_lang, const char *, pictures, picture_count, .language, nullptr)
-TQ_DI(picture_item_w, int32_t, pictures, picture_count, .width, 0)
-TQ_DI(picture_item_h, int32_t, pictures, picture_count, .height, 0)
-TQ_D(provider_count, int32_t, low32(r->provider_count), 0)
-TQ_DI(provider_name, const char *, providers, provider_count, .name, nullptr)
-TQ_DI(provider_country, const char *, providers, provider_count, .country, nullptr)
-TQ_DI(provider_type, const char *, providers, provider_count, .type, nullptr)
-TQ_DI(provider_logo, const char *, providers, provider_count, .logo, nullptr)
-TQ_DI(provider_id, const char *, providers, provider_count, .provider_id, nullptr)
-TQ_DI(provider_priority, int32_t, providers, provider_count, .display_priority, 0)
-TQ_D(video_count, int32_t, low32(r->video_count), 0)
-TQ_DI(video_name, const char *, videos, video_count, .name, nullptr)
-TQ_DI(video_key, const char *, videos, video_count, .key, nullptr)
-TQ_DI(video_site, const char *, videos, video_count, .site, nullptr)
-TQ_DI(video_type, const char *, videos, video_count, .type, nullptr)
-TQ_DI(video_id, const char *, videos, video_count, .id, nullptr)
-TQ_DI(video_lang, const char *, videos, video_count, .lang, nullptr)
-TQ_DI(video_region, const char *, videos, video_count, .region, nullptr)
-TQ_DI(video_size, int32_t, videos, video_count, .size, 0)
-TQ_D(related_count, int32_t, low32(r->related_count), 0)
-TQ_DI(related_id, const char *, related, related_count, , nullptr)
-
-TQ_COUNT_GETTER(trans, trans, trans_count)
-TQ_T(imdb_id, const char *, r->imdb_id, nullptr)
-TQ_T(items_count, int32_t, low32(r->items_count), 0)
-TQ_TI(item_title, .title)
-TQ_TI(item_plot, .plot)
-TQ_TI(item_tagline, .tagline)
-TQ_TI(item_lang, .lang)
-TQ_TI(item_region, .region)
-TQ_TI(item_directors, .directors)
-TQ_TI(item_actors, .actors)
+int32_t tqmovie_trans_count(void) { return count_of<tq_trans>(); }
+const char *tqmovie_trans_imdb_id(int32_t i) { return field(i, &tq_trans::imdb_id, nullptr); }
+int32_t tqmovie_trans_items_count(int32_t i) { return count_of(i, &tq_trans::items_count); }
+const char *tqmovie_trans_item_title(int32_t i, int32_t j) { return item(i, j, &tq_trans::items, &tq_trans::items_count, &tq_trans_item::title, nullptr); }
+const char *tqmovie_trans_item_plot(int32_t i, int32_t j) { return item(i, j, &tq_trans::items, &tq_trans::items_count, &tq_trans_item::plot, nullptr); }
+const char *tqmovie_trans_item_tagline(int32_t i, int32_t j) { return item(i, j, &tq_trans::items, &tq_trans::items_count, &tq_trans_item::tagline, nullptr); }
+const char *tqmovie_trans_item_lang(int32_t i, int32_t j) { return item(i, j, &tq_trans::items, &tq_trans::items_count, &tq_trans_item::lang, nullptr); }
+const char *tqmovie_trans_item_region(int32_t i, int32_t j) { return item(i, j, &tq_trans::items, &tq_trans::items_count, &tq_trans_item::region, nullptr); }
+const char *tqmovie_trans_item_directors(int32_t i, int32_t j) { return item(i, j, &tq_trans::items, &tq_trans::items_count, &tq_trans_item::directors, nullptr); }
+const char *tqmovie_trans_item_actors(int32_t i, int32_t j) { return item(i, j, &tq_trans::items, &tq_trans::items_count, &tq_trans_item::actors, nullptr); }
 
 // ----------------------------------------------------------------------------
 // JSON export
 // ----------------------------------------------------------------------------
 
 char *tqmovie_basic_to_json(int32_t index) {
-    const tq_basic *r = rec_at(g_tq.basics, g_tq.basic_count, index);
+    const tq_basic *r = rec_at<tq_basic>(index);
     if (!r) return nullptr;
     tq_ms b = ms_start();
     tq_ms_puts(&b, "\"imDbId\":");
@@ -768,7 +643,7 @@ char *tqmovie_basic_to_json(int32_t index) {
 }
 
 char *tqmovie_detail_to_json(int32_t index) {
-    const tq_detail *r = rec_at(g_tq.details, g_tq.detail_count, index);
+    const tq_detail *r = rec_at<tq_detail>(index);
     if (!r) return nullptr;
     tq_ms b = ms_start();
     const struct {

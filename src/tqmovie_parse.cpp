@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // tqmovie_parse: field readers and the decoders of the service's three JSON documents
 // (basic records, detail records, translation sets).
 //
@@ -169,11 +170,12 @@ int load_str_arr(yyjson_val *val, char ***arr, size_t *count) noexcept {
     return 0;
 }
 
-// Rating values: reals as they are, integers by their low 32 bits, anything else 0.
-double rating_value(yyjson_val *v) noexcept {
+// A number member: reals as they are, integers by their low 32 bits, anything else
+// (a missing member included) `none`.
+double num(yyjson_val *v, double none) noexcept {
     if (yyjson_is_real(v)) return unsafe_yyjson_get_real(v);
     if (yyjson_is_int(v)) return static_cast<double>(low32(v));
-    return 0.0;
+    return none;
 }
 
 // ----------------------------------------------------------------------------
@@ -219,9 +221,8 @@ const char *imdb_id_of(yyjson_val *a, yyjson_val *b, yyjson_val *c) noexcept {
 // spaces of each part are dropped; empty parts stay (except after a final comma).
 // 0, or -1 when the list could not be allocated or grown (nothing is stored then).
 int split_genres(const char *s, char ***arr, size_t *count) noexcept {
-    size_t cap = 4, n = 0;
-    char **items = tq_calloc_n<char *>(cap);
-    if (!items) return -1;
+    size_t cap = 0, n = 0;
+    char **items = nullptr;
     const char *cur = s;
     for (;;) {
         while (*cur == ' ') ++cur;
@@ -229,15 +230,10 @@ int split_genres(const char *s, char ***arr, size_t *count) noexcept {
         const char *end = comma ? comma : cur + std::strlen(cur);
         const char *seg_end = end;
         while (seg_end > cur && seg_end[-1] == ' ') --seg_end;
-        if (n == cap) {
-            void *grown = std::realloc(items, cap * 2 * sizeof *items);
-            if (!grown) {
-                for (size_t i = 0; i < n; ++i) std::free(items[i]);
-                std::free(items);
-                return -1;
-            }
-            items = static_cast<char **>(grown);
-            cap *= 2;
+        if (!tq_grow(&items, &cap, n + 1, 4)) {
+            for (size_t i = 0; i < n; ++i) std::free(items[i]);
+            std::free(items);
+            return -1;
         }
         items[n++] = tq_strndup(cur, static_cast<size_t>(seg_end - cur));
         if (!comma) break;
@@ -291,7 +287,7 @@ int decode_basic(yyjson_val *const (&m)[B_SLOTS], tq_basic *out) noexcept {
         yyjson_val *k, *v;
         yyjson_obj_foreach(rat, idx, max, k, v) {
             r[idx].source = tq_strdup(unsafe_yyjson_get_str(k));
-            r[idx].value = rating_value(v);
+            r[idx].value = num(v, 0.0);
         }
         out->ratings_count = n;
     }
@@ -460,12 +456,6 @@ int joined_text(yyjson_val *v, char **out) noexcept {
     return 0;
 }
 
-double imdb_rating_of(yyjson_val *v, double none) noexcept {
-    if (yyjson_is_real(v)) return unsafe_yyjson_get_real(v);
-    if (yyjson_is_int(v)) return static_cast<double>(low32(v));
-    return none;
-}
-
 int decode_detail(yyjson_val *const (&m)[D_SLOTS], tq_detail *out, uint32_t sections) noexcept {
     if (sections == 0) sections = TQMOVIE_DETAIL_ALL;
 
@@ -489,7 +479,7 @@ int decode_detail(yyjson_val *const (&m)[D_SLOTS], tq_detail *out, uint32_t sect
     ji(m[D_END_YEAR], &out->end_year);
     ji(m[D_RUNTIME], &out->runtime);
     jb(m[D_IS_TV], &out->is_tv);
-    out->imdb_rating = imdb_rating_of(m[D_RATING], out->imdb_rating);
+    out->imdb_rating = num(m[D_RATING], out->imdb_rating);
 
     if (sections & TQMOVIE_DETAIL_CAST) {
         if (load_list(m[D_CASTS], &out->cast, &out->cast_count, fill_cast) != 0) return -1;
@@ -515,7 +505,7 @@ int decode_detail(yyjson_val *const (&m)[D_SLOTS], tq_detail *out, uint32_t sect
 // missing or not JSON; *status then holds the code to return.
 yyjson_doc *read_body(const char *body, size_t len, int32_t *status) noexcept {
     if (!body) {
-        tq_set_err("empty body");
+        tq_set_err("%s", tq_err_empty_body);
         *status = TQMOVIE_ERR_EMPTY;
         return nullptr;
     }
@@ -529,12 +519,13 @@ yyjson_doc *read_body(const char *body, size_t len, int32_t *status) noexcept {
     return doc;
 }
 
-// The procedure shared by the basic and detail documents: an array root gives one
-// record per decodable element, an object root (when allowed) one record that must
-// carry an id or a title.
-template <typename Rec, typename Reset, typename Decode, typename Release>
-int32_t parse_records(const char *body, size_t len, Rec **out, size_t *count, int32_t expect_array,
-                      Reset reset, Decode decode, Release release, const char *obj_fail) noexcept {
+// The procedure shared by the three documents: a null root holds nothing, an array
+// root gives one record per object element that decodes (null elements and other
+// values are skipped; an element that runs out of memory is dropped), and any other
+// root is the document's own business (Doc::other_root).
+template <typename Doc>
+int32_t parse_records(const char *body, size_t len, typename Doc::rec **out, size_t *count, const Doc &d) noexcept {
+    using Rec = typename Doc::rec;
     *out = nullptr;
     *count = 0;
     int32_t status = TQMOVIE_OK;
@@ -550,19 +541,27 @@ int32_t parse_records(const char *body, size_t len, Rec **out, size_t *count, in
         yyjson_val *e;
         yyjson_arr_foreach(root, idx, max, e) {
             if (yyjson_is_null(e)) continue;
-            reset(&recs[k]);
+            tq_reset(&recs[k]);
             if (!yyjson_is_obj(e)) continue;
-            if (decode(e, &recs[k]) == 0)
+            if (d.decode(e, &recs[k]) == 0)
                 ++k;
             else
-                release(&recs[k]); // out of memory: drop this element, keep the others
+                tq_release(&recs[k]);
         }
         *out = recs;
         *count = k;
         return k > 0 ? TQMOVIE_OK : TQMOVIE_ERR_EMPTY;
     }
     if (yyjson_is_null(root)) return TQMOVIE_ERR_EMPTY;
-    if (expect_array) {
+    return d.other_root(root, out, count);
+}
+
+// The other roots of the basic and detail documents: refused where an array is
+// expected, else an object is one record that must carry an id or a title.
+template <typename Doc>
+int32_t one_record(const Doc &d, yyjson_val *root, typename Doc::rec **out, size_t *count) noexcept {
+    using Rec = typename Doc::rec;
+    if (d.expect_array) {
         tq_set_err("expected JSON array");
         return TQMOVIE_ERR_PARSE;
     }
@@ -572,14 +571,14 @@ int32_t parse_records(const char *body, size_t len, Rec **out, size_t *count, in
     }
     malloc_ptr<Rec> rec(tq_calloc_n<Rec>(1));
     if (!rec) return TQMOVIE_ERR_NOMEM;
-    reset(rec.get());
-    if (decode(root, rec.get()) != 0) {
-        release(rec.get());
-        tq_set_err("%s", obj_fail);
+    tq_reset(rec.get());
+    if (d.decode(root, rec.get()) != 0) {
+        tq_release(rec.get());
+        tq_set_err("%s", Doc::obj_fail);
         return TQMOVIE_ERR_PARSE;
     }
     if (!rec->imdb_id && !rec->title) {
-        release(rec.get());
+        tq_release(rec.get());
         return TQMOVIE_ERR_EMPTY;
     }
     *out = rec.release();
@@ -638,23 +637,61 @@ void fill_item(yyjson_val *obj, tq_trans_item *it) noexcept {
     it->region = either(m[I_REGION], m[I_REGION_UPPER]);
 }
 
-void fill_set(yyjson_val *obj, tq_trans *set) noexcept {
+int fill_set(yyjson_val *obj, tq_trans *set) noexcept {
     yyjson_val *m[T_SLOTS];
     collect_members(obj, trans_keys, m);
     set->imdb_id = tq_strdup(imdb_id_of(m[T_IMDB_ID], m[T_IMDB_ID_UPPER], m[T_IMDB_ID_LOWER]));
     // "Items" is an older spelling, read only when "items" is missing altogether.
     yyjson_val *items = m[T_ITEMS] ? m[T_ITEMS] : m[T_ITEMS_UPPER];
-    if (!yyjson_is_arr(items)) return;
+    if (!yyjson_is_arr(items)) return 0;
     const size_t n = unsafe_yyjson_get_len(items);
     tq_trans_item *arr = tq_calloc_n<tq_trans_item>(n ? n : 1);
-    if (!arr) return; // a set without items is still worth handing out
+    if (!arr) return 0; // a set without items is still worth handing out
     set->items = arr;
     size_t idx, max;
     yyjson_val *e;
     yyjson_arr_foreach(items, idx, max, e) {
         if (yyjson_is_obj(e)) fill_item(e, &arr[set->items_count++]);
     }
+    return 0;
 }
+
+// The three documents.
+struct basic_doc {
+    using rec = tq_basic;
+    static constexpr const char *obj_fail = "basic object parse failed";
+    int32_t expect_array;
+    static int decode(yyjson_val *obj, tq_basic *r) noexcept { return tq_parse_basic_obj(obj, r); }
+    int32_t other_root(yyjson_val *root, tq_basic **out, size_t *count) const noexcept {
+        return one_record(*this, root, out, count);
+    }
+};
+
+struct detail_doc {
+    using rec = tq_detail;
+    static constexpr const char *obj_fail = "detail object parse failed";
+    int32_t expect_array;
+    uint32_t sections;
+    int decode(yyjson_val *obj, tq_detail *r) const noexcept { return tq_parse_detail_obj(obj, r, sections); }
+    int32_t other_root(yyjson_val *root, tq_detail **out, size_t *count) const noexcept {
+        return one_record(*this, root, out, count);
+    }
+};
+
+// A translations answer is a list; a single object is not the batch answer (one empty
+// set, nothing decoded) and a scalar is refused.
+struct trans_doc {
+    using rec = tq_trans;
+    static int decode(yyjson_val *obj, tq_trans *set) noexcept { return fill_set(obj, set); }
+    static int32_t other_root(yyjson_val *root, tq_trans **out, size_t *) noexcept {
+        if (!yyjson_is_obj(root)) {
+            tq_set_err("expected translations array");
+            return TQMOVIE_ERR_PARSE;
+        }
+        *out = tq_calloc_n<tq_trans>(1);
+        return *out ? TQMOVIE_ERR_EMPTY : TQMOVIE_ERR_NOMEM;
+    }
+};
 
 } // namespace
 
@@ -669,10 +706,7 @@ int32_t tq_parse_basic_obj(const yyjson_val *obj, tq_basic *out) {
 }
 
 int32_t tq_parse_basic_doc(const char *body, size_t len, tq_basic **out, size_t *count, int32_t expect_array) {
-    return parse_records(
-        body, len, out, count, expect_array, tq_reset_basic,
-        [](yyjson_val *obj, tq_basic *rec) noexcept { return tq_parse_basic_obj(obj, rec); }, tq_free_basic,
-        "basic object parse failed");
+    return parse_records(body, len, out, count, basic_doc{expect_array});
 }
 
 int32_t tq_parse_detail_obj(const yyjson_val *obj, tq_detail *out, uint32_t sections) {
@@ -685,43 +719,11 @@ int32_t tq_parse_detail_obj(const yyjson_val *obj, tq_detail *out, uint32_t sect
 
 int32_t tq_parse_detail_doc(const char *body, size_t len, tq_detail **out, size_t *count, int32_t expect_array,
                             uint32_t sections) {
-    return parse_records(
-        body, len, out, count, expect_array, tq_reset_detail,
-        [sections](yyjson_val *obj, tq_detail *rec) noexcept { return tq_parse_detail_obj(obj, rec, sections); },
-        tq_free_detail, "detail object parse failed");
+    return parse_records(body, len, out, count, detail_doc{expect_array, sections});
 }
 
 int32_t tq_parse_trans_doc(const char *body, size_t len, tq_trans **out, size_t *count) {
-    *out = nullptr;
-    *count = 0;
-    int32_t status = TQMOVIE_OK;
-    json_doc doc(read_body(body, len, &status));
-    if (!doc) return status;
-    yyjson_val *root = yyjson_doc_get_root(doc.get());
-
-    if (yyjson_is_arr(root)) {
-        const size_t n = unsafe_yyjson_get_len(root);
-        tq_trans *sets = tq_calloc_n<tq_trans>(n ? n : 1);
-        if (!sets) return TQMOVIE_ERR_NOMEM;
-        size_t k = 0, idx, max;
-        yyjson_val *e;
-        yyjson_arr_foreach(root, idx, max, e) {
-            if (yyjson_is_obj(e)) fill_set(e, &sets[k++]);
-        }
-        *out = sets;
-        *count = k;
-        return k > 0 ? TQMOVIE_OK : TQMOVIE_ERR_EMPTY;
-    }
-    if (yyjson_is_null(root)) return TQMOVIE_ERR_EMPTY;
-    if (yyjson_is_obj(root)) {
-        // A single object is not the batch answer: hand out one empty set, decode nothing.
-        tq_trans *set = tq_calloc_n<tq_trans>(1);
-        if (!set) return TQMOVIE_ERR_NOMEM;
-        *out = set;
-        return TQMOVIE_ERR_EMPTY;
-    }
-    tq_set_err("expected translations array");
-    return TQMOVIE_ERR_PARSE;
+    return parse_records(body, len, out, count, trans_doc{});
 }
 
 } // extern "C"

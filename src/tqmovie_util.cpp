@@ -1,9 +1,11 @@
+// SPDX-License-Identifier: MIT
 // tqmovie_util: text helpers, request dispatch, record release and deep copy,
 // and emptying of the result store.
 #include "tq_internal.h"
 
 #include <cstdarg>
 #include <cstdio>
+#include <type_traits>
 
 namespace {
 
@@ -11,24 +13,18 @@ namespace {
 // Request dispatch
 // ----------------------------------------------------------------------------
 
-// A backend's error description belongs to us once the entry returns. Without a
-// free entry it still came from the standard heap (the backend contract), so it is
-// released there rather than leaked.
-void release_backend_text(char *text) noexcept {
-    if (!text) return;
-    if (g_tq.io.free) g_tq.io.free(g_tq.io.ctx, text);
-    else std::free(text);
-}
-
-// Steps shared by GET and POST once the entry has returned.
+// Steps shared by GET and POST once the entry has returned. The backend's error
+// description is ours from here on; without a free entry it still came from the
+// standard heap (the backend contract), so it is released there rather than leaked.
 int32_t finish_request(int32_t rc, int32_t *status, char *desc) noexcept {
-    g_tq.http_code = *status;
+    tq_state &s = state();
+    s.http_code = *status;
     if (rc != 0) {
         tq_set_err("transport: %s", desc ? desc : "unknown");
-        release_backend_text(desc);
+        tq_io_release(s.io, desc);
         return TQMOVIE_ERR_TRANSPORT;
     }
-    release_backend_text(desc); // a description on success is dropped unread
+    tq_io_release(s.io, desc); // a description on success is dropped unread
     if (static_cast<uint32_t>(*status) - 200u > 99u) {
         tq_set_err("HTTP %ld", static_cast<long>(*status));
         return TQMOVIE_ERR_HTTP;
@@ -36,94 +32,169 @@ int32_t finish_request(int32_t rc, int32_t *status, char *desc) noexcept {
     return TQMOVIE_OK;
 }
 
+// Common start of both dispatches: clean outputs, no header of an earlier request,
+// and the entry the request needs.
+bool begin_request(bool has_entry, char **body, int32_t *status) noexcept {
+    *body = nullptr;
+    *status = 0;
+    tq_state &s = state();
+    s.header_count = 0;
+    if (s.has_io && has_entry) return true;
+    tq_set_err("%s", tq_err_no_io);
+    return false;
+}
+
 // ----------------------------------------------------------------------------
-// Record copies
+// Record layouts. Each record type lists its owned members once: texts, and lists
+// of texts or of sub-records (with the detail section that selects them, 0 for
+// always). Release and deep copy are written once over these
+// lists; scalars travel with the plain struct copy.
 // ----------------------------------------------------------------------------
 
-int copy_str_arr(char ***dst, size_t *dst_count, char *const *src, size_t count) noexcept {
-    *dst = nullptr;
-    *dst_count = 0;
-    if (!src || count == 0) return 0;
-    char **arr = tq_calloc_n<char *>(count);
-    if (!arr) return -1;
-    for (size_t i = 0; i < count; ++i) {
-        if (!src[i]) continue;
-        arr[i] = tq_strdup(src[i]);
-        if (!arr[i]) {
-            for (size_t k = 0; k < i; ++k) std::free(arr[k]);
-            std::free(arr);
-            return -1;
-        }
+template <typename R> void release_record(R &r) noexcept;
+template <typename R> bool copy_record(R &d, const R &s, uint32_t sections) noexcept;
+
+template <auto M> struct text {
+    template <typename R> static void release(R &r) noexcept { std::free(r.*M); }
+    template <typename R> static void detach(R &r) noexcept { r.*M = nullptr; }
+    // A text that cannot be copied is left NULL: the record stays usable.
+    template <typename R> static bool copy(R &d, const R &s, uint32_t) noexcept {
+        d.*M = tq_strdup(s.*M);
+        return true;
     }
-    *dst = arr;
-    *dst_count = count;
-    return 0;
+};
+
+// Elements of a list: texts (a NULL one stays NULL) or sub-records.
+inline void release_elem(char *&p) noexcept { std::free(p); }
+template <typename R> void release_elem(R &r) noexcept { release_record(r); }
+inline bool copy_elem(char *&d, char *const &s) noexcept {
+    d = tq_strdup(s);
+    return d != nullptr || s == nullptr;
+}
+template <typename R> bool copy_elem(R &d, const R &s) noexcept { return copy_record(d, s, TQMOVIE_DETAIL_ALL); }
+
+// A list: array A of N elements, copied only when its detail section is selected.
+// A list whose array is NULL has nothing to copy, whatever its count says. All or
+// nothing: an element that cannot be copied drops the whole list.
+template <auto A, auto N, uint32_t Section = 0> struct list {
+    template <typename R> static void release(R &r) noexcept {
+        for (size_t i = 0; r.*A && i < r.*N; ++i) release_elem((r.*A)[i]);
+        std::free(r.*A);
+    }
+    template <typename R> static void detach(R &r) noexcept {
+        r.*A = nullptr;
+        r.*N = 0;
+    }
+    template <typename R> static bool copy(R &d, const R &s, uint32_t sections) noexcept {
+        if (Section && !(sections & Section)) return true;
+        const size_t n = s.*A ? s.*N : 0;
+        if (n == 0) return true;
+        auto *arr = tq_calloc_n<std::remove_pointer_t<std::remove_reference_t<decltype(d.*A)>>>(n);
+        if (!arr) return false;
+        for (size_t i = 0; i < n; ++i) {
+            if (copy_elem(arr[i], (s.*A)[i])) continue;
+            for (size_t k = 0; k <= i; ++k) release_elem(arr[k]);
+            std::free(arr);
+            return false;
+        }
+        d.*A = arr;
+        d.*N = n;
+        return true;
+    }
+};
+
+template <typename... F> struct fields {
+    template <typename R> static void release(R &r) noexcept { (F::release(r), ...); }
+    template <typename R> static void detach(R &r) noexcept { (F::detach(r), ...); }
+    // In order, stopping at the first list that cannot be allocated.
+    template <typename R> static bool copy(R &d, const R &s, uint32_t sections) noexcept {
+        return (F::copy(d, s, sections) && ...);
+    }
+};
+
+template <typename R> struct layout;
+template <> struct layout<tq_rating> : fields<text<&tq_rating::source>> {};
+template <> struct layout<tq_basic>
+    : fields<text<&tq_basic::imdb_id>, text<&tq_basic::title>, text<&tq_basic::tagline>, text<&tq_basic::plot>,
+             text<&tq_basic::poster_url>, text<&tq_basic::picture_url>,
+             list<&tq_basic::directors, &tq_basic::directors_count>,
+             list<&tq_basic::genres, &tq_basic::genres_count>, list<&tq_basic::ratings, &tq_basic::ratings_count>> {};
+template <> struct layout<tq_cast>
+    : fields<text<&tq_cast::name>, text<&tq_cast::id>, text<&tq_cast::poster>, text<&tq_cast::role>,
+             text<&tq_cast::birthday>> {};
+template <> struct layout<tq_picture> : fields<text<&tq_picture::language>, text<&tq_picture::url>> {};
+template <> struct layout<tq_provider>
+    : fields<text<&tq_provider::country>, text<&tq_provider::provider_id>, text<&tq_provider::name>,
+             text<&tq_provider::logo>, text<&tq_provider::type>> {};
+template <> struct layout<tq_video>
+    : fields<text<&tq_video::id>, text<&tq_video::key>, text<&tq_video::name>, text<&tq_video::site>,
+             text<&tq_video::type>, text<&tq_video::lang>, text<&tq_video::region>> {};
+template <> struct layout<tq_detail>
+    : fields<text<&tq_detail::imdb_id>, text<&tq_detail::title>, text<&tq_detail::original_title>,
+             text<&tq_detail::tagline>, text<&tq_detail::plot>, text<&tq_detail::poster_url>,
+             text<&tq_detail::picture_url>, text<&tq_detail::title_type>, text<&tq_detail::genres>,
+             text<&tq_detail::directors>, text<&tq_detail::trailer_url>, text<&tq_detail::extension1>,
+             text<&tq_detail::logo_base64>,
+             list<&tq_detail::cast, &tq_detail::cast_count, TQMOVIE_DETAIL_CAST>,
+             list<&tq_detail::related, &tq_detail::related_count, TQMOVIE_DETAIL_CAST>,
+             list<&tq_detail::pictures, &tq_detail::picture_count, TQMOVIE_DETAIL_PICTURES>,
+             list<&tq_detail::providers, &tq_detail::provider_count, TQMOVIE_DETAIL_PROVIDERS>,
+             list<&tq_detail::videos, &tq_detail::video_count, TQMOVIE_DETAIL_VIDEOS>> {};
+template <> struct layout<tq_trans_item>
+    : fields<text<&tq_trans_item::title>, text<&tq_trans_item::tagline>, text<&tq_trans_item::plot>,
+             text<&tq_trans_item::directors>, text<&tq_trans_item::actors>, text<&tq_trans_item::lang>,
+             text<&tq_trans_item::region>> {};
+template <> struct layout<tq_trans> : fields<text<&tq_trans::imdb_id>, list<&tq_trans::items, &tq_trans::items_count>> {};
+
+template <typename R> void release_record(R &r) noexcept { layout<R>::release(r); }
+
+// d receives the scalars with the struct, then a copy of every owned member the
+// sections select. On false d is a valid record holding what was copied.
+template <typename R> bool copy_record(R &d, const R &s, uint32_t sections) noexcept {
+    d = s;
+    layout<R>::detach(d);
+    return layout<R>::copy(d, s, sections);
 }
 
-void free_str_arr(char **arr, size_t count) noexcept {
-    if (!arr) return;
-    for (size_t i = 0; i < count; ++i) std::free(arr[i]);
-    std::free(arr);
+// Public release and copy: NULL is harmless, a released record is the empty one,
+// and a copy starts from the empty record.
+template <typename R> void free_rec(R *r) noexcept {
+    if (!r) return;
+    release_record(*r);
+    tq_reset(r);
 }
 
-// Allocates `count` zero-filled elements into *list, or leaves it empty when the
-// source list is empty. Returns false when memory ran out.
-template <typename T> bool alloc_list(T **list, size_t *list_count, size_t count) noexcept {
-    *list = nullptr;
-    *list_count = 0;
-    if (count == 0) return true;
-    T *arr = tq_calloc_n<T>(count);
-    if (!arr) return false;
-    *list = arr;
-    *list_count = count;
-    return true;
+template <typename R> int32_t copy_rec(R *dst, const R *src, uint32_t sections) noexcept {
+    tq_reset(dst);
+    if (!src) return 0;
+    return copy_record(*dst, *src, sections) ? 0 : -1;
 }
 
-void copy_cast(tq_cast *d, const tq_cast *s) noexcept {
-    d->name = tq_strdup(s->name);
-    d->id = tq_strdup(s->id);
-    d->poster = tq_strdup(s->poster);
-    d->role = tq_strdup(s->role);
-    d->birthday = tq_strdup(s->birthday);
-}
-
-void copy_picture(tq_picture *d, const tq_picture *s) noexcept {
-    d->language = tq_strdup(s->language);
-    d->url = tq_strdup(s->url);
-    d->width = s->width;
-    d->height = s->height;
-}
-
-void copy_provider(tq_provider *d, const tq_provider *s) noexcept {
-    d->country = tq_strdup(s->country);
-    d->provider_id = tq_strdup(s->provider_id);
-    d->name = tq_strdup(s->name);
-    d->logo = tq_strdup(s->logo);
-    d->type = tq_strdup(s->type);
-    d->display_priority = s->display_priority;
-}
-
-void copy_video(tq_video *d, const tq_video *s) noexcept {
-    d->id = tq_strdup(s->id);
-    d->key = tq_strdup(s->key);
-    d->name = tq_strdup(s->name);
-    d->site = tq_strdup(s->site);
-    d->type = tq_strdup(s->type);
-    d->lang = tq_strdup(s->lang);
-    d->region = tq_strdup(s->region);
-    d->size = s->size;
-}
-
-// Copies one sub-record list element by element; false when the array could not be
-// allocated (the list then stays empty).
-template <typename T>
-bool copy_list(T **dst, size_t *dst_count, const T *src, size_t count, void (*copy_one)(T *, const T *)) noexcept {
-    if (!alloc_list(dst, dst_count, count)) return false;
-    for (size_t i = 0; i < count; ++i) copy_one(&(*dst)[i], &src[i]);
-    return true;
+template <typename R> void clear_store(tq_state &s) noexcept {
+    using st = tq_store<R>;
+    R *items = s.*st::items;
+    for (size_t i = 0; i < s.*st::count; ++i) release_record(items[i]);
+    std::free(items);
+    s.*st::items = nullptr;
+    s.*st::count = 0;
+    s.*st::cap = 0;
 }
 
 } // namespace
+
+char *tq_fmt(const char *fmt, ...) noexcept {
+    va_list ap, again;
+    va_start(ap, fmt);
+    va_copy(again, ap);
+    const int n = std::vsnprintf(nullptr, 0, fmt, ap);
+    va_end(ap);
+    char *out = n < 0 ? nullptr : static_cast<char *>(std::malloc(static_cast<size_t>(n) + 1));
+    if (out) std::vsnprintf(out, static_cast<size_t>(n) + 1, fmt, again);
+    va_end(again);
+    return out;
+}
+
+int32_t tq_copy_trans(tq_trans *dst, const tq_trans *src) noexcept { return copy_rec(dst, src, 0); }
 
 extern "C" {
 
@@ -151,15 +222,15 @@ char *tq_strndup(const char *s, size_t n) {
 }
 
 void tq_set_err(const char *fmt, ...) {
-    // Format into a scratch buffer first: an argument may point into g_tq.err itself
+    // Format into a scratch buffer first: an argument may point into the error text itself
     // (a host re-reporting tqmovie_last_error()), and overlapping output is undefined.
-    char tmp[sizeof g_tq.err];
+    char tmp[sizeof state().err];
     va_list ap;
     va_start(ap, fmt);
     const int n = std::vsnprintf(tmp, sizeof tmp, fmt, ap);
     va_end(ap);
     if (n < 0) tmp[0] = '\0';
-    std::memcpy(g_tq.err, tmp, sizeof tmp);
+    std::memcpy(state().err, tmp, sizeof tmp);
 }
 
 char *tq_join_ids(const char *const *ids, size_t count) {
@@ -210,194 +281,32 @@ char *tq_url_encode(const char *s) {
 // ----------------------------------------------------------------------------
 
 int32_t tq_http_get(const char *url, char **body, int32_t *status) {
-    *body = nullptr;
-    *status = 0;
-    g_tq.header_count = 0;
-    if (!g_tq.has_io || !g_tq.io.get) {
-        tq_set_err("no IO backend set");
-        return TQMOVIE_ERR_NO_IO;
-    }
+    const tq_io io = state().io;
+    if (!begin_request(io.get != nullptr, body, status)) return TQMOVIE_ERR_NO_IO;
     char *desc = nullptr;
-    const int32_t rc = g_tq.io.get(g_tq.io.ctx, url, body, status, &desc);
+    const int32_t rc = io.get(io.ctx, url, body, status, &desc);
     return finish_request(rc, status, desc);
 }
 
 int32_t tq_http_post(const char *url, const char *request_body, char **body, int32_t *status) {
-    *body = nullptr;
-    *status = 0;
-    g_tq.header_count = 0;
-    if (!g_tq.has_io || !g_tq.io.post) {
-        tq_set_err("no IO backend set");
-        return TQMOVIE_ERR_NO_IO;
-    }
+    const tq_io io = state().io;
+    if (!begin_request(io.post != nullptr, body, status)) return TQMOVIE_ERR_NO_IO;
     char *desc = nullptr;
-    const int32_t rc = g_tq.io.post(g_tq.io.ctx, url, request_body, "text/plain", body, status, &desc);
+    const int32_t rc = io.post(io.ctx, url, request_body, "text/plain", body, status, &desc);
     return finish_request(rc, status, desc);
 }
 
 // ----------------------------------------------------------------------------
-// Record release
+// Record release and deep copy
 // ----------------------------------------------------------------------------
 
-void tq_free_basic(tq_basic *r) {
-    if (!r) return;
-    std::free(r->imdb_id);
-    std::free(r->title);
-    std::free(r->tagline);
-    std::free(r->plot);
-    std::free(r->poster_url);
-    std::free(r->picture_url);
-    free_str_arr(r->directors, r->directors_count);
-    free_str_arr(r->genres, r->genres_count);
-    if (r->ratings) {
-        for (size_t i = 0; i < r->ratings_count; ++i) std::free(r->ratings[i].source);
-        std::free(r->ratings);
-    }
-    tq_reset_basic(r);
-}
+void tq_free_basic(tq_basic *r) { free_rec(r); }
+void tq_free_detail(tq_detail *r) { free_rec(r); }
+void tq_free_trans(tq_trans *set) { free_rec(set); }
 
-void tq_free_detail(tq_detail *r) {
-    if (!r) return;
-    char *const strings[] = {r->imdb_id,  r->title,     r->original_title, r->tagline,     r->plot,
-                             r->poster_url, r->picture_url, r->title_type, r->genres,      r->directors,
-                             r->trailer_url, r->extension1, r->logo_base64};
-    for (char *s : strings) std::free(s);
-    if (r->cast) {
-        for (size_t i = 0; i < r->cast_count; ++i) {
-            tq_cast &c = r->cast[i];
-            std::free(c.name);
-            std::free(c.id);
-            std::free(c.poster);
-            std::free(c.role);
-            std::free(c.birthday);
-        }
-        std::free(r->cast);
-    }
-    if (r->pictures) {
-        for (size_t i = 0; i < r->picture_count; ++i) {
-            std::free(r->pictures[i].language);
-            std::free(r->pictures[i].url);
-        }
-        std::free(r->pictures);
-    }
-    if (r->providers) {
-        for (size_t i = 0; i < r->provider_count; ++i) {
-            tq_provider &p = r->providers[i];
-            std::free(p.country);
-            std::free(p.provider_id);
-            std::free(p.name);
-            std::free(p.logo);
-            std::free(p.type);
-        }
-        std::free(r->providers);
-    }
-    if (r->videos) {
-        for (size_t i = 0; i < r->video_count; ++i) {
-            tq_video &v = r->videos[i];
-            std::free(v.id);
-            std::free(v.key);
-            std::free(v.name);
-            std::free(v.site);
-            std::free(v.type);
-            std::free(v.lang);
-            std::free(v.region);
-        }
-        std::free(r->videos);
-    }
-    free_str_arr(r->related, r->related_count);
-    tq_reset_detail(r);
-}
-
-void tq_free_trans(tq_trans *set) {
-    if (!set) return;
-    std::free(set->imdb_id);
-    if (set->items) {
-        for (size_t i = 0; i < set->items_count; ++i) {
-            tq_trans_item &t = set->items[i];
-            std::free(t.title);
-            std::free(t.tagline);
-            std::free(t.plot);
-            std::free(t.directors);
-            std::free(t.actors);
-            std::free(t.lang);
-            std::free(t.region);
-        }
-        std::free(set->items);
-    }
-    std::memset(set, 0, sizeof *set);
-}
-
-// ----------------------------------------------------------------------------
-// Deep copies
-// ----------------------------------------------------------------------------
-
-int32_t tq_copy_basic(tq_basic *dst, const tq_basic *src) {
-    tq_reset_basic(dst);
-    if (!src) return 0;
-    dst->imdb_id = tq_strdup(src->imdb_id);
-    dst->title = tq_strdup(src->title);
-    dst->tagline = tq_strdup(src->tagline);
-    dst->plot = tq_strdup(src->plot);
-    dst->poster_url = tq_strdup(src->poster_url);
-    dst->picture_url = tq_strdup(src->picture_url);
-    dst->id = src->id;
-    dst->year = src->year;
-    dst->duration = src->duration;
-    dst->is_tv = src->is_tv;
-    if (copy_str_arr(&dst->directors, &dst->directors_count, src->directors, src->directors_count) != 0) return -1;
-    if (copy_str_arr(&dst->genres, &dst->genres_count, src->genres, src->genres_count) != 0) return -1;
-    if (!alloc_list(&dst->ratings, &dst->ratings_count, src->ratings ? src->ratings_count : 0)) return -1;
-    for (size_t i = 0; i < dst->ratings_count; ++i) {
-        dst->ratings[i].source = tq_strdup(src->ratings[i].source);
-        dst->ratings[i].value = src->ratings[i].value;
-    }
-    return 0;
-}
-
+int32_t tq_copy_basic(tq_basic *dst, const tq_basic *src) { return copy_rec(dst, src, 0); }
 int32_t tq_copy_detail(tq_detail *dst, const tq_detail *src, uint32_t sections) {
-    tq_reset_detail(dst);
-    if (!src) return 0;
-    dst->imdb_id = tq_strdup(src->imdb_id);
-    dst->title = tq_strdup(src->title);
-    dst->original_title = tq_strdup(src->original_title);
-    dst->tagline = tq_strdup(src->tagline);
-    dst->plot = tq_strdup(src->plot);
-    dst->poster_url = tq_strdup(src->poster_url);
-    dst->picture_url = tq_strdup(src->picture_url);
-    dst->title_type = tq_strdup(src->title_type);
-    dst->genres = tq_strdup(src->genres);
-    dst->directors = tq_strdup(src->directors);
-    dst->trailer_url = tq_strdup(src->trailer_url);
-    dst->extension1 = tq_strdup(src->extension1);
-    dst->logo_base64 = tq_strdup(src->logo_base64);
-    dst->id = src->id;
-    dst->start_year = src->start_year;
-    dst->end_year = src->end_year;
-    dst->runtime = src->runtime;
-    dst->is_tv = src->is_tv;
-    dst->imdb_rating = src->imdb_rating;
-
-    // A list whose array is NULL has nothing to copy, whatever its count says.
-    if (sections & TQMOVIE_DETAIL_CAST) {
-        if (!copy_list(&dst->cast, &dst->cast_count, src->cast, src->cast ? src->cast_count : 0, copy_cast))
-            return -1;
-        if (copy_str_arr(&dst->related, &dst->related_count, src->related, src->related_count) != 0) return -1;
-    }
-    if (sections & TQMOVIE_DETAIL_PICTURES) {
-        if (!copy_list(&dst->pictures, &dst->picture_count, src->pictures, src->pictures ? src->picture_count : 0,
-                       copy_picture))
-            return -1;
-    }
-    if (sections & TQMOVIE_DETAIL_PROVIDERS) {
-        if (!copy_list(&dst->providers, &dst->provider_count, src->providers,
-                       src->providers ? src->provider_count : 0, copy_provider))
-            return -1;
-    }
-    if (sections & TQMOVIE_DETAIL_VIDEOS) {
-        if (!copy_list(&dst->videos, &dst->video_count, src->videos, src->videos ? src->video_count : 0, copy_video))
-            return -1;
-    }
-    return 0;
+    return copy_rec(dst, src, sections);
 }
 
 // ----------------------------------------------------------------------------
@@ -405,20 +314,10 @@ int32_t tq_copy_detail(tq_detail *dst, const tq_detail *src, uint32_t sections) 
 // ----------------------------------------------------------------------------
 
 void tq_clear_results(void) {
-    for (size_t i = 0; i < g_tq.basic_count; ++i) tq_free_basic(&g_tq.basics[i]);
-    std::free(g_tq.basics);
-    g_tq.basics = nullptr;
-    g_tq.basic_count = g_tq.basic_cap = 0;
-
-    for (size_t i = 0; i < g_tq.detail_count; ++i) tq_free_detail(&g_tq.details[i]);
-    std::free(g_tq.details);
-    g_tq.details = nullptr;
-    g_tq.detail_count = g_tq.detail_cap = 0;
-
-    for (size_t i = 0; i < g_tq.trans_count; ++i) tq_free_trans(&g_tq.trans[i]);
-    std::free(g_tq.trans);
-    g_tq.trans = nullptr;
-    g_tq.trans_count = g_tq.trans_cap = 0;
+    tq_state &s = state();
+    clear_store<tq_basic>(s);
+    clear_store<tq_detail>(s);
+    clear_store<tq_trans>(s);
 }
 
 } // extern "C"
