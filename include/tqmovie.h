@@ -1,3 +1,4 @@
+/* SPDX-License-Identifier: MIT */
 /*
  * tqmovie.h - film and TV metadata client (tolvane-kelvora-dorvik-movie-client).
  *
@@ -24,10 +25,17 @@
  *     thread at a time.
  *   - Every operation that can fail returns a status code (TQMOVIE_OK ...) and leaves
  *     a text in the last-error buffer (tqmovie_last_error). TQMOVIE_ERR_NOMEM sets no text.
+ *   - NULL: each declaration says which pointer arguments may be NULL and what that
+ *     means. A pointer argument whose NULL case is not described must not be NULL.
  *   - Texts returned by getters belong to the library and stay valid until the next
  *     lookup (tqmovie_get_*) or tqmovie_shutdown. JSON export texts belong to the host,
- *     which releases them with the standard free().
+ *     which releases them with the standard free(). Every other text the library
+ *     returns says who owns it and how long it lives.
  *   - Every buffer a backend hands to the library comes from malloc/calloc/realloc.
+ *   - g_tq: a host may read all of it. The only fields it may write are the stamps of
+ *     the cache slots in use (basic_at, detail_at: how a host or a test ages a record).
+ *     Every other field, and the cache's keys, records and slot array above all,
+ *     belongs to the library; change them only through the calls below.
  */
 #ifndef TQMOVIE_H
 #define TQMOVIE_H
@@ -239,14 +247,15 @@ typedef struct tq_io {
     void (*free)(void *ctx, void *ptr);
 } tq_io;
 
-/* One captured response header. */
+/* One captured response header (name at most 63, value at most 255 characters). */
 typedef struct tq_header {
     char name[64];
     char value[256];
 } tq_header;
 
 /* One record-cache slot. Stamps are calendar seconds since 1970-01-01 UTC; 0 means
-   "never stored". */
+   "never stored". The key and records belong to the library; a host may rewrite the
+   stamps of slots in use (that is how a record is aged), nothing else. */
 typedef struct tq_cache_entry {
     char *imdb_id;
     tq_basic *basic;
@@ -255,7 +264,8 @@ typedef struct tq_cache_entry {
     int64_t detail_at;
 } tq_cache_entry;
 
-/* The whole client state. Hosts may read it; its layout is ABI. */
+/* The whole client state. Its layout is ABI. Hosts may read every field and write only
+   the cache slots' stamps (see the general rules at the top). */
 typedef struct tq_state {
     tq_io io;
     int32_t has_io;
@@ -281,7 +291,7 @@ typedef struct tq_state {
     size_t batch_ceiling;
 } tq_state;
 
-/* The one global client state; all zero at load. */
+/* The one global client state; all zero at load. Never freed. */
 TQMOVIE_API extern tq_state g_tq;
 
 /* ---------------------------------------------------------------------------------
@@ -290,26 +300,30 @@ TQMOVIE_API extern tq_state g_tq;
 
 /* Installs a copy of *io (the table need not outlive the call; what ctx points to must
    stay valid while installed). NULL uninstalls. Entries are not tested here: a NULL
-   get or post makes the request that needs it fail with TQMOVIE_ERR_NO_IO.
+   get or post makes the request that needs it fail with TQMOVIE_ERR_NO_IO; a NULL free
+   entry means buffers are released with free().
    Fills unset defaults first (base URL, batch ceiling 24, lifetimes 86400/21600). */
 TQMOVIE_API void tqmovie_set_io(const tq_io *io);
 
 /* Sets the service base URL. NULL or "" restores TQMOVIE_DEFAULT_HOST. A value not
    starting with "http://" or "https://" (case-sensitive) gets "https://" in front.
-   Cut at 255 characters; nothing else is normalised (a trailing slash stays). */
+   Cut at 255 characters; nothing else is normalised (a trailing slash stays). The
+   argument may point into g_tq.host itself. Fills unset defaults first. */
 TQMOVIE_API void tqmovie_set_host(const char *host);
 
 /* The text of the last error: never NULL, "" when the last operation set none.
-   Owned by the library; valid until the next call that can fail. */
+   Owned by the library (it points into g_tq.err); the text stays as it is until the
+   next call that sets or empties it (a lookup, tq_set_err, tqmovie_shutdown). */
 TQMOVIE_API const char *tqmovie_last_error(void);
 
 /* HTTP status the backend reported for the last request; 0 when there was none
-   (also after an answer from the cache). */
+   (also after an answer from the cache, and after tqmovie_shutdown). */
 TQMOVIE_API int32_t tqmovie_last_http_code(void);
 
 /* Value of a captured response header (ASCII case-insensitive name), or NULL.
-   NULL name gives NULL. The shipped backends capture no headers, so this returns
-   NULL after every request they make. */
+   NULL name gives NULL. The value points into g_tq.headers: valid until the next
+   request (every request empties the table) or tqmovie_shutdown. The shipped backends
+   capture no headers, so this returns NULL after every request they make. */
 TQMOVIE_API const char *tqmovie_last_response_header(const char *name);
 
 /* ---------------------------------------------------------------------------------
@@ -319,36 +333,44 @@ TQMOVIE_API const char *tqmovie_last_response_header(const char *name);
  * free()), or NULL when memory ran out.
  * ------------------------------------------------------------------------------ */
 
-/* Copy of s; NULL for NULL s. */
+/* Copy of s; NULL for NULL s or when memory ran out. */
 TQMOVIE_API char *tq_strdup(const char *s);
-/* The first n bytes of s (embedded NULs copied) plus a NUL; NULL for NULL s. */
+/* The first n bytes of s (embedded NULs copied) plus a NUL; s must have n readable
+   bytes. NULL for NULL s, for n == SIZE_MAX, or when memory ran out. */
 TQMOVIE_API char *tq_strndup(const char *s, size_t n);
-/* Formats the last error text (cut at 511 characters). Arguments may point into the
-   error buffer itself. */
+/* Formats the last error text (printf rules, cut at 511 characters). fmt must not be
+   NULL; the arguments may point into the error buffer itself. */
 TQMOVIE_API void tq_set_err(const char *fmt, ...) TQMOVIE_PRINTF(1, 2);
-/* The non-NULL entries joined with ","; count 0 or all NULL gives "". */
+/* The non-NULL entries joined with ","; NULL ids, count 0 or all entries NULL give "".
+   An empty entry after a written one gives an empty field ("A,,B"). */
 TQMOVIE_API char *tq_join_ids(const char *const *ids, size_t count);
 /* s percent-encoded as a URL query value (RFC 3986 unreserved bytes kept, every other
    byte as %XX upper-case); NULL s gives "". */
 TQMOVIE_API char *tq_url_encode(const char *s);
 
-/* GET through the installed backend. Sets *body NULL and *status 0 first, records the
-   backend's status in g_tq.http_code. Returns TQMOVIE_OK, TQMOVIE_ERR_TRANSPORT,
-   TQMOVIE_ERR_HTTP (body kept for the caller) or TQMOVIE_ERR_NO_IO. The caller releases
-   *body: after TQMOVIE_OK through io.free when set (else free()), otherwise free(). */
+/* GET through the installed backend. body and status must not be NULL: *body is set to
+   NULL and *status to 0 first, and the header table is emptied. url is passed to the
+   backend as it is. Records the backend's status in g_tq.http_code. Returns
+   TQMOVIE_OK (*body may still be NULL), TQMOVIE_ERR_TRANSPORT ("transport: <text>"),
+   TQMOVIE_ERR_HTTP ("HTTP <status>"; the error page stays in *body) or
+   TQMOVIE_ERR_NO_IO ("no IO backend set"). The caller owns *body: after TQMOVIE_OK it
+   releases it through io.free when set (else free()), after a failure with free(). */
 TQMOVIE_API int32_t tq_http_get(const char *url, char **body, int32_t *status);
-/* POST of request_body with content type "text/plain"; otherwise as tq_http_get. */
+/* POST of request_body (passed as it is) with content type "text/plain"; otherwise as
+   tq_http_get. */
 TQMOVIE_API int32_t tq_http_post(const char *url, const char *request_body, char **body, int32_t *status);
 
 /* ---------------------------------------------------------------------------------
  * 7. Result store, record release and copy
  * ------------------------------------------------------------------------------ */
 
-/* Empties the result store (basic, detail and translation lists). */
+/* Empties the result store (basic, detail and translation lists); every text a getter
+   returned becomes invalid. */
 TQMOVIE_API void tq_clear_results(void);
 
 /* Empties the store and the cache, uninstalls the backend, clears the error text,
-   the HTTP status and the header table. Host, lifetimes and batch ceiling survive. */
+   the HTTP status and the header table. Host, lifetimes and batch ceiling survive.
+   Calling it twice is harmless. */
 TQMOVIE_API void tqmovie_shutdown(void);
 
 /* Release every member and reset to the empty record. NULL does nothing; releasing
@@ -357,11 +379,12 @@ TQMOVIE_API void tq_free_basic(tq_basic *rec);
 TQMOVIE_API void tq_free_detail(tq_detail *rec);
 TQMOVIE_API void tq_free_trans(tq_trans *set);
 
-/* Deep copies. dst is treated as raw storage (reset first, never released). NULL src
-   gives the empty record. Return 0, or -1 when a list could not be allocated; dst is
-   then a valid record holding what was copied, to be released by the caller. A string
-   that cannot be duplicated is left NULL without error. tq_copy_detail copies only the
-   sections selected by the mask (0 copies none). */
+/* Deep copies. dst must not be NULL; it is treated as raw storage (reset first, never
+   released) and must not be src. NULL src gives the empty record. Return 0, or -1 when
+   a list could not be allocated; dst is then a valid record holding what was copied,
+   to be released by the caller. A string that cannot be duplicated is left NULL
+   without error. tq_copy_detail copies only the sections selected by the mask (0
+   copies none); texts and numbers are always copied. */
 TQMOVIE_API int32_t tq_copy_basic(tq_basic *dst, const tq_basic *src);
 TQMOVIE_API int32_t tq_copy_detail(tq_detail *dst, const tq_detail *src, uint32_t sections);
 
@@ -370,7 +393,8 @@ TQMOVIE_API int32_t tq_copy_detail(tq_detail *dst, const tq_detail *src, uint32_
  *
  * Strict JSON (yyjson, no read flags). No record points into the parsed document,
  * which is released before each decoder returns. len 0 means "NUL-terminated, measure
- * it". On return *out is NULL or a malloc'ed array of *count records: the caller
+ * it"; otherwise body must have len readable bytes. out and count must not be NULL.
+ * On return *out is NULL or a malloc'ed array of *count records: the caller
  * releases each counted record and then the array with free(), also when *count is 0.
  * Status codes and texts:
  *   NULL body                -> TQMOVIE_ERR_EMPTY, "empty body"
@@ -387,8 +411,9 @@ TQMOVIE_API int32_t tq_copy_detail(tq_detail *dst, const tq_detail *src, uint32_
  *                               while decoding an object root)
  * ------------------------------------------------------------------------------ */
 
-/* Decode one object into *out (reset first). 0, or -1 for a NULL/non-object value or
-   when memory ran out (out then holds what was decoded; release it). */
+/* Decode one object into *out (out must not be NULL; reset first). 0, or -1 for a NULL
+   or non-object value or when memory ran out (out then holds what was decoded;
+   release it). */
 TQMOVIE_API int32_t tq_parse_basic_obj(const struct yyjson_val *obj, tq_basic *out);
 TQMOVIE_API int32_t tq_parse_basic_doc(const char *body, size_t len, tq_basic **out, size_t *count,
                                        int32_t expect_array);
@@ -411,7 +436,8 @@ TQMOVIE_API int32_t tq_parse_trans_doc(const char *body, size_t len, tq_trans **
  * TQMOVIE_ERR_TRANSPORT / TQMOVIE_ERR_HTTP.
  * ------------------------------------------------------------------------------ */
 
-/* GET "<host>/api/AAA/IsMovie?imdbId=<id>". *is_movie (if not NULL) is 1 when the body
+/* GET "<host>/api/AAA/IsMovie?imdbId=<id>". A NULL or empty imdb_id gives TQMOVIE_ERR_ARG;
+   is_movie may be NULL. *is_movie (if not NULL) is 1 when the body
    starts (after spaces, tabs, CR, LF) with "true", else 0. A body starting with neither
    "true" nor "false" gives TQMOVIE_ERR_PARSE, "unexpected IsMovie body"; no body gives
    TQMOVIE_ERR_EMPTY, "empty body". */
@@ -420,8 +446,9 @@ TQMOVIE_API int32_t tqmovie_is_movie(const char *imdb_id, int32_t *is_movie);
 /* One title's basic / detail record, answered from a fresh cache entry when there is
    one (no request; HTTP status stays 0), else fetched with
    GET "<host>/api/AAA/GetMovieBasic?imdbId=<id>&language=<lang>" (language NULL or ""
-   means "en-US"). On TQMOVIE_OK the store holds exactly one record at index 0.
-   sections 0 means TQMOVIE_DETAIL_ALL. */
+   means "en-US"). A NULL or empty imdb_id gives TQMOVIE_ERR_ARG, "imdb_id required".
+   On TQMOVIE_OK the store holds exactly one record at index 0; after any other status
+   it is empty. sections 0 means TQMOVIE_DETAIL_ALL. Further statuses: the decoders'. */
 TQMOVIE_API int32_t tqmovie_get_basic(const char *imdb_id, const char *language);
 TQMOVIE_API int32_t tqmovie_get_detail(const char *imdb_id, const char *language, uint32_t sections);
 
@@ -431,14 +458,16 @@ TQMOVIE_API int32_t tqmovie_get_detail(const char *imdb_id, const char *language
    towards their chunk. Records are kept in the order the service sends them and every
    basic and detail record is cached; the cache is never read. The first failing request
    ends the call and earlier chunks' records stay in the store. A null or empty answer
-   adds nothing. `unused` is never read. */
+   adds nothing. A NULL ids array or count 0 gives TQMOVIE_ERR_ARG, "ids required".
+   `unused` is never read and may be NULL. */
 TQMOVIE_API int32_t tqmovie_get_basics(const char *const *ids, size_t count);
 TQMOVIE_API int32_t tqmovie_get_details(const char *const *ids, size_t count, const char *unused,
                                         int32_t sections);
 TQMOVIE_API int32_t tqmovie_get_translations(const char *const *ids, size_t count, const char *part1,
                                              const char *part2);
 
-/* Most ids per basic or detail request; 0 sets (and reads as) 24. No upper bound. */
+/* Most ids per basic or detail request; 0 sets (and reads as) 24. No upper bound.
+   Not emptied by tqmovie_cache_clear or tqmovie_shutdown. */
 TQMOVIE_API void tqmovie_set_batch_ceiling(uint64_t n);
 TQMOVIE_API uint64_t tqmovie_batch_ceiling(void);
 
@@ -551,21 +580,27 @@ TQMOVIE_API char *tqmovie_detail_to_json(int32_t index);
  * Keys compare exactly (case-sensitive). Nothing here reports an error.
  * ------------------------------------------------------------------------------ */
 
-/* The slot holding imdb_id, or NULL. Points into g_tq.cache: valid until the next
-   store that adds a slot, invalidation or clear. */
+/* The slot holding imdb_id, or NULL (also for a NULL imdb_id). Points into g_tq.cache:
+   valid until the next store that adds a slot (any lookup may store), invalidation,
+   clear or tqmovie_shutdown. */
 TQMOVIE_API tq_cache_entry *tq_cache_find(const char *imdb_id);
-/* Store deep copies filed under the record's own imdb_id (a NULL id is not stored). */
+/* Store deep copies filed under the record's own imdb_id (a NULL record or a NULL id
+   is not stored). The record stays the caller's; it may be a record of the cache
+   itself. Out of memory: the title holds no record of that kind afterwards. */
 TQMOVIE_API void tq_cache_put_basic(const tq_basic *rec);
 TQMOVIE_API void tq_cache_put_detail(const tq_detail *rec);
 /* 1 when a fresh record was deep-copied into *out (the caller releases it), else 0
-   with *out untouched. sections 0 means TQMOVIE_DETAIL_ALL. */
+   with *out untouched. A NULL imdb_id or out gives 0. sections 0 means
+   TQMOVIE_DETAIL_ALL. */
 TQMOVIE_API int32_t tq_cache_get_basic(const char *imdb_id, tq_basic *out);
 TQMOVIE_API int32_t tq_cache_get_detail(const char *imdb_id, tq_detail *out, int32_t sections);
 
-/* 1 when a slot for imdb_id exists (even holding only stale records), else 0. The
-   flags (each optional) tell whether a fresh basic / detail record is held. */
+/* 1 when a slot for imdb_id exists (even holding only stale records), else 0; a NULL
+   imdb_id gives 0. The flags (each may be NULL; set to 0 first) tell whether a fresh
+   basic / detail record is held. */
 TQMOVIE_API int32_t tqmovie_cache_has(const char *imdb_id, int32_t *basic_fresh, int32_t *detail_fresh);
-/* Drops one title; the last slot moves into its place. */
+/* Drops one title; the last slot moves into its place. NULL or a missing title does
+   nothing. */
 TQMOVIE_API void tqmovie_cache_invalidate(const char *imdb_id);
 /* Drops every title and the table; lifetimes and batch ceiling stay. */
 TQMOVIE_API void tqmovie_cache_clear(void);
@@ -584,8 +619,10 @@ TQMOVIE_API void tqmovie_cache_set_ttl(int32_t basic_ttl, int32_t detail_ttl);
    are captured. Does not call curl_global_init. */
 TQMOVIE_API tq_io tolvane_io_curl(void);
 
-/* Answers from a directory of canned JSON files (NULL means "canned"); see README for
-   the file names. All fixture tables share one directory: the last one given wins. */
+/* Answers from a directory of canned JSON files; see README for the file names. NULL
+   means "canned" (relative to the working directory); "" makes every path start with
+   "/". The directory is kept cut at 511 characters in one process-wide buffer that
+   every fixture table shares: the directory given last wins. */
 TQMOVIE_API tq_io tolvane_io_fake(const char *dir);
 
 /* Fails every request with "stub IO: not implemented (plug in platform backend)". */
