@@ -18,11 +18,13 @@
  *  11. JSON export
  *  12. Record cache
  *  13. Backends shipped with the library
+ *  14. Clients, threads, cancellation and progress
  *
  * General rules
- *   - All state is the one global g_tq. Nothing is locked and no thread is started:
- *     the host serialises every call (and every use of a returned pointer) to one
- *     thread at a time.
+ *   - Every call acts on the calling thread's current client (section 14). A thread
+ *     that never calls tqmovie_use acts on the one global state g_tq, which is for one
+ *     thread at a time: the host serialises those calls (and every use of a returned
+ *     pointer). Clients make concurrent use safe: one client per thread, no locks.
  *   - Every operation that can fail returns a status code (TQMOVIE_OK ...) and leaves
  *     a text in the last-error buffer (tqmovie_last_error). TQMOVIE_ERR_NOMEM sets no text.
  *   - NULL: each declaration says which pointer arguments may be NULL and what that
@@ -95,6 +97,7 @@ struct yyjson_val;
 #define TQMOVIE_ERR_ARG 6    /* required argument missing: "imdb_id required", "ids required" */
 #define TQMOVIE_ERR_NO_IO 7  /* no backend installed, or its needed entry is null: "no IO backend set" */
 #define TQMOVIE_ERR_NOMEM 8  /* an allocation failed; no error text */
+#define TQMOVIE_ERR_CANCELLED 9 /* the operation was cancelled (tqmovie_cancel): "cancelled" */
 
 /* Detail sections. Only the low four bits are read. Public operations, decoders and
    the cache read 0 as TQMOVIE_DETAIL_ALL; tq_copy_detail reads 0 as "no section". */
@@ -616,7 +619,9 @@ TQMOVIE_API void tqmovie_cache_set_ttl(int32_t basic_ttl, int32_t detail_ttl);
    "tqmovie/0.1 (tolvane)", 120-second limit for the whole transfer, redirects followed
    (at most 30, and only to http or https: no other protocol is allowed for the request
    or any redirect). Transfer failures return libcurl's error text. No response headers
-   are captured. Does not call curl_global_init. */
+   are captured. Sets CURLOPT_NOSIGNAL (no signals for timeouts, safe in threaded
+   hosts) and stops a transfer within about a second of tqmovie_cancel. Does not call
+   curl_global_init. */
 TQMOVIE_API tq_io tolvane_io_curl(void);
 
 /* Answers from a directory of canned JSON files; see README for the file names. NULL
@@ -627,6 +632,87 @@ TQMOVIE_API tq_io tolvane_io_fake(const char *dir);
 
 /* Fails every request with "stub IO: not implemented (plug in platform backend)". */
 TQMOVIE_API tq_io tolvane_io_stub(void);
+
+/* ---------------------------------------------------------------------------------
+ * 14. Clients, threads, cancellation and progress
+ *
+ * A client holds everything g_tq holds (backend, base URL, last error, HTTP status,
+ * response headers, result store, cache, lifetimes, batch ceiling) plus the progress
+ * callback, and starts empty, as g_tq is at load. Every call above acts on the
+ * calling thread's current client: the one it made current with tqmovie_use, else
+ * the global state g_tq. So:
+ *   - g_tq is for one thread at a time, as it always was.
+ *   - Any number of threads may run lookups, read getters, export and use the cache
+ *     at once, each with its own current client, without locks in the host. A client
+ *     may be used by several threads in turn, never by two at once.
+ *   - Texts a getter returns belong to the client whose store they come from and stay
+ *     valid until that client's next lookup, tqmovie_shutdown or tqmovie_client_free.
+ *   - Caches are per client: clients never see each other's records.
+ *   - A backend is installed per client (tqmovie_set_io copies the table); its ctx
+ *     must outlive every client it is installed on. During a request a backend may
+ *     call tqmovie_io_cancelled with the client it was installed on, the text helpers
+ *     and tq_set_err; it must not start a lookup on that client.
+ *   - Shared by all clients: the fixture backend's one directory buffer (build fixture
+ *     tables before starting threads) and libcurl's global set-up, which libcurl does
+ *     safely on first use.
+ * ------------------------------------------------------------------------------ */
+
+/* An opaque client. */
+typedef struct tqmovie_client tqmovie_client;
+
+/* A new, empty client: no backend, defaults filled by its first configuring call or
+   lookup. NULL when memory ran out. Release it with tqmovie_client_free. */
+TQMOVIE_API tqmovie_client *tqmovie_client_new(void);
+
+/* Releases everything the client holds (store, cache, texts) except its backend,
+   which stays the host's (free a backend you built after the clients that use it).
+   Every text a getter returned for it becomes invalid. NULL does nothing. A client
+   must not be freed while it is current on any thread; if it is current on the
+   calling thread, that thread goes back to the global state. */
+TQMOVIE_API void tqmovie_client_free(tqmovie_client *c);
+
+/* Makes c the calling thread's current client (NULL: the global state g_tq) and
+   returns the previous one (NULL for the global state). Never fails. */
+TQMOVIE_API tqmovie_client *tqmovie_use(tqmovie_client *c);
+
+/* The calling thread's current client; NULL means the global state g_tq. */
+TQMOVIE_API tqmovie_client *tqmovie_current(void);
+
+/* Ends the operation running on client c (NULL: the global state): a lock-free
+   atomic store, safe from any thread and from a signal handler. The operation (probe,
+   lookup or batch, from its entry to its return) stops at its next check: the HTTP
+   backends stop the transfer in progress within about a second, a batch stops before
+   its next chunk. It returns TQMOVIE_ERR_CANCELLED with the text "cancelled"; records
+   of chunks completed before stay in the store. A cancel made while no operation runs
+   on c is dropped. */
+TQMOVIE_API void tqmovie_cancel(tqmovie_client *c);
+
+/* For a backend during its request: 1 when the operation of client c (NULL: the
+   global state) has been cancelled, so the backend should give up and return
+   non-zero; else 0. Meaningful while that client's request runs. */
+TQMOVIE_API int32_t tqmovie_io_cancelled(tqmovie_client *c);
+
+/* Progress of a batch, reported after every chunk (the last included); translations
+   report as one chunk. Callers must ignore kinds they do not know: more may come. */
+#define TQMOVIE_PROGRESS_CHUNK_DONE 1
+typedef struct tqmovie_progress {
+    size_t size;    /* sizeof(tqmovie_progress) as the library knows it */
+    int32_t kind;   /* TQMOVIE_PROGRESS_CHUNK_DONE */
+    int32_t status; /* the chunk's status (TQMOVIE_OK, or what ends the batch) */
+    uint64_t done;  /* ids done, this chunk included */
+    uint64_t total; /* ids in all */
+} tqmovie_progress;
+
+/* Called on the lookup's thread. Inside it the host may read getters (the store holds
+   the chunks so far) and exports and call tqmovie_cancel; starting another lookup on
+   the same client returns TQMOVIE_ERR_ARG, "a lookup is already running on this
+   client". A non-zero return cancels like tqmovie_cancel (after the last chunk it is
+   ignored). event is valid during the call only. */
+typedef int (*tqmovie_progress_fn)(const tqmovie_progress *event, void *user);
+
+/* Sets the current client's progress callback (NULL: none) and the pointer passed
+   back to it as user. */
+TQMOVIE_API void tqmovie_set_progress(tqmovie_progress_fn fn, void *user);
 
 #ifdef __cplusplus
 } /* extern "C" */

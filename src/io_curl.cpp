@@ -59,6 +59,10 @@ size_t wr(char *data, size_t size, size_t count, void *userp) {
     return n;
 }
 
+// libcurl's transfer-progress callback: non-zero aborts the transfer, which is how a
+// cancel of the operation on this thread's client reaches a transfer in progress.
+int stop_requested(void *, curl_off_t, curl_off_t, curl_off_t, curl_off_t) { return tq_cancel_requested() ? 1 : 0; }
+
 // One transfer: a POST when req_body is given, else a GET. 0 when the transfer
 // completed (whatever the HTTP status), -1 on failure with libcurl's text in *err.
 int32_t do_req(const char *url, const char *req_body, const char *content_type, char **body,
@@ -81,6 +85,11 @@ int32_t do_req(const char *url, const char *req_body, const char *content_type, 
     curl_easy_setopt(h.get(), CURLOPT_FOLLOWLOCATION, 1L);
     curl_easy_setopt(h.get(), CURLOPT_USERAGENT, "tqmovie/0.1 (tolvane)");
     curl_easy_setopt(h.get(), CURLOPT_TIMEOUT, 120L);
+    // Signals are no way to time out a transfer in a threaded host.
+    curl_easy_setopt(h.get(), CURLOPT_NOSIGNAL, 1L);
+    // libcurl asks at least once a second, also while waiting for a silent server.
+    curl_easy_setopt(h.get(), CURLOPT_XFERINFOFUNCTION, stop_requested);
+    curl_easy_setopt(h.get(), CURLOPT_NOPROGRESS, 0L);
 
     slist_ptr headers;
     if (req_body) {

@@ -9,6 +9,7 @@
 
 #include <yyjson.h>
 
+#include <atomic>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
@@ -17,10 +18,46 @@
 #include <strings.h>
 
 // ----------------------------------------------------------------------------
-// The client state every operation reads and writes. Everything inside the
-// library goes through this one accessor and never names g_tq itself.
+// Clients. The state every operation reads and writes is the calling thread's
+// current client's: a client made with tqmovie_client_new, or the global one whose
+// state is g_tq. Everything inside the library goes through these accessors and
+// never names g_tq itself.
 // ----------------------------------------------------------------------------
-inline tq_state &state() noexcept { return g_tq; }
+
+// What a lookup in progress may be told from outside: the bits of tq_ext::op.
+inline constexpr uint32_t tq_op_running = 1u;
+inline constexpr uint32_t tq_op_cancel = 2u;
+
+// Per-client settings and signals beyond the public state layout.
+struct tq_ext {
+    std::atomic<uint32_t> op{0}; // tq_op_* bits; written from other threads and signal handlers
+    tqmovie_progress_fn progress = nullptr;
+    void *progress_user = nullptr;
+};
+
+struct tqmovie_client {
+    tq_state *st; // &own, or g_tq for the global client
+    tq_ext ext;
+    tq_state own;
+};
+
+// The global client, whose state is g_tq. Never freed.
+extern tqmovie_client tq_global_client;
+// The calling thread's current client; NULL means the global one. Plain C-style TLS:
+// no initialisation wrapper, and the general-dynamic model that dlopen needs.
+extern __thread tqmovie_client *tq_current;
+
+inline tqmovie_client &client() noexcept {
+    tqmovie_client *c = tq_current;
+    return c ? *c : tq_global_client;
+}
+inline tq_state &state() noexcept { return *client().st; }
+inline tq_ext &ext() noexcept { return client().ext; }
+
+// True while the current client's operation has been asked to stop.
+inline bool tq_cancel_requested() noexcept {
+    return (ext().op.load(std::memory_order_relaxed) & tq_op_cancel) != 0;
+}
 
 // ----------------------------------------------------------------------------
 // Defaults and fixed texts
@@ -33,6 +70,14 @@ inline constexpr char tq_err_no_io[] = "no IO backend set";
 inline constexpr char tq_err_empty_body[] = "empty body";
 inline constexpr char tq_err_id_required[] = "imdb_id required";
 inline constexpr char tq_err_ids_required[] = "ids required";
+inline constexpr char tq_err_cancelled[] = "cancelled";
+inline constexpr char tq_err_busy[] = "a lookup is already running on this client";
+
+// Sets the error text to one of the fixed texts and returns the status to report.
+inline int32_t tq_fail(int32_t status, const char *text) noexcept {
+    tq_set_err("%s", text);
+    return status;
+}
 
 // ----------------------------------------------------------------------------
 // Ownership guards: a failure path cannot forget what it holds.

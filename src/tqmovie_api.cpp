@@ -6,11 +6,15 @@
 #include <cmath>
 #include <cstdarg>
 #include <cstdio>
+#include <new>
 #include <type_traits>
 
 extern "C" {
 TQMOVIE_API tq_state g_tq;
 }
+
+constinit tqmovie_client tq_global_client{&g_tq, {}, {}};
+__thread tqmovie_client *tq_current = nullptr;
 
 namespace {
 
@@ -40,22 +44,39 @@ tq_state &ensure_defaults() noexcept {
     return s;
 }
 
+// One operation (probe, lookup, batch) on the current client, from its entry to its
+// return: what tqmovie_cancel can end. A second one started on the same client while
+// the first runs (from a progress callback or a backend) is refused.
+class operation {
+public:
+    operation() noexcept : x_(ext()) {
+        uint32_t idle = 0;
+        nested_ = !x_.op.compare_exchange_strong(idle, tq_op_running);
+    }
+    ~operation() {
+        if (!nested_) x_.op.store(0);
+    }
+    operation(const operation &) = delete;
+    operation &operator=(const operation &) = delete;
+    bool nested() const noexcept { return nested_; }
+
+private:
+    tq_ext &x_;
+    bool nested_;
+};
+
 // Common start of every lookup: defaults, a clean error text and HTTP status, the
 // store emptied (not by the probe), then the argument and backend checks in that
-// order. Returns the status to end the lookup with, or TQMOVIE_OK to go on.
-int32_t begin_lookup(bool clear_store, bool args_ok, const char *arg_text) noexcept {
+// order. Returns the status to end the lookup with, or TQMOVIE_OK to go on. A nested
+// operation is refused before it touches anything the running one uses.
+int32_t begin_lookup(const operation &op, bool clear_store, bool args_ok, const char *arg_text) noexcept {
+    if (op.nested()) return tq_fail(TQMOVIE_ERR_ARG, tq_err_busy);
     tq_state &s = ensure_defaults();
     if (clear_store) tq_clear_results();
     s.err[0] = '\0';
     s.http_code = 0;
-    if (!args_ok) {
-        tq_set_err("%s", arg_text);
-        return TQMOVIE_ERR_ARG;
-    }
-    if (!s.has_io) {
-        tq_set_err("%s", tq_err_no_io);
-        return TQMOVIE_ERR_NO_IO;
-    }
+    if (!args_ok) return tq_fail(TQMOVIE_ERR_ARG, arg_text);
+    if (!s.has_io) return tq_fail(TQMOVIE_ERR_NO_IO, tq_err_no_io);
     return TQMOVIE_OK;
 }
 
@@ -67,10 +88,7 @@ int32_t take_body(int32_t st, char **body) noexcept {
         *body = nullptr;
         return st;
     }
-    if (!*body) {
-        tq_set_err("%s", tq_err_empty_body);
-        return TQMOVIE_ERR_EMPTY;
-    }
+    if (!*body) return tq_fail(TQMOVIE_ERR_EMPTY, tq_err_empty_body);
     return TQMOVIE_OK;
 }
 
@@ -95,6 +113,22 @@ int32_t post_body(const char *path, const char *const *ids, size_t count, char *
 
 // A body handed over with a successful dispatch goes back through the backend.
 void release_body(char *body) noexcept { tq_io_release(state().io, body); }
+
+// Tells the progress callback that a chunk ended with `status`; false when it asks to
+// stop (which then cancels the operation like tqmovie_cancel). The error text it may
+// leave behind (a refused nested lookup, say) is the callback's, not the operation's.
+bool report_chunk(uint64_t done, uint64_t total, int32_t status) noexcept {
+    tq_ext &x = ext();
+    if (!x.progress) return true;
+    tq_state &s = state();
+    char err[sizeof s.err];
+    std::memcpy(err, s.err, sizeof err);
+    const tqmovie_progress event{sizeof event, TQMOVIE_PROGRESS_CHUNK_DONE, status, done, total};
+    const int stop = x.progress(&event, x.progress_user);
+    std::memcpy(s.err, err, sizeof err);
+    if (stop != 0) tqmovie_cancel(tq_current);
+    return stop == 0;
+}
 
 // ----------------------------------------------------------------------------
 // Result store
@@ -180,7 +214,8 @@ char *mkurl_get(const char *path, const char *imdb_id, const char *language) noe
 // the first decoded record is stored and cached.
 template <typename Ops> int32_t single_lookup(const char *imdb_id, const char *language, const Ops &ops) noexcept {
     using Rec = typename Ops::rec;
-    int32_t st = begin_lookup(true, imdb_id && imdb_id[0], tq_err_id_required);
+    const operation op;
+    int32_t st = begin_lookup(op, true, imdb_id && imdb_id[0], tq_err_id_required);
     if (st != TQMOVIE_OK) return st;
     Rec cached;
     tq_reset(&cached);
@@ -202,32 +237,67 @@ template <typename Ops> int32_t single_lookup(const char *imdb_id, const char *l
     return st;
 }
 
-// Many titles in chunks of at most the batch ceiling. The first failing request ends
-// the call; the records of earlier chunks stay in the store and the cache.
-template <typename Ops> int32_t batch_lookup(const char *const *ids, size_t count, const Ops &ops) noexcept {
+// One chunk of a batch: one request, its records appended and cached.
+template <typename Ops> int32_t batch_chunk(const char *const *ids, size_t n, const Ops &ops) noexcept {
     using Rec = typename Ops::rec;
-    int32_t st = begin_lookup(true, ids && count != 0, tq_err_ids_required);
+    char path[256];
+    ops.batch_path(path, n);
+    char *body = nullptr;
+    int32_t st = post_body(path, ids, n, &body);
+    if (st != TQMOVIE_OK) return st;
+    decoded<Rec> recs;
+    st = ops.decode(body, &recs.items, &recs.count, 1);
+    release_body(body);
+    // A null or empty answer is a chunk without records, not a failure.
+    if (st != TQMOVIE_OK && st != TQMOVIE_ERR_EMPTY) return st;
+    for (size_t i = 0; i < recs.count; ++i) {
+        if (push(&recs.items[i], ops.sections) != TQMOVIE_OK) return TQMOVIE_ERR_NOMEM;
+        ops.cache_put(&recs.items[i]);
+        tq_release(&recs.items[i]);
+    }
+    return TQMOVIE_OK;
+}
+
+// Many titles in chunks of at most the batch ceiling, each reported to the progress
+// callback. The first failing chunk ends the call; the records of earlier chunks stay
+// in the store and the cache.
+template <typename Ops> int32_t batch_lookup(const char *const *ids, size_t count, const Ops &ops) noexcept {
+    const operation op;
+    int32_t st = begin_lookup(op, true, ids && count != 0, tq_err_ids_required);
     if (st != TQMOVIE_OK) return st;
     const uint64_t ceiling = tqmovie_batch_ceiling();
     for (size_t off = 0; off < count;) {
+        // A cancel between chunks (from the progress callback, say) ends the batch here.
+        if (tq_cancel_requested()) return tq_fail(TQMOVIE_ERR_CANCELLED, tq_err_cancelled);
         const size_t left = count - off;
         const size_t chunk = left < ceiling ? left : static_cast<size_t>(ceiling);
-        char path[256];
-        ops.batch_path(path, chunk);
-        char *body = nullptr;
-        st = post_body(path, ids + off, chunk, &body);
-        if (st != TQMOVIE_OK) return st;
-        decoded<Rec> recs;
-        st = ops.decode(body, &recs.items, &recs.count, 1);
-        release_body(body);
-        // A null or empty answer is a chunk without records, not a failure.
-        if (st != TQMOVIE_OK && st != TQMOVIE_ERR_EMPTY) return st;
-        for (size_t i = 0; i < recs.count; ++i) {
-            if (push(&recs.items[i], ops.sections) != TQMOVIE_OK) return TQMOVIE_ERR_NOMEM;
-            ops.cache_put(&recs.items[i]);
-            tq_release(&recs.items[i]);
-        }
+        st = batch_chunk(ids + off, chunk, ops);
         off += chunk;
+        report_chunk(off, count, st);
+        if (st != TQMOVIE_OK) return st;
+    }
+    return TQMOVIE_OK;
+}
+
+// The one request of a translations lookup, its sets appended to the store.
+int32_t translations(const char *const *ids, size_t count, const char *part1, const char *part2) noexcept {
+    char path[320];
+    {
+        malloc_ptr<char> p1(tq_url_encode(part1 ? part1 : "zh"));
+        malloc_ptr<char> p2(tq_url_encode(part2 ? part2 : "CN"));
+        if (!p1 || !p2) return TQMOVIE_ERR_NOMEM;
+        std::snprintf(path, sizeof path, k_path_trans, p1.get(), p2.get());
+    }
+    char *body = nullptr;
+    int32_t st = post_body(path, ids, count, &body);
+    if (st != TQMOVIE_OK) return st;
+    decoded<tq_trans> sets;
+    st = tq_parse_trans_doc(body, std::strlen(body), &sets.items, &sets.count);
+    release_body(body);
+    if (st != TQMOVIE_OK && st != TQMOVIE_ERR_EMPTY) return st;
+    for (size_t i = 0; i < sets.count; ++i) {
+        if (push(&sets.items[i]) != TQMOVIE_OK) return TQMOVIE_ERR_NOMEM;
+        tq_free_trans(&sets.items[i]);
     }
     return TQMOVIE_OK;
 }
@@ -450,7 +520,8 @@ void tqmovie_shutdown(void) {
 // ----------------------------------------------------------------------------
 
 int32_t tqmovie_is_movie(const char *imdb_id, int32_t *is_movie) {
-    int32_t st = begin_lookup(false, imdb_id && imdb_id[0], tq_err_id_required);
+    const operation op;
+    int32_t st = begin_lookup(op, false, imdb_id && imdb_id[0], tq_err_id_required);
     if (is_movie) *is_movie = 0;
     if (st != TQMOVIE_OK) return st;
     malloc_ptr<char> id(tq_url_encode(imdb_id));
@@ -496,29 +567,66 @@ int32_t tqmovie_get_details(const char *const *ids, size_t count, const char *un
     return batch_lookup(ids, count, detail_ops{mask});
 }
 
+// Translations go in one request, reported as one chunk.
 int32_t tqmovie_get_translations(const char *const *ids, size_t count, const char *part1, const char *part2) {
-    int32_t st = begin_lookup(true, ids && count != 0, tq_err_ids_required);
+    const operation op;
+    int32_t st = begin_lookup(op, true, ids && count != 0, tq_err_ids_required);
     if (st != TQMOVIE_OK) return st;
-    char path[320];
-    {
-        malloc_ptr<char> p1(tq_url_encode(part1 ? part1 : "zh"));
-        malloc_ptr<char> p2(tq_url_encode(part2 ? part2 : "CN"));
-        if (!p1 || !p2) return TQMOVIE_ERR_NOMEM;
-        std::snprintf(path, sizeof path, k_path_trans, p1.get(), p2.get());
-    }
-    char *body = nullptr;
-    st = post_body(path, ids, count, &body);
-    if (st != TQMOVIE_OK) return st;
-    decoded<tq_trans> sets;
-    st = tq_parse_trans_doc(body, std::strlen(body), &sets.items, &sets.count);
-    release_body(body);
-    if (st != TQMOVIE_OK && st != TQMOVIE_ERR_EMPTY) return st;
-    for (size_t i = 0; i < sets.count; ++i) {
-        if (push(&sets.items[i]) != TQMOVIE_OK) return TQMOVIE_ERR_NOMEM;
-        tq_free_trans(&sets.items[i]);
-    }
-    return TQMOVIE_OK;
+    st = translations(ids, count, part1, part2);
+    report_chunk(count, count, st);
+    return st;
 }
+
+// ----------------------------------------------------------------------------
+// Clients
+// ----------------------------------------------------------------------------
+
+tqmovie_client *tqmovie_client_new(void) {
+    void *p = std::calloc(1, sizeof(tqmovie_client));
+    if (!p) return nullptr;
+    auto *c = new (p) tqmovie_client{};
+    c->st = &c->own;
+    return c;
+}
+
+void tqmovie_client_free(tqmovie_client *c) {
+    if (!c || c == &tq_global_client) return;
+    // Empty it through the usual calls, with c current on this thread for the while.
+    tqmovie_client *prev = tqmovie_use(c);
+    tq_clear_results();
+    tqmovie_cache_clear();
+    tqmovie_use(prev == c ? nullptr : prev);
+    c->~tqmovie_client();
+    std::free(c);
+}
+
+tqmovie_client *tqmovie_use(tqmovie_client *c) {
+    tqmovie_client *prev = tq_current;
+    tq_current = c == &tq_global_client ? nullptr : c;
+    return prev;
+}
+
+tqmovie_client *tqmovie_current(void) { return tq_current; }
+
+void tqmovie_cancel(tqmovie_client *c) {
+    std::atomic<uint32_t> &op = (c ? c : &tq_global_client)->ext.op;
+    uint32_t s = op.load();
+    // Only a running operation can be cancelled; the loop reloads s when it lost a race.
+    while ((s & tq_op_running) && !(s & tq_op_cancel) && !op.compare_exchange_weak(s, s | tq_op_cancel)) {
+    }
+}
+
+int32_t tqmovie_io_cancelled(tqmovie_client *c) {
+    const uint32_t s = (c ? c : &tq_global_client)->ext.op.load();
+    return (s & (tq_op_running | tq_op_cancel)) == (tq_op_running | tq_op_cancel) ? 1 : 0;
+}
+
+void tqmovie_set_progress(tqmovie_progress_fn fn, void *user) {
+    tq_ext &x = ext();
+    x.progress = fn;
+    x.progress_user = user;
+}
+
 
 // ----------------------------------------------------------------------------
 // Result getters

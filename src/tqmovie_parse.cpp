@@ -505,17 +505,13 @@ int decode_detail(yyjson_val *const (&m)[D_SLOTS], tq_detail *out, uint32_t sect
 // missing or not JSON; *status then holds the code to return.
 yyjson_doc *read_body(const char *body, size_t len, int32_t *status) noexcept {
     if (!body) {
-        tq_set_err("%s", tq_err_empty_body);
-        *status = TQMOVIE_ERR_EMPTY;
+        *status = tq_fail(TQMOVIE_ERR_EMPTY, tq_err_empty_body);
         return nullptr;
     }
     if (len == 0) len = std::strlen(body);
     // Without read flags yyjson copies the input and never writes to it.
     yyjson_doc *doc = yyjson_read_opts(const_cast<char *>(body), len, 0, nullptr, nullptr);
-    if (!doc) {
-        tq_set_err("yyjson parse failed");
-        *status = TQMOVIE_ERR_PARSE;
-    }
+    if (!doc) *status = tq_fail(TQMOVIE_ERR_PARSE, "yyjson parse failed");
     return doc;
 }
 
@@ -561,21 +557,14 @@ int32_t parse_records(const char *body, size_t len, typename Doc::rec **out, siz
 template <typename Doc>
 int32_t one_record(const Doc &d, yyjson_val *root, typename Doc::rec **out, size_t *count) noexcept {
     using Rec = typename Doc::rec;
-    if (d.expect_array) {
-        tq_set_err("expected JSON array");
-        return TQMOVIE_ERR_PARSE;
-    }
-    if (!yyjson_is_obj(root)) {
-        tq_set_err("unexpected JSON root type");
-        return TQMOVIE_ERR_PARSE;
-    }
+    if (d.expect_array) return tq_fail(TQMOVIE_ERR_PARSE, "expected JSON array");
+    if (!yyjson_is_obj(root)) return tq_fail(TQMOVIE_ERR_PARSE, "unexpected JSON root type");
     malloc_ptr<Rec> rec(tq_calloc_n<Rec>(1));
     if (!rec) return TQMOVIE_ERR_NOMEM;
     tq_reset(rec.get());
     if (d.decode(root, rec.get()) != 0) {
         tq_release(rec.get());
-        tq_set_err("%s", Doc::obj_fail);
-        return TQMOVIE_ERR_PARSE;
+        return tq_fail(TQMOVIE_ERR_PARSE, Doc::obj_fail);
     }
     if (!rec->imdb_id && !rec->title) {
         tq_release(rec.get());
@@ -684,10 +673,7 @@ struct trans_doc {
     using rec = tq_trans;
     static int decode(yyjson_val *obj, tq_trans *set) noexcept { return fill_set(obj, set); }
     static int32_t other_root(yyjson_val *root, tq_trans **out, size_t *) noexcept {
-        if (!yyjson_is_obj(root)) {
-            tq_set_err("expected translations array");
-            return TQMOVIE_ERR_PARSE;
-        }
+        if (!yyjson_is_obj(root)) return tq_fail(TQMOVIE_ERR_PARSE, "expected translations array");
         *out = tq_calloc_n<tq_trans>(1);
         return *out ? TQMOVIE_ERR_EMPTY : TQMOVIE_ERR_NOMEM;
     }

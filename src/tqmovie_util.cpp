@@ -19,6 +19,12 @@ namespace {
 int32_t finish_request(int32_t rc, int32_t *status, char *desc) noexcept {
     tq_state &s = state();
     s.http_code = *status;
+    // A transfer stopped by a cancel fails in the backend's own words; the operation
+    // reports it as what it is.
+    if (tq_cancel_requested()) {
+        tq_io_release(s.io, desc);
+        return tq_fail(TQMOVIE_ERR_CANCELLED, tq_err_cancelled);
+    }
     if (rc != 0) {
         tq_set_err("transport: %s", desc ? desc : "unknown");
         tq_io_release(s.io, desc);
@@ -33,15 +39,16 @@ int32_t finish_request(int32_t rc, int32_t *status, char *desc) noexcept {
 }
 
 // Common start of both dispatches: clean outputs, no header of an earlier request,
-// and the entry the request needs.
-bool begin_request(bool has_entry, char **body, int32_t *status) noexcept {
+// the entry the request needs, and no cancel pending. Returns the status to end with,
+// or TQMOVIE_OK to send the request.
+int32_t begin_request(bool has_entry, char **body, int32_t *status) noexcept {
     *body = nullptr;
     *status = 0;
     tq_state &s = state();
     s.header_count = 0;
-    if (s.has_io && has_entry) return true;
-    tq_set_err("%s", tq_err_no_io);
-    return false;
+    if (!s.has_io || !has_entry) return tq_fail(TQMOVIE_ERR_NO_IO, tq_err_no_io);
+    if (tq_cancel_requested()) return tq_fail(TQMOVIE_ERR_CANCELLED, tq_err_cancelled);
+    return TQMOVIE_OK;
 }
 
 // ----------------------------------------------------------------------------
@@ -282,7 +289,7 @@ char *tq_url_encode(const char *s) {
 
 int32_t tq_http_get(const char *url, char **body, int32_t *status) {
     const tq_io io = state().io;
-    if (!begin_request(io.get != nullptr, body, status)) return TQMOVIE_ERR_NO_IO;
+    if (const int32_t st = begin_request(io.get != nullptr, body, status)) return st;
     char *desc = nullptr;
     const int32_t rc = io.get(io.ctx, url, body, status, &desc);
     return finish_request(rc, status, desc);
@@ -290,7 +297,7 @@ int32_t tq_http_get(const char *url, char **body, int32_t *status) {
 
 int32_t tq_http_post(const char *url, const char *request_body, char **body, int32_t *status) {
     const tq_io io = state().io;
-    if (!begin_request(io.post != nullptr, body, status)) return TQMOVIE_ERR_NO_IO;
+    if (const int32_t st = begin_request(io.post != nullptr, body, status)) return st;
     char *desc = nullptr;
     const int32_t rc = io.post(io.ctx, url, request_body, "text/plain", body, status, &desc);
     return finish_request(rc, status, desc);
