@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Receiving a large body through the HTTP backend: wall time per transfer and the peak
 // memory one transfer adds, against a loopback server on 127.0.0.1.
 //
@@ -12,7 +13,7 @@
 #include <benchmark/benchmark.h>
 #include <curl/curl.h>
 
-#include "../tests/support/loopback_server.h"
+#include "loopback_server.h"
 #include "tqmovie.h"
 
 #include <cstdio>

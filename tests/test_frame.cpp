@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Client frame: configuration, status, request dispatch, the title-kind probe and
 // the stub backend.
 #include "alloc_fail.h"
@@ -180,9 +181,9 @@ TEST_F(Frame, DispatchMapsStatusesToCodes) {
         char *body = nullptr;
         int32_t status = 77;
         EXPECT_EQ(tq_http_get("http://x/get", &body, &status), c.want) << c.status;
-        if (c.want != TQMOVIE_OK) EXPECT_STREQ(tqmovie_last_error(), c.text);
+        if (c.want != TQMOVIE_OK) { EXPECT_STREQ(tqmovie_last_error(), c.text); }
         EXPECT_EQ(tqmovie_last_http_code(), c.http);
-        if (c.result == 0) EXPECT_STREQ(body, "body"); // kept for the caller, also on HTTP errors
+        if (c.result == 0) { EXPECT_STREQ(body, "body"); } // kept for the caller, also on HTTP errors
         std::free(body);
     }
 }

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The fixture backend: routing by URL, the id scan, the probe rule, the order in which
 // file names are tried, the detail batch array, and the bundled sample fixtures.
 #include "alloc_fail.h"
@@ -420,7 +421,7 @@ template <typename Call> void each_failure_is_clean(const tq_io &io, Call call, 
     tqtest::reset_tracking();
     const long runs = tqtest::each_allocation_failure(call, [&](const Armed &a, long k, bool hit) {
         SCOPED_TRACE("allocation " + std::to_string(k));
-        if (!hit) EXPECT_EQ(a.rc, 0);
+        if (!hit) { EXPECT_EQ(a.rc, 0); }
         if (a.rc == 0) {
             EXPECT_EQ(a.status, 200);
             EXPECT_NE(a.body, nullptr);

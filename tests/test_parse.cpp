@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Decoders of the basic, detail and translation documents.
 #include "tqmovie.h"
 
@@ -777,7 +778,7 @@ TEST(Parse, TransItemsMemberChoice) {
         ASSERT_EQ(t.n, 1u);
         EXPECT_EQ(t.sets[0].imdb_id, nullptr); // a set without id stays
         ASSERT_EQ(t.sets[0].items_count, c.count);
-        if (c.count) EXPECT_EQ(str(t.sets[0].items[0].title), str(c.first_title));
+        if (c.count) { EXPECT_EQ(str(t.sets[0].items[0].title), str(c.first_title)); }
     }
 }
 
@@ -807,7 +808,7 @@ void check_each_allocation_failure(Decode decode, Release release, const std::ve
             bool ok = false;
             for (int32_t a : allowed) ok = ok || st == a;
             EXPECT_TRUE(ok) << "status " << st;
-            if (!hit) EXPECT_EQ(st, TQMOVIE_OK);
+            if (!hit) { EXPECT_EQ(st, TQMOVIE_OK); }
             if (st == TQMOVIE_ERR_PARSE) {
                 const std::string err = tqmovie_last_error();
                 EXPECT_TRUE(err == "yyjson parse failed" || (obj_text && err == obj_text)) << err;
@@ -826,7 +827,7 @@ void check_each_allocation_failure(Decode decode, Release release, const std::ve
     EXPECT_GT(runs, 10);
     // String copies that fail are not reported, but a list that cannot be allocated
     // fails an object root with the object's own text.
-    if (obj_text) EXPECT_TRUE(obj_text_seen);
+    if (obj_text) { EXPECT_TRUE(obj_text_seen); }
 }
 
 TEST(Parse, BasicObjectSurvivesEachAllocationFailure) {
