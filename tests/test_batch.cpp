@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Batch lookups end to end: chunking at the ceiling, request URLs and bodies, empty and
 // refused answers, a failure part way, the cache they fill, translations, the fixture
 // backend, and every allocation failing in turn.
@@ -8,12 +9,12 @@
 #include <gtest/gtest.h>
 #include <yyjson.h>
 
+#include <array>
 #include <cstdint>
 #include <map>
 #include <string>
 #include <vector>
 
-using tqtest::HostBackend;
 using tqtest::Reply;
 
 namespace {
@@ -61,50 +62,36 @@ const char *const kDetailExtra = R"(,"casts":[{"name":"A"}],"relatedIMDbIds":["t
  "pictures":[{"url":"u","width":1,"height":2}],"watchProviders":[{"providerName":"P"}],
  "videos":[{"key":"K"}])";
 
-class BatchHost : public ::testing::Test {
-protected:
-    HostBackend host;
-    void SetUp() override {
-        tqtest::reset_library();
-        host.install();
-    }
-    void TearDown() override { tqmovie_shutdown(); }
-};
+using BatchHost = tqtest::HostBackendTest;
+using Lists = std::vector<int32_t>; // cast, pictures, providers, videos, related
 
 // ---------------------------------------------------------------------------------
 // Chunking and the ceiling
 // ---------------------------------------------------------------------------------
 
-TEST_F(BatchHost, TwentyFiveBasicsGoAs24Then1) {
+TEST_F(BatchHost, TwentyFiveBasicsOrDetailsGoAs24Then1) {
     Ids ids(25);
-    host.script(Reply::ok(records(ids, 0, 24)));
-    host.script(Reply::ok(records(ids, 24, 1)));
-    ASSERT_EQ(tqmovie_get_basics(ids.data(), ids.size()), TQMOVIE_OK) << tqmovie_last_error();
-    ASSERT_EQ(host.request_count(), 2u);
-    EXPECT_STREQ(host.request(0).method, "POST");
-    EXPECT_EQ(host.request(0).url_s(), kBasicsTrue);
-    EXPECT_EQ(host.request(0).body_s(), ids.joined(0, 24));
-    EXPECT_STREQ(host.request(0).content_type, "text/plain");
-    EXPECT_EQ(host.request(1).url_s(), kBasicsFalse);
-    EXPECT_EQ(host.request(1).body_s(), ids.text[24]);
-    EXPECT_STREQ(host.request(1).content_type, "text/plain");
-    ASSERT_EQ(tqmovie_basic_count(), 25);
-    for (int32_t k = 0; k < 25; ++k) EXPECT_EQ(tqmovie_basic_imdb_id(k), ids.text[size_t(k)]) << k;
-    EXPECT_EQ(tqmovie_last_http_code(), 200);
-}
-
-TEST_F(BatchHost, TwentyFiveDetailsGoAs24Then1) {
-    Ids ids(25);
-    host.script(Reply::ok(records(ids, 0, 24)));
-    host.script(Reply::ok(records(ids, 24, 1)));
-    ASSERT_EQ(tqmovie_get_details(ids.data(), ids.size(), nullptr, 0), TQMOVIE_OK) << tqmovie_last_error();
-    ASSERT_EQ(host.request_count(), 2u);
-    EXPECT_EQ(host.request(0).url_s(), kDetails);
-    EXPECT_EQ(host.request(0).body_s(), ids.joined(0, 24));
-    EXPECT_EQ(host.request(1).url_s(), kDetails);
-    EXPECT_EQ(host.request(1).body_s(), ids.text[24]);
-    ASSERT_EQ(tqmovie_detail_count(), 25);
-    EXPECT_EQ(tqmovie_detail_imdb_id(24), ids.text[24]);
+    for (int detail = 0; detail < 2; ++detail) {
+        SCOPED_TRACE(detail ? "details" : "basics");
+        host.clear_requests();
+        host.script(Reply::ok(records(ids, 0, 24)));
+        host.script(Reply::ok(records(ids, 24, 1)));
+        ASSERT_EQ(detail ? tqmovie_get_details(ids.data(), ids.size(), nullptr, 0)
+                         : tqmovie_get_basics(ids.data(), ids.size()),
+                  TQMOVIE_OK)
+            << tqmovie_last_error();
+        ASSERT_EQ(host.request_count(), 2u);
+        for (size_t r = 0; r < 2; ++r) {
+            EXPECT_STREQ(host.request(r).method, "POST");
+            EXPECT_EQ(host.request(r).url_s(), detail ? kDetails : r == 0 ? kBasicsTrue : kBasicsFalse);
+            EXPECT_EQ(host.request(r).body_s(), r == 0 ? ids.joined(0, 24) : ids.text[24]);
+            EXPECT_STREQ(host.request(r).content_type, "text/plain");
+        }
+        ASSERT_EQ(detail ? tqmovie_detail_count() : tqmovie_basic_count(), 25);
+        for (int32_t k = 0; k < 25; ++k)
+            EXPECT_EQ(detail ? tqmovie_detail_imdb_id(k) : tqmovie_basic_imdb_id(k), ids.text[size_t(k)]) << k;
+        EXPECT_EQ(tqmovie_last_http_code(), 200);
+    }
 }
 
 TEST_F(BatchHost, CeilingOneMarksEveryRequestFalse) {
@@ -304,26 +291,15 @@ TEST_F(BatchHost, DetailSectionsLimitStoreAndCache) {
     host.script(Reply::ok(records(ids, 0, 2, kDetailExtra)));
     ASSERT_EQ(tqmovie_get_details(ids.data(), 2, nullptr, static_cast<int32_t>(TQMOVIE_DETAIL_CAST)), TQMOVIE_OK);
     ASSERT_EQ(tqmovie_detail_count(), 2);
-    for (int32_t i = 0; i < 2; ++i) {
-        EXPECT_EQ(tqmovie_detail_cast_count(i), 1);
-        EXPECT_EQ(tqmovie_detail_related_count(i), 1);
-        EXPECT_EQ(tqmovie_detail_picture_count(i), 0);
-        EXPECT_EQ(tqmovie_detail_provider_count(i), 0);
-        EXPECT_EQ(tqmovie_detail_video_count(i), 0);
-    }
+    for (int32_t i = 0; i < 2; ++i) EXPECT_EQ(tqtest::detail_lists(i), (Lists{1, 0, 0, 0, 1})) << i;
     host.clear_requests();
     ASSERT_EQ(tqmovie_get_detail(ids.text[0].c_str(), nullptr, 0), TQMOVIE_OK);
     EXPECT_EQ(host.request_count(), 0u);
-    EXPECT_EQ(tqmovie_detail_cast_count(0), 1);
-    EXPECT_EQ(tqmovie_detail_picture_count(0), 0);
+    EXPECT_EQ(tqtest::detail_lists(0), (Lists{1, 0, 0, 0, 1}));
 
     host.script(Reply::ok(records(ids, 0, 2, kDetailExtra)));
     ASSERT_EQ(tqmovie_get_details(ids.data(), 2, nullptr, 0), TQMOVIE_OK);
-    EXPECT_EQ(tqmovie_detail_cast_count(1), 1);
-    EXPECT_EQ(tqmovie_detail_picture_count(1), 1);
-    EXPECT_EQ(tqmovie_detail_provider_count(1), 1);
-    EXPECT_EQ(tqmovie_detail_video_count(1), 1);
-    EXPECT_EQ(tqmovie_detail_related_count(1), 1);
+    EXPECT_EQ(tqtest::detail_lists(1), (Lists{1, 1, 1, 1, 1}));
 }
 
 TEST_F(BatchHost, DetailsNeverReadTheirThirdArgument) {
@@ -453,8 +429,7 @@ TEST_F(BatchHost, TranslationListGrowsByDoubling) {
 // ---------------------------------------------------------------------------------
 
 // Elements of a JSON array file that are objects; -1 when the file is not an array.
-int objects_in(const std::string &path) {
-    const std::string json = tqtest::slurp(path);
+int objects_in(const std::string &json) {
     yyjson_doc *doc = yyjson_read(json.data(), json.size(), 0);
     if (!doc) return -1;
     yyjson_val *root = yyjson_doc_get_root(doc);
@@ -469,22 +444,19 @@ int objects_in(const std::string &path) {
     return n;
 }
 
-class BatchFixture : public ::testing::Test {
+class BatchFixture : public tqtest::FixtureBackendTest {
 protected:
     std::vector<std::string> ids;
     std::vector<const char *> ptr;
     void SetUp() override {
-        tqtest::reset_library();
-        tq_io io = tolvane_io_fake(TQ_FIXTURES_DIR);
-        tqmovie_set_io(&io);
+        FixtureBackendTest::SetUp();
         ids = tqtest::fixture_ids(TQ_FIXTURES_DIR, "detail-");
         for (auto &s : ids) ptr.push_back(s.c_str());
     }
-    void TearDown() override { tqmovie_shutdown(); }
 };
 
 TEST_F(BatchFixture, BasicsComeFromTheBatchFile) {
-    const int want = objects_in(std::string(TQ_FIXTURES_DIR) + "/basics-batch.json");
+    const int want = objects_in(fixture("basics-batch.json"));
     ASSERT_GT(want, 0) << "basics-batch.json missing or not an array of objects";
     ASSERT_FALSE(ptr.empty());
     ASSERT_EQ(tqmovie_get_basics(ptr.data(), ptr.size()), TQMOVIE_OK) << tqmovie_last_error();
@@ -510,7 +482,7 @@ TEST_F(BatchFixture, DetailsComeOnePerFixtureFile) {
 }
 
 TEST_F(BatchFixture, TranslationsComeFromTheBatchFile) {
-    const int want = objects_in(std::string(TQ_FIXTURES_DIR) + "/translations-batch.json");
+    const int want = objects_in(fixture("translations-batch.json"));
     ASSERT_GT(want, 0) << "translations-batch.json missing or not an array of objects";
     ASSERT_EQ(tqmovie_get_translations(ptr.data(), ptr.size(), nullptr, nullptr), TQMOVIE_OK);
     EXPECT_EQ(tqmovie_trans_count(), want);
@@ -520,18 +492,20 @@ TEST_F(BatchFixture, TranslationsComeFromTheBatchFile) {
 // Every allocation failing in turn
 // ---------------------------------------------------------------------------------
 
+int32_t stored(int op) {
+    return op == 0 ? tqmovie_basic_count() : op == 1 ? tqmovie_detail_count() : tqmovie_trans_count();
+}
+
 // The list counts of every stored record (or set) by its id, as a host would read them.
 std::map<std::string, std::vector<int32_t>> shape(int op) {
     std::map<std::string, std::vector<int32_t>> m;
-    const int32_t n = op == 0 ? tqmovie_basic_count() : op == 1 ? tqmovie_detail_count() : tqmovie_trans_count();
-    for (int32_t i = 0; i < n; ++i) {
+    for (int32_t i = 0; i < stored(op); ++i) {
         const char *id = op == 0 ? tqmovie_basic_imdb_id(i) : op == 1 ? tqmovie_detail_imdb_id(i) : tqmovie_trans_imdb_id(i);
         if (!id) continue; // its id copy ran out of memory: nothing to match it by
         if (op == 0)
             m[id] = {tqmovie_basic_directors_count(i), tqmovie_basic_genres_count(i), tqmovie_basic_ratings_count(i)};
         else if (op == 1)
-            m[id] = {tqmovie_detail_cast_count(i), tqmovie_detail_picture_count(i), tqmovie_detail_provider_count(i),
-                     tqmovie_detail_video_count(i), tqmovie_detail_related_count(i)};
+            m[id] = tqtest::detail_lists(i);
         else
             m[id] = {tqmovie_trans_items_count(i)};
     }
@@ -563,7 +537,7 @@ void check_batch_run(int32_t st, bool hit, int32_t full_count, int32_t stored) {
     switch (st) {
     case TQMOVIE_OK: // an element dropped by the decoder, or a text left NULL
     case TQMOVIE_ERR_NOMEM:
-        if (st == TQMOVIE_ERR_NOMEM) EXPECT_STREQ(tqmovie_last_error(), "");
+        if (st == TQMOVIE_ERR_NOMEM) { EXPECT_STREQ(tqmovie_last_error(), ""); }
         EXPECT_LE(stored, full_count);
         break;
     case TQMOVIE_ERR_PARSE: // the JSON reader's own allocation; it reports no cause
@@ -579,70 +553,67 @@ void check_batch_run(int32_t st, bool hit, int32_t full_count, int32_t stored) {
     }
 }
 
-TEST_F(BatchHost, EachAllocationFailureOfEveryBatch) {
-    tqmovie_set_batch_ceiling(2);
-    Ids ids(3);
-    const std::string chunk1 = records(ids, 0, 2, kDetailExtra), chunk2 = records(ids, 2, 1, kDetailExtra);
-    const std::string trans = R"([{"imDbId":"tt1","items":[{"title":"T","plot":"P"},{"Title":"U"}]},
-                                  {"imDbId":"tt2","items":[{"title":"V"}]}])";
+// Every allocation of each batch operation (batch(op): 0 basics, 1 details, 2
+// translations) failing in turn, once and from then on. want[op]: the records a full
+// run stores, or -1 for whatever it stores.
+template <typename Batch, typename Reinstall>
+void sweep_batches(Batch batch, Reinstall reinstall, std::array<int32_t, 3> want, long min_runs) {
     for (int op = 0; op < 3; ++op) {
-        SCOPED_TRACE(op == 0 ? "basics" : op == 1 ? "details" : "translations");
-        host.reset_script();
-        if (op == 2) {
-            host.on_body(ids.joined(0, 3), Reply::ok(trans));
-        } else {
-            host.on_body(ids.joined(0, 2), Reply::ok(chunk1));
-            host.on_body(ids.joined(2, 1), Reply::ok(chunk2));
+        for (tqtest::FailMode mode : tqtest::kFailModes) {
+            SCOPED_TRACE(std::string(op == 0 ? "basics, " : op == 1 ? "details, " : "translations, ") +
+                         tqtest::mode_name(mode));
+            auto call = [&] {
+                tqmovie_cache_clear();
+                return batch(op);
+            };
+            ASSERT_EQ(call(), TQMOVIE_OK) << tqmovie_last_error();
+            const int32_t full = stored(op);
+            const auto whole = shape(op);
+            if (want[size_t(op)] >= 0) {
+                ASSERT_EQ(full, want[size_t(op)]);
+                ASSERT_EQ(whole.size(), size_t(full));
+            }
+            tqtest::reset_tracking();
+            long runs = tqtest::each_allocation_failure(
+                call,
+                [&](int32_t st, long k, bool hit) {
+                    SCOPED_TRACE("allocation " + std::to_string(k));
+                    check_batch_run(st, hit, full, stored(op));
+                    expect_whole_records(op, whole);
+                },
+                mode);
+            EXPECT_GT(runs, min_runs);
+            tqmovie_shutdown();
+            EXPECT_EQ(tqtest::live_allocations(), 0);
+            reinstall();
         }
-        auto call = [&] {
-            tqmovie_cache_clear();
-            host.clear_requests();
-            return op == 0   ? tqmovie_get_basics(ids.data(), 3)
-                   : op == 1 ? tqmovie_get_details(ids.data(), 3, nullptr, 0)
-                             : tqmovie_get_translations(ids.data(), 3, nullptr, nullptr);
-        };
-        auto stored = [&] { return op == 0 ? tqmovie_basic_count() : op == 1 ? tqmovie_detail_count() : tqmovie_trans_count(); };
-        ASSERT_EQ(call(), TQMOVIE_OK);
-        const auto full = shape(op);
-        ASSERT_EQ(full.size(), op == 2 ? 2u : 3u);
-        tqtest::reset_tracking();
-        long runs = tqtest::each_allocation_failure(call, [&](int32_t st, long k, bool hit) {
-            SCOPED_TRACE("allocation " + std::to_string(k));
-            check_batch_run(st, hit, op == 2 ? 2 : 3, stored());
-            expect_whole_records(op, full);
-        });
-        EXPECT_GT(runs, 5);
-        tqmovie_shutdown();
-        EXPECT_EQ(tqtest::live_allocations(), 0);
-        host.install();
     }
 }
 
+TEST_F(BatchHost, EachAllocationFailureOfEveryBatch) {
+    tqmovie_set_batch_ceiling(2);
+    Ids ids(3);
+    // Basics and details go as two chunks, translations as one request of all three.
+    host.on_body(ids.joined(0, 2), Reply::ok(records(ids, 0, 2, kDetailExtra)));
+    host.on_body(ids.joined(2, 1), Reply::ok(records(ids, 2, 1, kDetailExtra)));
+    host.on_body(ids.joined(0, 3), Reply::ok(R"([{"imDbId":"tt1","items":[{"title":"T","plot":"P"},{"Title":"U"}]},
+                                                 {"imDbId":"tt2","items":[{"title":"V"}]}])"));
+    auto batch = [&](int op) {
+        return op == 0   ? tqmovie_get_basics(ids.data(), 3)
+               : op == 1 ? tqmovie_get_details(ids.data(), 3, nullptr, 0)
+                         : tqmovie_get_translations(ids.data(), 3, nullptr, nullptr);
+    };
+    sweep_batches(batch, [&] { host.install(); }, {3, 3, 2}, 5);
+}
+
 TEST_F(BatchFixture, EachAllocationFailureOfEveryBatch) {
-    for (int op = 0; op < 3; ++op) {
-        SCOPED_TRACE(op == 0 ? "basics" : op == 1 ? "details" : "translations");
-        auto call = [&] {
-            tqmovie_cache_clear();
-            return op == 0   ? tqmovie_get_basics(ptr.data(), 3)
-                   : op == 1 ? tqmovie_get_details(ptr.data(), 3, nullptr, 0)
-                             : tqmovie_get_translations(ptr.data(), 3, nullptr, nullptr);
-        };
-        auto stored = [&] { return op == 0 ? tqmovie_basic_count() : op == 1 ? tqmovie_detail_count() : tqmovie_trans_count(); };
-        ASSERT_GE(ptr.size(), 3u);
-        ASSERT_EQ(call(), TQMOVIE_OK) << tqmovie_last_error();
-        const int32_t full = stored();
-        const auto whole = shape(op);
-        tqtest::reset_tracking();
-        tqtest::each_allocation_failure(call, [&](int32_t st, long k, bool hit) {
-            SCOPED_TRACE("allocation " + std::to_string(k));
-            check_batch_run(st, hit, full, stored());
-            expect_whole_records(op, whole);
-        });
-        tqmovie_shutdown();
-        EXPECT_EQ(tqtest::live_allocations(), 0);
-        tq_io io = tolvane_io_fake(TQ_FIXTURES_DIR);
-        tqmovie_set_io(&io);
-    }
+    ASSERT_GE(ptr.size(), 3u);
+    auto batch = [&](int op) {
+        return op == 0   ? tqmovie_get_basics(ptr.data(), 3)
+               : op == 1 ? tqmovie_get_details(ptr.data(), 3, nullptr, 0)
+                         : tqmovie_get_translations(ptr.data(), 3, nullptr, nullptr);
+    };
+    sweep_batches(batch, install_fixtures, {-1, -1, -1}, 0);
 }
 
 } // namespace

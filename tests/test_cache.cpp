@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Record cache and batch ceiling: freshness at the exact lifetime boundary, slot
 // bookkeeping (keys, growth, invalidation order, clearing), section-filtered reads,
 // and every allocation of a store or read failing in turn without leaks or lies.
@@ -12,6 +13,7 @@
 #include <cstring>
 #include <ctime>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace {
@@ -481,30 +483,34 @@ protected:
 TEST_F(CacheAlloc, FirstStoreSurvivesEachAllocationFailure) {
     tq_basic rec = make_basic("tt1");
     tq_detail drec = make_detail("tt1");
-    long runs = 0;
-    for (long k = 0;; ++k, ++runs) {
-        tqmovie_cache_clear();
-        bool hit;
-        {
-            tqtest::AllocFailure fail(k);
+    for (tqtest::FailMode mode : tqtest::kFailModes) {
+        SCOPED_TRACE(tqtest::mode_name(mode));
+        auto store = [&] {
+            tqmovie_cache_clear();
             tq_cache_put_basic(&rec);
             tq_cache_put_detail(&drec);
-            hit = fail.triggered();
-        }
-        if (!hit) break;
-        for (size_t i = 0; i < g_tq.cache_count; ++i) {
-            const tq_cache_entry &s = g_tq.cache[i];
-            ASSERT_NE(s.imdb_id, nullptr) << "allocation " << k;
-            // A record that could not be stored leaves no stamp behind.
-            EXPECT_EQ(s.basic == nullptr, s.basic_at == 0) << "allocation " << k;
-            EXPECT_EQ(s.detail == nullptr, s.detail_at == 0) << "allocation " << k;
-        }
-        EXPECT_LE(g_tq.cache_count, 1u);
+            return 0;
+        };
+        long runs = tqtest::each_allocation_failure(
+            store,
+            [&](int, long k, bool hit) {
+                if (!hit) return;
+                SCOPED_TRACE("allocation " + std::to_string(k));
+                for (size_t i = 0; i < g_tq.cache_count; ++i) {
+                    const tq_cache_entry &s = g_tq.cache[i];
+                    ASSERT_NE(s.imdb_id, nullptr);
+                    // A record that could not be stored leaves no stamp behind.
+                    EXPECT_EQ(s.basic == nullptr, s.basic_at == 0);
+                    EXPECT_EQ(s.detail == nullptr, s.detail_at == 0);
+                }
+                EXPECT_LE(g_tq.cache_count, 1u);
+            },
+            mode);
+        EXPECT_GT(runs, 5);
+        int32_t bf = 0, df = 0;
+        EXPECT_EQ(tqmovie_cache_has("tt1", &bf, &df), 1);
+        EXPECT_EQ(bf + df, 2);
     }
-    EXPECT_GT(runs, 5);
-    int32_t bf = 0, df = 0;
-    EXPECT_EQ(tqmovie_cache_has("tt1", &bf, &df), 1);
-    EXPECT_EQ(bf + df, 2);
     tq_free_basic(&rec);
     tq_free_detail(&drec);
 }
@@ -512,47 +518,47 @@ TEST_F(CacheAlloc, FirstStoreSurvivesEachAllocationFailure) {
 TEST_F(CacheAlloc, ReplacingStoreSurvivesEachAllocationFailure) {
     tq_basic rec = make_basic("tt1", "new");
     tq_detail drec = make_detail("tt1");
-    for (long k = 0;; ++k) {
-        tqmovie_cache_clear();
-        put_basic("tt1", "old");
-        put_detail("tt1");
+    auto replace = [&] {
+        {
+            tqtest::AllocPause setup; // the old records are not part of the sweep
+            tqmovie_cache_clear();
+            put_basic("tt1", "old");
+            put_detail("tt1");
+        }
         g_tq.cache[0].basic_at = 12345;
         g_tq.cache[0].detail_at = 12345;
-        bool hit;
-        {
-            tqtest::AllocFailure fail(k);
-            tq_cache_put_basic(&rec);
-            tq_cache_put_detail(&drec);
-            hit = fail.triggered();
-        }
-        ASSERT_EQ(g_tq.cache_count, 1u);
-        const tq_cache_entry &s = g_tq.cache[0];
-        if (!hit) {
-            EXPECT_STREQ(s.basic->title, "new");
-            EXPECT_GT(s.basic_at, 12345);
-            break;
-        }
-        // Either the new record is there with a new stamp, or none is and the stamp
-        // is the old one; never the old record under a new stamp.
-        if (s.basic == nullptr) {
-            EXPECT_EQ(s.basic_at, 12345) << "allocation " << k;
-        } else {
-            EXPECT_GT(s.basic_at, 12345) << "allocation " << k;
-        }
-        if (s.detail == nullptr) {
-            EXPECT_EQ(s.detail_at, 12345) << "allocation " << k;
-        } else {
-            EXPECT_GT(s.detail_at, 12345) << "allocation " << k;
-        }
-        int32_t bf = 9, df = 9;
-        tqmovie_cache_has("tt1", &bf, &df);
-        EXPECT_EQ(bf, s.basic != nullptr ? 1 : 0);
-        EXPECT_EQ(df, s.detail != nullptr ? 1 : 0);
-        tq_basic out = sentinel_basic();
-        if (s.basic == nullptr) {
-            EXPECT_EQ(tq_cache_get_basic("tt1", &out), 0);
-            EXPECT_EQ(out.id, 4242);
-        }
+        tq_cache_put_basic(&rec);
+        tq_cache_put_detail(&drec);
+        return 0;
+    };
+    for (tqtest::FailMode mode : tqtest::kFailModes) {
+        SCOPED_TRACE(tqtest::mode_name(mode));
+        tqtest::each_allocation_failure(
+            replace,
+            [&](int, long k, bool hit) {
+                SCOPED_TRACE("allocation " + std::to_string(k));
+                ASSERT_EQ(g_tq.cache_count, 1u);
+                const tq_cache_entry &s = g_tq.cache[0];
+                if (!hit) {
+                    EXPECT_STREQ(s.basic->title, "new");
+                    EXPECT_GT(s.basic_at, 12345);
+                    return;
+                }
+                // Either the new record is there with a new stamp, or none is and the
+                // stamp is the old one; never the old record under a new stamp.
+                EXPECT_TRUE(s.basic ? s.basic_at > 12345 : s.basic_at == 12345) << s.basic_at;
+                EXPECT_TRUE(s.detail ? s.detail_at > 12345 : s.detail_at == 12345) << s.detail_at;
+                int32_t bf = 9, df = 9;
+                tqmovie_cache_has("tt1", &bf, &df);
+                EXPECT_EQ(bf, s.basic != nullptr ? 1 : 0);
+                EXPECT_EQ(df, s.detail != nullptr ? 1 : 0);
+                tq_basic out = sentinel_basic();
+                if (s.basic == nullptr) {
+                    EXPECT_EQ(tq_cache_get_basic("tt1", &out), 0);
+                    EXPECT_EQ(out.id, 4242);
+                }
+            },
+            mode);
     }
     tq_free_basic(&rec);
     tq_free_detail(&drec);
@@ -562,32 +568,32 @@ TEST_F(CacheAlloc, ReadSurvivesEachAllocationFailure) {
     put_basic("tt1");
     put_detail("tt1");
     tq_basic want = make_basic("tt1");
-    for (long k = 0;; ++k) {
-        tq_basic out{};
-        tq_detail dout{};
-        int32_t got, dgot;
-        bool hit;
-        {
-            tqtest::AllocFailure fail(k);
-            got = tq_cache_get_basic("tt1", &out);
-            dgot = tq_cache_get_detail("tt1", &dout, 0);
-            hit = fail.triggered();
-        }
-        // A failed copy reads as a miss with the out record empty; a string that could
-        // not be copied is merely absent.
-        if (got == 0) EXPECT_TRUE(is_empty_basic(out)) << "allocation " << k;
-        if (dgot == 0) EXPECT_TRUE(is_empty_detail(dout)) << "allocation " << k;
-        tq_free_basic(&out);
-        tq_free_detail(&dout);
-        // The cached records are never damaged by a failed read.
-        expect_same_basic(*g_tq.cache[0].basic, want);
-        EXPECT_EQ(g_tq.cache[0].detail->cast_count, 1u);
-        EXPECT_STREQ(g_tq.cache[0].detail->videos[0].key, "abc123");
-        if (!hit) {
-            EXPECT_EQ(got, 1);
-            EXPECT_EQ(dgot, 1);
-            break;
-        }
+    tq_basic out{};
+    tq_detail dout{};
+    auto read = [&] {
+        out = tq_basic{};
+        dout = tq_detail{};
+        return std::pair(tq_cache_get_basic("tt1", &out), tq_cache_get_detail("tt1", &dout, 0));
+    };
+    for (tqtest::FailMode mode : tqtest::kFailModes) {
+        SCOPED_TRACE(tqtest::mode_name(mode));
+        tqtest::each_allocation_failure(
+            read,
+            [&](std::pair<int32_t, int32_t> got, long k, bool hit) {
+                SCOPED_TRACE("allocation " + std::to_string(k));
+                // A failed copy reads as a miss with the out record empty; a string that
+                // could not be copied is merely absent.
+                if (got.first == 0) { EXPECT_TRUE(is_empty_basic(out)); }
+                if (got.second == 0) { EXPECT_TRUE(is_empty_detail(dout)); }
+                tq_free_basic(&out);
+                tq_free_detail(&dout);
+                // The cached records are never damaged by a failed read.
+                expect_same_basic(*g_tq.cache[0].basic, want);
+                EXPECT_EQ(g_tq.cache[0].detail->cast_count, 1u);
+                EXPECT_STREQ(g_tq.cache[0].detail->videos[0].key, "abc123");
+                if (!hit) { EXPECT_EQ(got, std::pair(1, 1)); }
+            },
+            mode);
     }
     tq_free_basic(&want);
 }

@@ -1,4 +1,5 @@
-// The 68 result getters, table-driven: fixed values out of range (both indexes), exact
+// SPDX-License-Identifier: MIT
+// The 77 result getters, table-driven: fixed values out of range (both indexes), exact
 // fields in range, the markers of absent fields, values read back from the sample
 // fixtures, and text pointers that survive the operations that leave the store alone.
 #include "host_backend.h"
@@ -11,10 +12,11 @@
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
+#include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
-using tqtest::HostBackend;
 using tqtest::Reply;
 
 namespace {
@@ -99,6 +101,7 @@ const TextI kTextI[] = {
     {G(tqmovie_detail_directors), List::Detail, "D dir"},
     {G(tqmovie_detail_trailer_url), List::Detail, "D trailer"},
     {G(tqmovie_detail_extension1), List::Detail, "D ext"},
+    {G(tqmovie_detail_logo_base64), List::Detail, "AAAA"},
     {G(tqmovie_trans_imdb_id), List::Trans, "ttT"},
 };
 
@@ -142,21 +145,29 @@ const TextIJ kTextIJ[] = {
     {G(tqmovie_detail_provider_country), List::Detail, tqmovie_detail_provider_count, "V1 country"},
     {G(tqmovie_detail_provider_type), List::Detail, tqmovie_detail_provider_count, "V1 type"},
     {G(tqmovie_detail_provider_logo), List::Detail, tqmovie_detail_provider_count, "V1 logo"},
+    {G(tqmovie_detail_provider_id), List::Detail, tqmovie_detail_provider_count, "9"},
     {G(tqmovie_detail_video_name), List::Detail, tqmovie_detail_video_count, "W1 name"},
     {G(tqmovie_detail_video_key), List::Detail, tqmovie_detail_video_count, "W1 key"},
     {G(tqmovie_detail_video_site), List::Detail, tqmovie_detail_video_count, "W1 site"},
     {G(tqmovie_detail_video_type), List::Detail, tqmovie_detail_video_count, "W1 type"},
+    {G(tqmovie_detail_video_id), List::Detail, tqmovie_detail_video_count, "w1"},
+    {G(tqmovie_detail_video_lang), List::Detail, tqmovie_detail_video_count, "en"},
+    {G(tqmovie_detail_video_region), List::Detail, tqmovie_detail_video_count, "US"},
     {G(tqmovie_detail_related_id), List::Detail, tqmovie_detail_related_count, "tt0000002"},
     {G(tqmovie_trans_item_title), List::Trans, tqmovie_trans_items_count, "I1 title"},
     {G(tqmovie_trans_item_plot), List::Trans, tqmovie_trans_items_count, "I1 plot"},
     {G(tqmovie_trans_item_tagline), List::Trans, tqmovie_trans_items_count, "I1 tag"},
     {G(tqmovie_trans_item_lang), List::Trans, tqmovie_trans_items_count, "pt"},
     {G(tqmovie_trans_item_region), List::Trans, tqmovie_trans_items_count, "BR"},
+    {G(tqmovie_trans_item_directors), List::Trans, tqmovie_trans_items_count, "I1 dirs"},
+    {G(tqmovie_trans_item_actors), List::Trans, tqmovie_trans_items_count, "I1 actors"},
 };
 
 const IntIJ kIntIJ[] = {
     {G(tqmovie_detail_picture_item_w), List::Detail, tqmovie_detail_picture_count, 0, 640},
     {G(tqmovie_detail_picture_item_h), List::Detail, tqmovie_detail_picture_count, 0, 480},
+    {G(tqmovie_detail_provider_priority), List::Detail, tqmovie_detail_provider_count, 0, 3},
+    {G(tqmovie_detail_video_size), List::Detail, tqmovie_detail_video_count, 0, 720},
 };
 
 const DblIJ kDblIJ[] = {
@@ -167,7 +178,7 @@ const DblIJ kDblIJ[] = {
 
 static_assert(std::size(kCounts) + std::size(kTextI) + std::size(kIntI) + std::size(kDblI) + std::size(kTextIJ) +
                       std::size(kIntIJ) + std::size(kDblIJ) ==
-                  68,
+                  77,
               "every getter of the header is in a table");
 
 // Record 0 carries only an id, record 1 every field.
@@ -198,46 +209,33 @@ const int32_t kIndexes[] = {-1, 0, 1, 2, 3, INT32_MAX, INT32_MIN};
 
 bool is_none_nan(double d) { return std::isnan(d) && !std::signbit(d); }
 
-class Getters : public ::testing::Test {
+class Getters : public tqtest::HostBackendTest {
 protected:
-    HostBackend host;
-    void SetUp() override {
-        tqtest::reset_library();
-        host.install();
-    }
-    void TearDown() override { tqmovie_shutdown(); }
-
     void fill(List l) {
-        const char *ids[] = {"a", "b"};
-        if (l == List::Basic) {
-            host.script(Reply::ok(kBasics));
-            ASSERT_EQ(tqmovie_get_basics(ids, 2), TQMOVIE_OK) << tqmovie_last_error();
-        } else if (l == List::Detail) {
-            host.script(Reply::ok(kDetails));
-            ASSERT_EQ(tqmovie_get_details(ids, 2, nullptr, 0), TQMOVIE_OK) << tqmovie_last_error();
-        } else {
-            host.script(Reply::ok(kTrans));
-            ASSERT_EQ(tqmovie_get_translations(ids, 2, nullptr, nullptr), TQMOVIE_OK) << tqmovie_last_error();
-        }
+        if (l == List::Basic) store_basics(kBasics);
+        else if (l == List::Detail) store_details(kDetails);
+        else store_translations(kTrans);
     }
 };
 
+// The rows of a table that belong to list l; every row without one.
+template <typename Row, size_t N> std::vector<Row> rows(const Row (&table)[N], std::optional<List> l) {
+    std::vector<Row> out;
+    for (const Row &r : table)
+        if (!l || r.list == *l) out.push_back(r);
+    return out;
+}
+
 // Every getter gives its fixed value for record index i and, for item getters, every j.
-void expect_none_at(int32_t i, const std::vector<int32_t> &js, bool only_list, List l) {
-    for (const TextI &g : kTextI)
-        if (!only_list || g.list == l) EXPECT_EQ(g.fn(i), nullptr) << g.name << "(" << i << ")";
-    for (const IntI &g : kIntI)
-        if (!only_list || g.list == l) EXPECT_EQ(g.fn(i), g.none) << g.name << "(" << i << ")";
-    for (const DblI &g : kDblI)
-        if (!only_list || g.list == l) EXPECT_TRUE(is_none_nan(g.fn(i))) << g.name << "(" << i << ")";
+void expect_none_at(int32_t i, const std::vector<int32_t> &js, std::optional<List> l) {
+    for (const TextI &g : rows(kTextI, l)) EXPECT_EQ(g.fn(i), nullptr) << g.name << "(" << i << ")";
+    for (const IntI &g : rows(kIntI, l)) EXPECT_EQ(g.fn(i), g.none) << g.name << "(" << i << ")";
+    for (const DblI &g : rows(kDblI, l)) EXPECT_TRUE(is_none_nan(g.fn(i))) << g.name << "(" << i << ")";
     for (int32_t j : js) {
-        for (const TextIJ &g : kTextIJ)
-            if (!only_list || g.list == l) EXPECT_EQ(g.fn(i, j), nullptr) << g.name << "(" << i << "," << j << ")";
-        for (const IntIJ &g : kIntIJ)
-            if (!only_list || g.list == l) EXPECT_EQ(g.fn(i, j), g.none) << g.name << "(" << i << "," << j << ")";
-        for (const DblIJ &g : kDblIJ)
-            if (!only_list || g.list == l)
-                EXPECT_TRUE(is_none_nan(g.fn(i, j))) << g.name << "(" << i << "," << j << ")";
+        SCOPED_TRACE("j " + std::to_string(j));
+        for (const TextIJ &g : rows(kTextIJ, l)) EXPECT_EQ(g.fn(i, j), nullptr) << g.name << "(" << i << ")";
+        for (const IntIJ &g : rows(kIntIJ, l)) EXPECT_EQ(g.fn(i, j), g.none) << g.name << "(" << i << ")";
+        for (const DblIJ &g : rows(kDblIJ, l)) EXPECT_TRUE(is_none_nan(g.fn(i, j))) << g.name << "(" << i << ")";
     }
 }
 
@@ -245,7 +243,7 @@ TEST_F(Getters, EveryGetterOutOfRangeOnEmptyStore) {
     for (int pass = 0; pass < 2; ++pass) {
         SCOPED_TRACE(pass ? "after shutdown" : "before any lookup");
         for (const CountG &g : kCounts) EXPECT_EQ(g.fn(), 0) << g.name;
-        for (int32_t i : kIndexes) expect_none_at(i, {-1, 0, 1, INT32_MAX, INT32_MIN}, false, List::Basic);
+        for (int32_t i : kIndexes) expect_none_at(i, {-1, 0, 1, INT32_MAX, INT32_MIN}, std::nullopt);
         host.install();
         fill(List::Detail);
         tqmovie_shutdown();
@@ -258,21 +256,18 @@ TEST_F(Getters, EveryGetterOutOfRangeAroundFilledList) {
         fill(l);
         for (const CountG &g : kCounts) EXPECT_EQ(g.fn(), g.list == l ? 2 : 0) << g.name;
         // Record index: -1, the count, the extremes.
-        for (int32_t i : {-1, 2, 3, INT32_MAX, INT32_MIN}) expect_none_at(i, {-1, 0, 1}, true, l);
+        for (int32_t i : {-1, 2, 3, INT32_MAX, INT32_MIN}) expect_none_at(i, {-1, 0, 1}, l);
         // Item index around the two items of record 1.
-        std::vector<int32_t> bad_j = {-1, 2, INT32_MAX, INT32_MIN};
-        for (int32_t j : bad_j) {
-            for (const TextIJ &g : kTextIJ)
-                if (g.list == l) EXPECT_EQ(g.fn(1, j), nullptr) << g.name << "(1," << j << ")";
-            for (const IntIJ &g : kIntIJ)
-                if (g.list == l) EXPECT_EQ(g.fn(1, j), g.none) << g.name << "(1," << j << ")";
-            for (const DblIJ &g : kDblIJ)
-                if (g.list == l) EXPECT_TRUE(is_none_nan(g.fn(1, j))) << g.name << "(1," << j << ")";
+        for (int32_t j : {-1, 2, INT32_MAX, INT32_MIN}) {
+            SCOPED_TRACE("item " + std::to_string(j) + " of record 1");
+            for (const TextIJ &g : rows(kTextIJ, l)) EXPECT_EQ(g.fn(1, j), nullptr) << g.name;
+            for (const IntIJ &g : rows(kIntIJ, l)) EXPECT_EQ(g.fn(1, j), g.none) << g.name;
+            for (const DblIJ &g : rows(kDblIJ, l)) EXPECT_TRUE(is_none_nan(g.fn(1, j))) << g.name;
         }
         // Getters of the other lists see nothing at all.
         for (int32_t i : kIndexes)
             for (List other : {List::Basic, List::Detail, List::Trans})
-                if (other != l) expect_none_at(i, {-1, 0, 1}, true, other);
+                if (other != l) expect_none_at(i, {-1, 0, 1}, other);
     }
 }
 
@@ -280,21 +275,15 @@ TEST_F(Getters, EveryGetterReadsItsFieldInRange) {
     for (List l : {List::Basic, List::Detail, List::Trans}) {
         SCOPED_TRACE(list_name(l));
         fill(l);
-        for (const TextI &g : kTextI)
-            if (g.list == l) EXPECT_STREQ(g.fn(1), g.want) << g.name;
-        for (const IntI &g : kIntI)
-            if (g.list == l) EXPECT_EQ(g.fn(1), g.want) << g.name;
-        for (const DblI &g : kDblI)
-            if (g.list == l) EXPECT_EQ(g.fn(1), g.want) << g.name;
-        for (const TextIJ &g : kTextIJ)
-            if (g.list == l) {
-                EXPECT_EQ(g.inner(1), 2) << g.name;
-                EXPECT_STREQ(g.fn(1, 1), g.want) << g.name;
-            }
-        for (const IntIJ &g : kIntIJ)
-            if (g.list == l) EXPECT_EQ(g.fn(1, 1), g.want) << g.name;
-        for (const DblIJ &g : kDblIJ)
-            if (g.list == l) EXPECT_EQ(g.fn(1, 1), g.want) << g.name;
+        for (const TextI &g : rows(kTextI, l)) EXPECT_STREQ(g.fn(1), g.want) << g.name;
+        for (const IntI &g : rows(kIntI, l)) EXPECT_EQ(g.fn(1), g.want) << g.name;
+        for (const DblI &g : rows(kDblI, l)) EXPECT_EQ(g.fn(1), g.want) << g.name;
+        for (const TextIJ &g : rows(kTextIJ, l)) {
+            EXPECT_EQ(g.inner(1), 2) << g.name;
+            EXPECT_STREQ(g.fn(1, 1), g.want) << g.name;
+        }
+        for (const IntIJ &g : rows(kIntIJ, l)) EXPECT_EQ(g.fn(1, 1), g.want) << g.name;
+        for (const DblIJ &g : rows(kDblIJ, l)) EXPECT_EQ(g.fn(1, 1), g.want) << g.name;
     }
 }
 
@@ -310,6 +299,8 @@ TEST_F(Getters, FirstItemsOfFullRecordHoldTheirValues) {
     EXPECT_STREQ(tqmovie_detail_picture_item_url(1, 0), "P0 url");
     EXPECT_EQ(tqmovie_detail_picture_item_w(1, 0), 0);
     EXPECT_STREQ(tqmovie_detail_provider_name(1, 0), "V0 name");
+    EXPECT_EQ(tqmovie_detail_provider_priority(1, 0), 0);
+    EXPECT_EQ(tqmovie_detail_video_size(1, 0), 0);
     EXPECT_STREQ(tqmovie_detail_video_name(1, 0), "W0 name");
     EXPECT_STREQ(tqmovie_detail_related_id(1, 0), "tt0000001");
 }
@@ -320,28 +311,19 @@ TEST_F(Getters, AbsentFieldsReadAsTheirMarkers) {
         fill(l);
         // Record 0 carries only its id: every other getter reads the absent marker,
         // which equals the out-of-range value; its lists are empty.
-        for (const TextI &g : kTextI)
-            if (g.list == l && std::strstr(g.name, "imdb_id") == nullptr) EXPECT_EQ(g.fn(0), nullptr) << g.name;
-        for (const IntI &g : kIntI)
-            if (g.list == l) EXPECT_EQ(g.fn(0), g.none) << g.name;
-        for (const DblI &g : kDblI)
-            if (g.list == l) EXPECT_TRUE(is_none_nan(g.fn(0))) << g.name;
-        for (const TextIJ &g : kTextIJ)
-            if (g.list == l) EXPECT_EQ(g.fn(0, 0), nullptr) << g.name;
-        for (const DblIJ &g : kDblIJ)
-            if (g.list == l) EXPECT_TRUE(is_none_nan(g.fn(0, 0))) << g.name;
+        for (const TextI &g : rows(kTextI, l))
+            if (!std::strstr(g.name, "imdb_id")) { EXPECT_EQ(g.fn(0), nullptr) << g.name; }
+        for (const IntI &g : rows(kIntI, l)) EXPECT_EQ(g.fn(0), g.none) << g.name;
+        for (const DblI &g : rows(kDblI, l)) EXPECT_TRUE(is_none_nan(g.fn(0))) << g.name;
+        for (const TextIJ &g : rows(kTextIJ, l)) EXPECT_EQ(g.fn(0, 0), nullptr) << g.name;
+        for (const IntIJ &g : rows(kIntIJ, l)) EXPECT_EQ(g.fn(0, 0), g.none) << g.name;
+        for (const DblIJ &g : rows(kDblIJ, l)) EXPECT_TRUE(is_none_nan(g.fn(0, 0))) << g.name;
     }
 }
 
 TEST_F(Getters, DetailWithSomeSectionsHasEmptyOtherLists) {
-    const char *ids[] = {"a"};
-    host.script(Reply::ok(kDetails));
-    ASSERT_EQ(tqmovie_get_details(ids, 1, nullptr, static_cast<int32_t>(TQMOVIE_DETAIL_VIDEOS)), TQMOVIE_OK);
-    EXPECT_EQ(tqmovie_detail_video_count(1), 2);
-    EXPECT_EQ(tqmovie_detail_cast_count(1), 0);
-    EXPECT_EQ(tqmovie_detail_picture_count(1), 0);
-    EXPECT_EQ(tqmovie_detail_provider_count(1), 0);
-    EXPECT_EQ(tqmovie_detail_related_count(1), 0);
+    store_details(kDetails, static_cast<int32_t>(TQMOVIE_DETAIL_VIDEOS));
+    EXPECT_EQ(tqtest::detail_lists(1), (std::vector<int32_t>{0, 0, 0, 2, 0}));
     EXPECT_EQ(tqmovie_detail_cast_name(1, 0), nullptr);
     EXPECT_EQ(tqmovie_detail_picture_item_h(1, 0), 0);
 }
@@ -351,7 +333,7 @@ TEST_F(Getters, GettersTouchNeitherErrorTextNorHttpCode) {
     host.script(Reply::http(503));
     ASSERT_EQ(tqmovie_is_movie("tt1", nullptr), TQMOVIE_ERR_HTTP); // the probe leaves the store alone
     ASSERT_EQ(tqmovie_basic_count(), 2);
-    for (int32_t i : {-1, 2, INT32_MAX, INT32_MIN}) expect_none_at(i, {0}, true, List::Basic);
+    for (int32_t i : {-1, 2, INT32_MAX, INT32_MIN}) expect_none_at(i, {0}, List::Basic);
     for (const TextI &g : kTextI) (void)g.fn(1);
     for (const TextIJ &g : kTextIJ) (void)g.fn(1, 1);
     EXPECT_STREQ(tqmovie_last_error(), "HTTP 503");
@@ -449,10 +431,24 @@ void expect_text(const char *got, yyjson_val *obj, const char *key) {
 // A whole-number field is read back as it stands; absent reads as the marker.
 void expect_int(int32_t got, yyjson_val *obj, const char *key, int32_t absent) {
     yyjson_val *v = yyjson_obj_get(obj, key);
-    if (yyjson_is_int(v))
+    if (yyjson_is_int(v)) {
         EXPECT_EQ(got, static_cast<int32_t>(yyjson_get_int(v))) << key;
-    else if (!v || yyjson_is_null(v))
+    } else if (!v || yyjson_is_null(v)) {
         EXPECT_EQ(got, absent) << key;
+    }
+}
+
+// A list of texts of record 0 is read back as the string elements of the array member.
+void expect_texts(int32_t count, const char *(*at)(int32_t, int32_t), yyjson_val *obj, const char *key) {
+    yyjson_val *arr = yyjson_obj_get(obj, key);
+    if (!yyjson_is_arr(arr)) return;
+    int32_t n = 0;
+    size_t idx, max;
+    yyjson_val *v;
+    yyjson_arr_foreach(arr, idx, max, v) {
+        if (yyjson_is_str(v)) { EXPECT_STREQ(at(0, n++), yyjson_get_str(v)) << key; }
+    }
+    EXPECT_EQ(count, n) << key;
 }
 
 class GettersFixture : public tqtest::FixtureBackendTest {};
@@ -462,7 +458,7 @@ TEST_F(GettersFixture, BasicFixturesReadBackAsTheirJson) {
     ASSERT_FALSE(ids.empty());
     for (const std::string &id : ids) {
         SCOPED_TRACE(id);
-        Json j(tqtest::slurp(std::string(TQ_FIXTURES_DIR) + "/basic-" + id + ".json"));
+        Json j(fixture("basic-" + id + ".json"));
         ASSERT_TRUE(yyjson_is_obj(j.root));
         ASSERT_EQ(tqmovie_get_basic(id.c_str(), nullptr), TQMOVIE_OK) << tqmovie_last_error();
         expect_text(tqmovie_basic_title(0), j.root, "title");
@@ -473,15 +469,7 @@ TEST_F(GettersFixture, BasicFixturesReadBackAsTheirJson) {
         expect_int(tqmovie_basic_duration(0), j.root, "duration", -1);
         yyjson_val *tv = yyjson_obj_get(j.root, "isTVShow");
         EXPECT_EQ(tqmovie_basic_is_tv(0), yyjson_is_bool(tv) ? (yyjson_get_bool(tv) ? 1 : 0) : -1);
-        yyjson_val *dirs = yyjson_obj_get(j.root, "directors");
-        if (yyjson_is_arr(dirs)) {
-            int32_t n = 0;
-            size_t idx, max;
-            yyjson_val *v;
-            yyjson_arr_foreach(dirs, idx, max, v) if (yyjson_is_str(v)) EXPECT_STREQ(tqmovie_basic_director(0, n++),
-                                                                                     yyjson_get_str(v));
-            EXPECT_EQ(tqmovie_basic_directors_count(0), n);
-        }
+        expect_texts(tqmovie_basic_directors_count(0), tqmovie_basic_director, j.root, "directors");
         yyjson_val *ratings = yyjson_obj_get(j.root, "ratings");
         if (yyjson_is_obj(ratings)) {
             EXPECT_EQ(tqmovie_basic_ratings_count(0), static_cast<int32_t>(yyjson_obj_size(ratings)));
@@ -490,7 +478,7 @@ TEST_F(GettersFixture, BasicFixturesReadBackAsTheirJson) {
             yyjson_val *k, *v;
             yyjson_obj_foreach(ratings, idx, max, k, v) {
                 EXPECT_STREQ(tqmovie_basic_rating_source(0, n), yyjson_get_str(k));
-                if (yyjson_is_real(v)) EXPECT_EQ(tqmovie_basic_rating_value(0, n), yyjson_get_real(v));
+                if (yyjson_is_real(v)) { EXPECT_EQ(tqmovie_basic_rating_value(0, n), yyjson_get_real(v)); }
                 ++n;
             }
         }
@@ -512,7 +500,7 @@ TEST_F(GettersFixture, DetailFixturesReadBackAsTheirJson) {
     ASSERT_FALSE(ids.empty());
     for (const std::string &id : ids) {
         SCOPED_TRACE(id);
-        Json j(tqtest::slurp(std::string(TQ_FIXTURES_DIR) + "/detail-" + id + ".json"));
+        Json j(fixture("detail-" + id + ".json"));
         ASSERT_TRUE(yyjson_is_obj(j.root));
         ASSERT_EQ(tqmovie_get_detail(id.c_str(), nullptr, 0), TQMOVIE_OK) << tqmovie_last_error();
         expect_text(tqmovie_detail_title(0), j.root, "title");
@@ -521,13 +509,14 @@ TEST_F(GettersFixture, DetailFixturesReadBackAsTheirJson) {
         expect_text(tqmovie_detail_title_type(0), j.root, "titleType");
         expect_text(tqmovie_detail_trailer_url(0), j.root, "trailerUrl");
         expect_text(tqmovie_detail_extension1(0), j.root, "extension1");
+        expect_text(tqmovie_detail_logo_base64(0), j.root, "logoBase64");
         expect_int(tqmovie_detail_id(0), j.root, "id", 0);
         expect_int(tqmovie_detail_start_year(0), j.root, "startYear", -1);
         expect_int(tqmovie_detail_end_year(0), j.root, "endYear", -1);
         expect_int(tqmovie_detail_runtime(0), j.root, "runtimeMinutes", -1);
         yyjson_val *r = yyjson_obj_get(j.root, "imDbRating");
-        if (yyjson_is_real(r)) EXPECT_EQ(tqmovie_detail_imdb_rating(0), yyjson_get_real(r));
-        if (!r || yyjson_is_null(r)) EXPECT_TRUE(is_none_nan(tqmovie_detail_imdb_rating(0)));
+        if (yyjson_is_real(r)) { EXPECT_EQ(tqmovie_detail_imdb_rating(0), yyjson_get_real(r)); }
+        if (!r || yyjson_is_null(r)) { EXPECT_TRUE(is_none_nan(tqmovie_detail_imdb_rating(0))); }
 
         const auto cast = objects(j.root, "casts");
         ASSERT_EQ(tqmovie_detail_cast_count(0), static_cast<int32_t>(cast.size()));
@@ -547,25 +536,24 @@ TEST_F(GettersFixture, DetailFixturesReadBackAsTheirJson) {
         for (int32_t k = 0; k < static_cast<int32_t>(provs.size()); ++k) {
             expect_text(tqmovie_detail_provider_name(0, k), provs[size_t(k)], "providerName");
             expect_text(tqmovie_detail_provider_country(0, k), provs[size_t(k)], "countryCode");
+            expect_text(tqmovie_detail_provider_id(0, k), provs[size_t(k)], "providerId");
+            expect_int(tqmovie_detail_provider_priority(0, k), provs[size_t(k)], "displayPriority", 0);
         }
         const auto vids = objects(j.root, "videos");
         ASSERT_EQ(tqmovie_detail_video_count(0), static_cast<int32_t>(vids.size()));
-        for (int32_t k = 0; k < static_cast<int32_t>(vids.size()); ++k)
+        for (int32_t k = 0; k < static_cast<int32_t>(vids.size()); ++k) {
             expect_text(tqmovie_detail_video_key(0, k), vids[size_t(k)], "key");
-        yyjson_val *rel = yyjson_obj_get(j.root, "relatedIMDbIds");
-        if (yyjson_is_arr(rel)) {
-            int32_t n = 0;
-            size_t idx, max;
-            yyjson_val *v;
-            yyjson_arr_foreach(rel, idx, max, v) if (yyjson_is_str(v)) EXPECT_STREQ(tqmovie_detail_related_id(0, n++),
-                                                                                    yyjson_get_str(v));
-            EXPECT_EQ(tqmovie_detail_related_count(0), n);
+            expect_text(tqmovie_detail_video_id(0, k), vids[size_t(k)], "id");
+            expect_text(tqmovie_detail_video_lang(0, k), vids[size_t(k)], "iso_639_1");
+            expect_text(tqmovie_detail_video_region(0, k), vids[size_t(k)], "iso_3166_1");
+            expect_int(tqmovie_detail_video_size(0, k), vids[size_t(k)], "size", 0);
         }
+        expect_texts(tqmovie_detail_related_count(0), tqmovie_detail_related_id, j.root, "relatedIMDbIds");
     }
 }
 
 TEST_F(GettersFixture, TranslationFixtureReadsBackAsItsJson) {
-    const std::string text = tqtest::slurp(std::string(TQ_FIXTURES_DIR) + "/translations-batch.json");
+    const std::string text = fixture("translations-batch.json");
     yyjson_doc *doc = yyjson_read(text.data(), text.size(), 0);
     ASSERT_NE(doc, nullptr);
     const char *ids[] = {"tt0111161"};
@@ -580,11 +568,14 @@ TEST_F(GettersFixture, TranslationFixtureReadsBackAsItsJson) {
         const auto items = objects(set, "items");
         if (yyjson_obj_get(set, "items")) {
             EXPECT_EQ(tqmovie_trans_items_count(i), static_cast<int32_t>(items.size()));
-            for (int32_t k = 0; k < static_cast<int32_t>(items.size()); ++k) {
-                if (str_of(items[size_t(k)], "title")) expect_text(tqmovie_trans_item_title(i, k), items[size_t(k)], "title");
-                if (str_of(items[size_t(k)], "iso_639_1"))
-                    expect_text(tqmovie_trans_item_lang(i, k), items[size_t(k)], "iso_639_1");
-            }
+            const std::pair<const char *(*)(int32_t, int32_t), const char *> fields[] = {
+                {tqmovie_trans_item_title, "title"},
+                {tqmovie_trans_item_lang, "iso_639_1"},
+                {tqmovie_trans_item_directors, "directors"},
+                {tqmovie_trans_item_actors, "actors"}};
+            for (int32_t k = 0; k < static_cast<int32_t>(items.size()); ++k)
+                for (const auto &[get, key] : fields)
+                    if (str_of(items[size_t(k)], key)) expect_text(get(i, k), items[size_t(k)], key);
         }
         ++i;
     }

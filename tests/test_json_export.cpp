@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // JSON export of stored records: byte-exact texts, string escaping, number formatting,
 // out-of-range indexes, ownership of the returned texts, every sample fixture record
 // reading back as valid compact JSON, and every allocation failing in turn.
@@ -14,9 +15,6 @@
 #include <limits>
 #include <string>
 #include <vector>
-
-using tqtest::HostBackend;
-using tqtest::Reply;
 
 namespace {
 
@@ -93,26 +91,8 @@ const char *const kFullDetailOut =
     R"("id":7,"startYear":1990,"endYear":1995,"runtimeMinutes":50,"imDbRating":8.25,)"
     R"("nCasts":2,"nPictures":3,"nProviders":1,"nVideos":2,"nRelated":4})";
 
-class JsonExport : public ::testing::Test {
+class JsonExport : public tqtest::HostBackendTest {
 protected:
-    HostBackend host;
-    void SetUp() override {
-        tqtest::reset_library();
-        host.install();
-    }
-    void TearDown() override { tqmovie_shutdown(); }
-
-    // Stores the records of a JSON array answer as basic records.
-    void store_basics(const std::string &array) {
-        const char *ids[] = {"x"};
-        host.script(Reply::ok(array));
-        ASSERT_EQ(tqmovie_get_basics(ids, 1), TQMOVIE_OK) << tqmovie_last_error();
-    }
-    void store_details(const std::string &array) {
-        const char *ids[] = {"x"};
-        host.script(Reply::ok(array));
-        ASSERT_EQ(tqmovie_get_details(ids, 1, nullptr, 0), TQMOVIE_OK) << tqmovie_last_error();
-    }
     std::string basic(int32_t i) { return take(tqmovie_basic_to_json(i)); }
     std::string detail(int32_t i) { return take(tqmovie_detail_to_json(i)); }
 };

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Single-title lookups end to end: URL building, cache answers, status codes and texts,
 // the result store's lifetime and growth, shutdown, and every allocation failing in turn.
 #include "alloc_fail.h"
@@ -171,19 +172,15 @@ Snap snap_detail(int32_t i) {
 
 bool same(const Snap &a, const Snap &b) { return a.texts == b.texts && a.nums == b.nums; }
 
-class LookupHost : public ::testing::Test {
-protected:
-    HostBackend host;
-    void SetUp() override {
-        tqtest::reset_library();
-        host.install();
-    }
-    void TearDown() override { tqmovie_shutdown(); }
+using Lists = std::vector<int32_t>; // cast, pictures, providers, videos, related
 
+class LookupHost : public tqtest::HostBackendTest {
+protected:
     int32_t fetch_basic(const char *body, const char *id = "tt0111161") {
         host.script(Reply::ok(body));
         return tqmovie_get_basic(id, nullptr);
     }
+    void sweep(bool detail, bool cached, long min_runs);
 };
 
 // ---------------------------------------------------------------------------------
@@ -311,18 +308,12 @@ TEST_F(LookupHost, RecordFiledUnderItsOwnIdMissesCacheForAskedId) {
 TEST_F(LookupHost, DetailSectionsOfCachedRecordLimitLaterAnswers) {
     host.script(Reply::ok(kDetailJson));
     ASSERT_EQ(tqmovie_get_detail("tt0111161", nullptr, TQMOVIE_DETAIL_PICTURES), TQMOVIE_OK);
-    EXPECT_EQ(tqmovie_detail_picture_count(0), 2);
-    EXPECT_EQ(tqmovie_detail_cast_count(0), 0);
-    EXPECT_EQ(tqmovie_detail_related_count(0), 0);
+    EXPECT_EQ(tqtest::detail_lists(0), (Lists{0, 2, 0, 0, 0}));
     host.clear_requests();
     ASSERT_EQ(tqmovie_get_detail("tt0111161", nullptr, 0), TQMOVIE_OK);
     EXPECT_EQ(host.request_count(), 0u);
-    EXPECT_EQ(tqmovie_detail_picture_count(0), 2);
+    EXPECT_EQ(tqtest::detail_lists(0), (Lists{0, 2, 0, 0, 0}));
     EXPECT_STREQ(tqmovie_detail_picture_item_url(0, 1), "https://img.example/2.jpg");
-    EXPECT_EQ(tqmovie_detail_cast_count(0), 0);
-    EXPECT_EQ(tqmovie_detail_provider_count(0), 0);
-    EXPECT_EQ(tqmovie_detail_video_count(0), 0);
-    EXPECT_EQ(tqmovie_detail_related_count(0), 0);
     EXPECT_STREQ(tqmovie_detail_title(0), "The Shawshank Redemption");
 }
 
@@ -331,11 +322,7 @@ TEST_F(LookupHost, FewerSectionsFromFullCachedDetail) {
     ASSERT_EQ(tqmovie_get_detail("tt0111161", nullptr, 0), TQMOVIE_OK);
     ASSERT_EQ(tqmovie_get_detail("tt0111161", nullptr, TQMOVIE_DETAIL_CAST), TQMOVIE_OK);
     EXPECT_EQ(host.request_count(), 1u);
-    EXPECT_EQ(tqmovie_detail_cast_count(0), 2);
-    EXPECT_EQ(tqmovie_detail_related_count(0), 2);
-    EXPECT_EQ(tqmovie_detail_picture_count(0), 0);
-    EXPECT_EQ(tqmovie_detail_provider_count(0), 0);
-    EXPECT_EQ(tqmovie_detail_video_count(0), 0);
+    EXPECT_EQ(tqtest::detail_lists(0), (Lists{2, 0, 0, 0, 2}));
 }
 
 TEST_F(LookupHost, SectionsZeroEqualsAll) {
@@ -347,11 +334,7 @@ TEST_F(LookupHost, SectionsZeroEqualsAll) {
     ASSERT_EQ(tqmovie_get_detail("tt0111161", nullptr, TQMOVIE_DETAIL_ALL), TQMOVIE_OK);
     EXPECT_TRUE(same(zero, snap_detail(0)));
     EXPECT_EQ(host.last().url_s(), url_zero);
-    EXPECT_EQ(tqmovie_detail_cast_count(0), 2);
-    EXPECT_EQ(tqmovie_detail_picture_count(0), 2);
-    EXPECT_EQ(tqmovie_detail_provider_count(0), 1);
-    EXPECT_EQ(tqmovie_detail_video_count(0), 1);
-    EXPECT_EQ(tqmovie_detail_related_count(0), 2);
+    EXPECT_EQ(tqtest::detail_lists(0), (Lists{2, 2, 1, 1, 2}));
 }
 
 // ---------------------------------------------------------------------------------
@@ -615,86 +598,42 @@ void check_failed_lookup(int32_t st, bool hit, bool detail, const Snap &want, lo
     EXPECT_EQ(tqmovie_basic_count() + tqmovie_detail_count(), n);
 }
 
-TEST_F(LookupHost, EachAllocationFailureOfBasicLookup) {
-    host.always(Reply::ok(kBasicJson));
-    ASSERT_EQ(tqmovie_get_basic("tt0111161", nullptr), TQMOVIE_OK);
-    const Snap want = snap_basic(0);
-    tqmovie_cache_clear();
-    tqtest::reset_tracking();
-    int dropped = 0;
-    long own = host.own_alloc_failed;
-    long runs = tqtest::each_allocation_failure(
-        [&] {
-            tqmovie_cache_clear();
-            return tqmovie_get_basic("tt0111161", nullptr);
-        },
-        [&](int32_t st, long k, bool hit) {
-            SCOPED_TRACE("allocation " + std::to_string(k));
-            check_failed_lookup(st, hit, false, want, own, host.own_alloc_failed, &dropped);
-            own = host.own_alloc_failed;
-        });
-    EXPECT_GT(runs, 5);
-    tqmovie_shutdown();
-    EXPECT_EQ(tqtest::live_allocations(), 0);
-    if (dropped) RecordProperty("texts_dropped_silently", dropped);
+// Every allocation of a lookup failing in turn, once and from then on; `cached`: the
+// record is in the cache, so the lookup copies it out instead of asking the backend.
+void LookupHost::sweep(bool detail, bool cached, long min_runs) {
+    host.always(Reply::ok(detail ? kDetailJson : kBasicJson));
+    auto lookup = [&] {
+        if (!cached) tqmovie_cache_clear();
+        return detail ? tqmovie_get_detail("tt0111161", nullptr, 0) : tqmovie_get_basic("tt0111161", nullptr);
+    };
+    ASSERT_EQ(lookup(), TQMOVIE_OK);
+    const Snap want = detail ? snap_detail(0) : snap_basic(0);
+    for (tqtest::FailMode mode : tqtest::kFailModes) {
+        SCOPED_TRACE(tqtest::mode_name(mode));
+        ASSERT_EQ(lookup(), TQMOVIE_OK);
+        tqtest::reset_tracking();
+        int dropped = 0;
+        long own = host.own_alloc_failed;
+        long runs = tqtest::each_allocation_failure(
+            lookup,
+            [&](int32_t st, long k, bool hit) {
+                SCOPED_TRACE("allocation " + std::to_string(k));
+                check_failed_lookup(st, hit, detail, want, own, host.own_alloc_failed, &dropped);
+                own = host.own_alloc_failed;
+            },
+            mode);
+        EXPECT_GT(runs, min_runs);
+        tqmovie_shutdown();
+        EXPECT_EQ(tqtest::live_allocations(), 0);
+        host.install();
+        if (dropped) RecordProperty("texts_dropped_silently", dropped);
+    }
 }
 
-TEST_F(LookupHost, EachAllocationFailureOfCachedBasicAnswer) {
-    host.always(Reply::ok(kBasicJson));
-    ASSERT_EQ(tqmovie_get_basic("tt0111161", nullptr), TQMOVIE_OK);
-    const Snap want = snap_basic(0);
-    tqtest::reset_tracking();
-    int dropped = 0;
-    long own = host.own_alloc_failed;
-    tqtest::each_allocation_failure([&] { return tqmovie_get_basic("tt0111161", nullptr); },
-                                    [&](int32_t st, long k, bool hit) {
-                                        SCOPED_TRACE("allocation " + std::to_string(k));
-                                        check_failed_lookup(st, hit, false, want, own, host.own_alloc_failed, &dropped);
-                                        own = host.own_alloc_failed;
-                                    });
-    tqmovie_shutdown();
-    EXPECT_EQ(tqtest::live_allocations(), 0);
-}
-
-TEST_F(LookupHost, EachAllocationFailureOfDetailLookup) {
-    host.always(Reply::ok(kDetailJson));
-    ASSERT_EQ(tqmovie_get_detail("tt0111161", nullptr, 0), TQMOVIE_OK);
-    const Snap want = snap_detail(0);
-    tqmovie_cache_clear();
-    tqtest::reset_tracking();
-    int dropped = 0;
-    long own = host.own_alloc_failed;
-    long runs = tqtest::each_allocation_failure(
-        [&] {
-            tqmovie_cache_clear();
-            return tqmovie_get_detail("tt0111161", nullptr, 0);
-        },
-        [&](int32_t st, long k, bool hit) {
-            SCOPED_TRACE("allocation " + std::to_string(k));
-            check_failed_lookup(st, hit, true, want, own, host.own_alloc_failed, &dropped);
-            own = host.own_alloc_failed;
-        });
-    EXPECT_GT(runs, 20);
-    tqmovie_shutdown();
-    EXPECT_EQ(tqtest::live_allocations(), 0);
-}
-
-TEST_F(LookupHost, EachAllocationFailureOfCachedDetailAnswer) {
-    host.always(Reply::ok(kDetailJson));
-    ASSERT_EQ(tqmovie_get_detail("tt0111161", nullptr, 0), TQMOVIE_OK);
-    const Snap want = snap_detail(0);
-    tqtest::reset_tracking();
-    int dropped = 0;
-    long own = host.own_alloc_failed;
-    tqtest::each_allocation_failure([&] { return tqmovie_get_detail("tt0111161", nullptr, 0); },
-                                    [&](int32_t st, long k, bool hit) {
-                                        SCOPED_TRACE("allocation " + std::to_string(k));
-                                        check_failed_lookup(st, hit, true, want, own, host.own_alloc_failed, &dropped);
-                                        own = host.own_alloc_failed;
-                                    });
-    tqmovie_shutdown();
-    EXPECT_EQ(tqtest::live_allocations(), 0);
-}
+TEST_F(LookupHost, EachAllocationFailureOfBasicLookup) { sweep(false, false, 5); }
+TEST_F(LookupHost, EachAllocationFailureOfCachedBasicAnswer) { sweep(false, true, 0); }
+TEST_F(LookupHost, EachAllocationFailureOfDetailLookup) { sweep(true, false, 20); }
+TEST_F(LookupHost, EachAllocationFailureOfCachedDetailAnswer) { sweep(true, true, 0); }
 
 // ---------------------------------------------------------------------------------
 // Through the fixture backend
@@ -732,7 +671,7 @@ TEST_F(LookupFixture, SampleSetIsThere) {
 TEST_F(LookupFixture, EveryBasicFixtureLooksUpThenComesFromCache) {
     for (const std::string &id : tqtest::fixture_ids(TQ_FIXTURES_DIR, "basic-")) {
         SCOPED_TRACE(id);
-        const std::string json = tqtest::slurp(std::string(TQ_FIXTURES_DIR) + "/basic-" + id + ".json");
+        const std::string json = fixture("basic-" + id + ".json");
         ASSERT_EQ(tqmovie_get_basic(id.c_str(), nullptr), TQMOVIE_OK) << tqmovie_last_error();
         EXPECT_EQ(tqmovie_last_http_code(), 200);
         ASSERT_EQ(tqmovie_basic_count(), 1);
@@ -750,7 +689,7 @@ TEST_F(LookupFixture, EveryBasicFixtureLooksUpThenComesFromCache) {
 TEST_F(LookupFixture, EveryDetailFixtureLooksUpThenComesFromCache) {
     for (const std::string &id : tqtest::fixture_ids(TQ_FIXTURES_DIR, "detail-")) {
         SCOPED_TRACE(id);
-        const std::string json = tqtest::slurp(std::string(TQ_FIXTURES_DIR) + "/detail-" + id + ".json");
+        const std::string json = fixture("detail-" + id + ".json");
         ASSERT_EQ(tqmovie_get_detail(id.c_str(), nullptr, 0), TQMOVIE_OK) << tqmovie_last_error();
         EXPECT_EQ(tqmovie_last_http_code(), 200);
         ASSERT_EQ(tqmovie_detail_count(), 1);
@@ -793,8 +732,7 @@ TEST_F(LookupFixture, EachAllocationFailureOfFixtureLookups) {
         });
         tqmovie_shutdown();
         EXPECT_EQ(tqtest::live_allocations(), 0);
-        tq_io io = tolvane_io_fake(TQ_FIXTURES_DIR);
-        tqmovie_set_io(&io);
+        install_fixtures();
     }
 }
 

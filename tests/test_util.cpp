@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Text helpers and record copy/release.
 #include "alloc_fail.h"
 #include "tqmovie.h"
@@ -8,6 +9,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <vector>
 
 namespace {
 
@@ -104,6 +106,24 @@ TEST(Util, HelpersAllocateOnceAndFailCleanly) {
     EXPECT_EQ(tq_join_ids(ids, 4), nullptr);
     tqtest::AllocFailure fail3(0);
     EXPECT_EQ(tq_strdup("abc"), nullptr);
+}
+
+// The test heap's two modes, seen through three copies: failing the k-th allocation
+// only, or the k-th and every later one; the sweep stops at the first k not reached.
+TEST(Util, TestHeapFailsOnceOrFromThenOn) {
+    auto three_copies = [] {
+        FreeOnExit x{tq_strdup("x")}, y{tq_strdup("y")}, z{tq_strdup("z")};
+        return (x.p ? 1 : 0) + (y.p ? 1 : 0) + (z.p ? 1 : 0);
+    };
+    for (tqtest::FailMode mode : tqtest::kFailModes) {
+        SCOPED_TRACE(tqtest::mode_name(mode));
+        std::vector<int> copied;
+        long runs = tqtest::each_allocation_failure(
+            three_copies, [&](int n, long, bool) { copied.push_back(n); }, mode);
+        EXPECT_EQ(runs, 3);
+        EXPECT_EQ(copied, mode == tqtest::FailMode::Once ? (std::vector<int>{2, 2, 2, 3})
+                                                          : (std::vector<int>{0, 1, 2, 3}));
+    }
 }
 
 // ---------------------------------------------------------------------------
@@ -238,8 +258,8 @@ TEST(Records, DetailCopySelectsSections) {
             EXPECT_STREQ(d.cast[1].birthday, "1979-08-27");
             EXPECT_EQ(d.related[1], nullptr);
         }
-        if (c.videos) EXPECT_EQ(d.videos[0].size, 1080);
-        if (c.providers) EXPECT_EQ(d.providers[0].display_priority, 3);
+        if (c.videos) { EXPECT_EQ(d.videos[0].size, 1080); }
+        if (c.providers) { EXPECT_EQ(d.providers[0].display_priority, 3); }
         tq_free_detail(&d);
     }
     tq_free_detail(&src);

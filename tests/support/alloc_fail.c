@@ -1,4 +1,6 @@
-/* Interposes the heap so that tests can fail the k-th allocation and track leaks.
+/* SPDX-License-Identifier: MIT */
+/* Interposes the heap so that tests can fail the k-th allocation (or every allocation
+   from the k-th on) and track leaks.
    The real functions are found with dlsym(RTLD_NEXT): glibc's in a plain build, the
    sanitizer runtime's in an ASan build. Only allocations made on the thread that armed
    the failure are counted, so a test server thread in the same process is left alone. */
@@ -23,6 +25,7 @@ static __thread int tl_armed;
    (libcurl hands blocks to its resolver thread), so the table is locked. */
 static char track_lock;
 static long fail_at = -1;
+static int fail_from; /* 1: every allocation from fail_at on fails, not only that one */
 static long counted;
 static int triggered;
 
@@ -90,7 +93,7 @@ static void track_remove(void *p) {
 static int should_fail(void) {
     if (!tl_armed) return 0;
     long k = counted++;
-    if (fail_at >= 0 && k == fail_at) {
+    if (fail_at >= 0 && (k == fail_at || (fail_from && k > fail_at))) {
         triggered = 1;
         return 1;
     }
@@ -151,9 +154,12 @@ void free(void *p) {
     real_free(p);
 }
 
-void tqtest_alloc_arm(long k) {
+void tqtest_alloc_arm(long k) { tqtest_alloc_arm_mode(k, 0); }
+
+void tqtest_alloc_arm_mode(long k, int from_on) {
     resolve();
     fail_at = k;
+    fail_from = from_on;
     counted = 0;
     triggered = 0;
     tl_armed = 1;

@@ -1,9 +1,11 @@
+// SPDX-License-Identifier: MIT
 // Allocation-failure injection for the tests.
 //
 // The test executables interpose malloc, calloc, realloc and free (alloc_fail.c).
 // While an AllocFailure is alive, allocations made on the arming thread are counted;
-// the k-th of them (0-based) fails, and every pointer they return is tracked until it
-// is freed, so a test can prove that a failing path released everything it took.
+// the k-th of them (0-based) fails - only that one, or every one from it on, as memory
+// that has run out stays out - and every pointer they return is tracked until it is
+// freed, so a test can prove that a failing path released everything it took.
 #ifndef TQ_TEST_ALLOC_FAIL_H
 #define TQ_TEST_ALLOC_FAIL_H
 
@@ -14,10 +16,12 @@ extern "C" {
 #endif
 /* fail_at < 0: count and track only. */
 void tqtest_alloc_arm(long fail_at);
+/* from_on != 0: every allocation from fail_at on fails. */
+void tqtest_alloc_arm_mode(long fail_at, int from_on);
 void tqtest_alloc_disarm(void);
 /* Allocations counted since the last arm. */
 long tqtest_alloc_count(void);
-/* 1 when the armed failure happened. */
+/* 1 when the armed failure happened (the first one, in the from-on mode). */
 int tqtest_alloc_triggered(void);
 /* Tracked pointers not yet freed (across windows, until tqtest_alloc_reset_tracking). */
 long tqtest_live_allocations(void);
@@ -30,9 +34,15 @@ void tqtest_alloc_resume(int state);
 }
 
 namespace tqtest {
+enum class FailMode { Once, AllFrom };
+inline constexpr FailMode kFailModes[] = {FailMode::Once, FailMode::AllFrom};
+inline const char *mode_name(FailMode m) { return m == FailMode::Once ? "fail once" : "fail from then on"; }
+
 class AllocFailure {
 public:
-    explicit AllocFailure(long fail_at) { tqtest_alloc_arm(fail_at); }
+    explicit AllocFailure(long fail_at, FailMode mode = FailMode::Once) {
+        tqtest_alloc_arm_mode(fail_at, mode == FailMode::AllFrom);
+    }
     ~AllocFailure() { tqtest_alloc_disarm(); }
     AllocFailure(const AllocFailure &) = delete;
     AllocFailure &operator=(const AllocFailure &) = delete;
@@ -54,14 +64,16 @@ private:
 inline long live_allocations() { return tqtest_live_allocations(); }
 inline void reset_tracking() { tqtest_alloc_reset_tracking(); }
 
-// Runs call() with the 1st, 2nd, 3rd... allocation failing, until a run in which the
-// armed allocation was never reached; check(status, k, hit) runs after each call with
-// injection off. Returns the number of runs in which an allocation failed.
-template <typename Call, typename Check> long each_allocation_failure(Call call, Check check) {
+// Runs call() with the 1st, 2nd, 3rd... allocation failing (with every later one too in
+// AllFrom mode), until a run in which the armed allocation was never reached;
+// check(status, k, hit) runs after each call with injection off. Returns the number of
+// runs in which an allocation failed.
+template <typename Call, typename Check>
+long each_allocation_failure(Call call, Check check, FailMode mode = FailMode::Once) {
     for (long k = 0;; ++k) {
         bool hit;
         {
-            AllocFailure fail(k);
+            AllocFailure fail(k, mode);
             auto st = call();
             hit = fail.triggered();
             tqtest_alloc_disarm();

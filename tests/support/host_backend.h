@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // A scriptable in-process transport backend for the tests.
 //
 // It stands where a host's own backend would: a C-ABI tq_io whose ctx is this object.
@@ -265,16 +266,55 @@ inline std::string slurp(const std::string &path) {
     return ss.str();
 }
 
+// A test whose library talks to a scripted HostBackend: the library is reset and the
+// backend installed before each test, everything released after it.
+class HostBackendTest : public ::testing::Test {
+protected:
+    HostBackend host;
+    void SetUp() override {
+        reset_library();
+        host.install();
+    }
+    void TearDown() override { tqmovie_shutdown(); }
+
+    // Fill the result store from one scripted batch answer (a JSON array).
+    void store_basics(const std::string &array) {
+        const char *ids[] = {"x"};
+        host.script(Reply::ok(array));
+        ASSERT_EQ(tqmovie_get_basics(ids, 1), TQMOVIE_OK) << tqmovie_last_error();
+    }
+    void store_details(const std::string &array, int32_t sections = 0) {
+        const char *ids[] = {"x"};
+        host.script(Reply::ok(array));
+        ASSERT_EQ(tqmovie_get_details(ids, 1, nullptr, sections), TQMOVIE_OK) << tqmovie_last_error();
+    }
+    void store_translations(const std::string &array) {
+        const char *ids[] = {"x"};
+        host.script(Reply::ok(array));
+        ASSERT_EQ(tqmovie_get_translations(ids, 1, nullptr, nullptr), TQMOVIE_OK) << tqmovie_last_error();
+    }
+};
+
+// The list counts of detail record i: cast, pictures, providers, videos, related.
+inline std::vector<int32_t> detail_lists(int32_t i) {
+    return {tqmovie_detail_cast_count(i), tqmovie_detail_picture_count(i), tqmovie_detail_provider_count(i),
+            tqmovie_detail_video_count(i), tqmovie_detail_related_count(i)};
+}
+
 #ifdef TQ_FIXTURES_DIR
 // A test whose library answers from the bundled sample fixtures.
 class FixtureBackendTest : public ::testing::Test {
 protected:
     void SetUp() override {
         reset_library();
+        install_fixtures();
+    }
+    void TearDown() override { tqmovie_shutdown(); }
+    static void install_fixtures() {
         tq_io io = tolvane_io_fake(TQ_FIXTURES_DIR);
         tqmovie_set_io(&io);
     }
-    void TearDown() override { tqmovie_shutdown(); }
+    static std::string fixture(const std::string &name) { return slurp(std::string(TQ_FIXTURES_DIR) + "/" + name); }
 };
 #endif
 
