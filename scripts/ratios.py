@@ -1,0 +1,86 @@
+#!/usr/bin/python3
+# SPDX-License-Identifier: MIT
+"""Ratio goals over Google Benchmark JSON results (--benchmark_out, with repetitions).
+
+    ratios.py RESULT.json...
+
+For each row of RATIOS: repetition k of the numerator is paired with repetition k of
+the denominator (with random interleaving both ran in the same round), the ratio of
+their real (wall-clock) times is taken per pair, and the median of those ratios, with
+their min and max, is compared with the goal. Prints one line per row, then
+"ratios: N met, M missed"; exits 1 when a goal is missed (a missing or failed
+benchmark misses its goal), 2 on bad input.
+"""
+import json
+import statistics
+import sys
+
+# (numerator, denominator, goal): the median ratio must be <= goal; None = report only.
+# Names are run names as the benchmark prints them, e.g. "BM_BackendGet/real_time".
+RATIOS = [
+    # Each decoder against yyjson parsing the same body plus one strdup per kept string.
+    ("BM_BasicDecode", "BM_BasicBaseline", 1.2),
+    ("BM_DetailDecode", "BM_DetailBaseline", 1.2),
+    ("BM_BatchDecode", "BM_BatchBaseline", 1.2),
+]
+
+TO_SECONDS = {"ns": 1e-9, "us": 1e-6, "ms": 1e-3, "s": 1.0}
+
+
+def load(paths):
+    """run name -> {repetition index: real time in seconds}; failed runs -> None."""
+    runs = {}
+    for path in paths:
+        with open(path, encoding="utf-8") as f:
+            for b in json.load(f).get("benchmarks", []):
+                if b.get("run_type", "iteration") != "iteration":
+                    continue
+                name = b.get("run_name", b["name"])
+                if b.get("error_occurred"):
+                    runs[name] = None
+                    continue
+                reps = runs.setdefault(name, {})
+                if reps is not None:
+                    reps[b.get("repetition_index", 0)] = b["real_time"] * TO_SECONDS[b.get("time_unit", "ns")]
+    return runs
+
+
+def describe(runs, name):
+    if name not in runs:
+        return f"{name} not run"
+    return f"{name} failed" if runs[name] is None else f"{name}: {len(runs[name])} repetitions"
+
+
+def main(argv):
+    if len(argv) < 2:
+        print(__doc__.strip(), file=sys.stderr)
+        return 2
+    runs = load(argv[1:])
+    width = max(len(f"{n} / {d}") for n, d, _ in RATIOS)
+    met = missed = 0
+    for num, den, goal in RATIOS:
+        label = f"{num} / {den}".ljust(width)
+        want = "report only" if goal is None else f"goal <= {goal:.2f}"
+        a, b = runs.get(num), runs.get(den)
+        pairs = sorted(set(a) & set(b)) if a and b else []
+        if not pairs:
+            verdict = "report" if goal is None else "missed"
+            missed += goal is not None
+            print(f"{label}  no paired repetitions ({describe(runs, num)}, {describe(runs, den)})  {want}  {verdict}")
+            continue
+        ratios = [a[k] / b[k] for k in pairs]
+        median = statistics.median(ratios)
+        if goal is None:
+            verdict = "report"
+        elif median <= goal:
+            verdict, met = "met", met + 1
+        else:
+            verdict, missed = "missed", missed + 1
+        print(f"{label}  median {median:.3f} (min {min(ratios):.3f}, max {max(ratios):.3f}, "
+              f"{len(ratios)} pairs)  {want}  {verdict}")
+    print(f"ratios: {met} met, {missed} missed")
+    return 1 if missed else 0
+
+
+if __name__ == "__main__":
+    sys.exit(main(sys.argv))
