@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Where the two command-line programs find the bundled sample fixtures.
 #ifndef TQ_TOOLS_FIXTURE_DIR_H
 #define TQ_TOOLS_FIXTURE_DIR_H

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // tqmovie-mock-service: a local stand-in for the movie metadata service.
 //
 // Serves a fixture directory (the same layout the library's fixture backend reads)
@@ -16,7 +17,7 @@
 // Batch bodies are comma-joined ids; records come in request order, unknown ids are
 // left out. A missing or malformed id, or the wrong method on one of these paths,
 // gets 400.
-#include "tqmovie.h"
+#include "tq_internal.h"
 
 #include <httplib.h>
 #include <yyjson.h>
@@ -75,12 +76,9 @@ bool read_file(const std::string &path, std::string &out) {
 // Fixtures
 // ---------------------------------------------------------------------------------
 
-// File names tried per id, in the order the library's fixture backend tries them.
-const char *const basic_names[] = {"basic-%s.json", "sample-GetMovieBasic-%s.json"};
-const char *const detail_names[] = {"detail-%s.json", "sample-GetMovieDetail-%s-TRUNCATED.json",
-                                    "sample-GetMovieDetail-%s.json"};
-const char *const basics_batch_names[] = {"basics-batch.json", "sample-GetMovieBasics-batch2.json"};
-constexpr const char *translations_name = "translations-batch.json";
+// File names tried per id come from the library's own table, in its order of trial,
+// so the service answers from the files the fixture backend would read.
+namespace names = tq_fixture_names;
 
 class fixtures {
 public:
@@ -144,7 +142,7 @@ bool is_movie_answer(const fixtures &fx, const std::string &id) {
     bool known = false;
     std::string body;
     for (int kind = 0; kind < 2; ++kind) {
-        bool found = kind == 0 ? fx.find(detail_names, id, body) : fx.find(basic_names, id, body);
+        bool found = kind == 0 ? fx.find(names::detail, id, body) : fx.find(names::basic, id, body);
         if (!found) continue;
         known = true;
         doc_owner d{parse(body)};
@@ -255,11 +253,11 @@ void install_routes(httplib::Server &svr, const fixtures &fx) {
         res.set_content(is_movie_answer(*f, id) ? "true" : "false", "application/json");
     });
 
-    auto single = [f](const auto &names, const char *what) {
-        return [f, &names, what](const httplib::Request &req, httplib::Response &res) {
+    auto single = [f](const auto &patterns, const char *what) {
+        return [f, &patterns, what](const httplib::Request &req, httplib::Response &res) {
             std::string id, body;
             if (!query_id(req, res, id)) return;
-            if (!f->find(names, id, body)) {
+            if (!f->find(patterns, id, body)) {
                 answer_text(res, 404, std::string("no ") + what + " record for " + id);
                 return;
             }
@@ -269,8 +267,8 @@ void install_routes(httplib::Server &svr, const fixtures &fx) {
             res.set_content(body, "application/json");
         };
     };
-    svr.Get("/api/AAA/GetMovieBasic", single(basic_names, "basic"));
-    svr.Get("/api/AAA/GetMovieDetail", single(detail_names, "detail"));
+    svr.Get("/api/AAA/GetMovieBasic", single(names::basic, "basic"));
+    svr.Get("/api/AAA/GetMovieDetail", single(names::detail, "detail"));
 
     svr.Post("/api/AAA/GetMovieBasics", [f](const httplib::Request &req, httplib::Response &res) {
         std::vector<std::string> ids;
@@ -278,7 +276,7 @@ void install_routes(httplib::Server &svr, const fixtures &fx) {
         // The batch files are read once per request, not once per id.
         std::string batch_body, batch_name;
         doc_owner batch;
-        for (const char *name : basics_batch_names) {
+        for (const char *name : names::basics_batch) {
             if (f->read(name, batch_body)) {
                 batch_name = name;
                 break;
@@ -290,7 +288,7 @@ void install_routes(httplib::Server &svr, const fixtures &fx) {
         }
         answer_array(res, ids, [&](const std::string &id, doc_owner &holder, yyjson_val *&val, std::string &failure) {
             std::string body, name;
-            if (f->find(basic_names, id, body, &name)) {
+            if (f->find(names::basic, id, body, &name)) {
                 if (!parse_fixture(name, body, holder, failure)) return false;
                 val = yyjson_doc_get_root(holder.doc);
                 return true;
@@ -305,7 +303,7 @@ void install_routes(httplib::Server &svr, const fixtures &fx) {
         if (!body_ids(req, res, ids)) return;
         answer_array(res, ids, [&](const std::string &id, doc_owner &holder, yyjson_val *&val, std::string &failure) {
             std::string body, name;
-            if (!f->find(detail_names, id, body, &name)) return true;
+            if (!f->find(names::detail, id, body, &name)) return true;
             if (!parse_fixture(name, body, holder, failure)) return false;
             val = yyjson_doc_get_root(holder.doc);
             return true;
@@ -317,8 +315,8 @@ void install_routes(httplib::Server &svr, const fixtures &fx) {
         if (!body_ids(req, res, ids)) return;
         std::string body;
         doc_owner all;
-        if (f->read(translations_name, body) && !(all.doc = parse(body))) {
-            answer_text(res, 500, std::string("fixture ") + translations_name + " is not valid JSON");
+        if (f->read(names::translations, body) && !(all.doc = parse(body))) {
+            answer_text(res, 500, std::string("fixture ") + names::translations + " is not valid JSON");
             return;
         }
         answer_array(res, ids, [&](const std::string &id, doc_owner &, yyjson_val *&val, std::string &) {

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The command-line tool and the stand-in service, run as the user runs them: as
 // separate processes, with their exit status, standard output and standard error.
 #include "tqmovie.h"
@@ -27,8 +28,7 @@ extern char **environ;
 
 namespace {
 
-const std::string tool = TQ_BINARY_DIR "/tools/tqmovie";
-const std::string service = TQ_BINARY_DIR "/tools/tqmovie-mock-service";
+const std::string tool = TQ_TOOL_PATH;
 
 struct run_result {
     int exit = -1;
@@ -307,7 +307,7 @@ TEST_F(Cli, TranslationsJsonRoundTripsAwkwardText) {
     TempFixtures fx;
     fx.put("translations-batch.json",
            "[{\"imDbId\":\"tt1\",\"items\":[{\"title\":\"Q\\\"uote \\\\ back\\nline\\ttab \\u0001 \x7f "
-           "\xe4\xb8\xad/\",\"actors\":\"A, B\",\"iso_639_1\":\"zh\",\"iso_3166_1\":\"CN\"}]},"
+           "\xe4\xb8\xad/\",\"directors\":\"D\",\"actors\":\"A, B\",\"iso_639_1\":\"zh\",\"iso_3166_1\":\"CN\"}]},"
            "{\"imDbId\":\"tt2\",\"items\":[]}]");
     run_result r = cli({"--fixtures", fx.dir(), "--json", "translations", "tt1", "tt2"});
     ASSERT_EQ(r.exit, 0) << r.err;
@@ -318,6 +318,7 @@ TEST_F(Cli, TranslationsJsonRoundTripsAwkwardText) {
     yyjson_val *item = yyjson_arr_get_first(yyjson_obj_get(yyjson_doc_get_root(doc), "items"));
     EXPECT_STREQ(yyjson_get_str(yyjson_obj_get(item, "title")), title.c_str());
     EXPECT_STREQ(yyjson_get_str(yyjson_obj_get(item, "actors")), "A, B");
+    EXPECT_STREQ(yyjson_get_str(yyjson_obj_get(item, "directors")), "D");
     EXPECT_TRUE(yyjson_is_null(yyjson_obj_get(item, "plot")));
     EXPECT_STREQ(yyjson_get_str(yyjson_obj_get(item, "iso_3166_1")), "CN");
     yyjson_doc_free(doc);
@@ -337,6 +338,9 @@ TEST_F(Cli, SummaryShowsControlBytesHarmlessly) {
 // ---------------------------------------------------------------------------------
 // The stand-in service, and the tool talking HTTP to it
 // ---------------------------------------------------------------------------------
+
+#ifdef TQ_HAVE_HTTPLIB
+const std::string service = TQ_SERVICE_PATH;
 
 struct service_process {
     pid_t pid = -1;
@@ -384,7 +388,6 @@ int stop_service(service_process &s, int sig) {
     return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
 }
 
-#ifdef TQ_HAVE_HTTPLIB
 class MockService : public ::testing::Test {
 protected:
     static void SetUpTestSuite() { svc_ = start_service(TQ_FIXTURES_DIR); }

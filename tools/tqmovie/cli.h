@@ -1,0 +1,87 @@
+// SPDX-License-Identifier: MIT
+// The tqmovie tool's own declarations, shared by its parts: the entry and the
+// commands (main.cpp), the options and the ids (options.cpp), the readable summary
+// (text_output.cpp) and the JSON output (json_output.cpp).
+#ifndef TQ_TOOLS_CLI_H
+#define TQ_TOOLS_CLI_H
+
+#include "tqmovie.h"
+
+#include <cstddef>
+#include <cstdint>
+#include <cstdio>
+
+namespace tqtool {
+
+inline constexpr const char *program = "tqmovie";
+
+constexpr int exit_status_base = 10; // exit = 10 + TQMOVIE_ERR_*
+constexpr int exit_usage = 64;       // EX_USAGE
+constexpr int exit_no_input = 66;    // EX_NOINPUT
+constexpr int exit_software = 70;    // EX_SOFTWARE: a status code this tool does not know
+constexpr int exit_io = 74;          // EX_IOERR
+
+// Longest fixture directory the fixture backend keeps without cutting it (512-byte buffer).
+constexpr size_t fixture_dir_max = 511;
+
+enum command_kind { cmd_is_movie, cmd_basic, cmd_detail, cmd_basics, cmd_details, cmd_translations };
+
+// The records a command leaves in the library's store.
+enum class record_kind { basic, detail, trans };
+
+struct command_info {
+    const char *name;
+    command_kind kind;
+    unsigned options; // the command-specific options it takes (options.cpp)
+    const char *synopsis;
+    const char *help;
+};
+
+struct id_list {
+    char **items = nullptr;
+    size_t count = 0;
+    size_t cap = 0;
+};
+
+struct options {
+    const command_info *cmd = nullptr;
+    bool help = false;
+    bool version = false;
+    bool json = false;
+    bool stub = false;
+    int progress = -1; // -1 automatic, 0 off, 1 on
+    const char *language = nullptr;
+    const char *sections_text = nullptr;
+    const char *lang = nullptr;
+    const char *region = nullptr;
+    const char *fixtures = nullptr;
+    const char *host = nullptr;
+    const char *batch_text = nullptr;
+    uint32_t sections = TQMOVIE_DETAIL_ALL;
+    uint64_t batch_size = 0;
+    bool ids_from_stdin = false;
+    size_t stdin_at = 0; // ids from standard input go where the '-' stood
+    id_list ids;
+};
+
+// options.cpp. Both return 0, or the exit status of an error they have reported.
+int parse_args(int argc, char **argv, options &o);
+// Checks the options against the command, reads the ids from standard input when
+// '-' was given and requires at least one id.
+int prepare_options(options &o);
+void ids_free(id_list &l);
+void print_general_usage(FILE *out);
+void print_command_help(const command_info &c);
+
+// text_output.cpp
+void text_is_movie(const char *id, bool is_movie);
+void text_record(record_kind r, int32_t i);
+
+// json_output.cpp. json_record returns TQMOVIE_OK, or TQMOVIE_ERR_NOMEM when the
+// library could not build its export text.
+void json_is_movie(const char *id, bool is_movie);
+int32_t json_record(record_kind r, int32_t i);
+
+} // namespace tqtool
+
+#endif

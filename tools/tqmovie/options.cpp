@@ -1,0 +1,363 @@
+// SPDX-License-Identifier: MIT
+// tqmovie: the commands, their help, the options and the ids (from the command line
+// or, for a '-', from standard input).
+#include "cli.h"
+
+#include <cerrno>
+#include <cstdarg>
+#include <cstdlib>
+#include <cstring>
+
+#include <sys/types.h>
+
+namespace tqtool {
+namespace {
+
+// Longest base URL the library keeps without cutting it (256-byte buffer).
+constexpr size_t host_max = 255;
+
+// Which command-specific options a command takes.
+enum : unsigned {
+    opt_language = 1u,   // --language
+    opt_sections = 2u,   // --sections
+    opt_batch = 4u,      // --batch-size, --progress, --no-progress
+    opt_lang_region = 8u // --lang, --region
+};
+
+const command_info commands[] = {
+    {"is-movie", cmd_is_movie, 0, "is-movie ID...",
+     "Asks whether each title is a film. Prints \"ID true\" or \"ID false\" per title\n"
+     "(with --json one object per line: {\"imDbId\":...,\"isMovie\":true}).\n"},
+    {"basic", cmd_basic, opt_language, "basic ID... [--language L]",
+     "Looks up the basic record of each title, one request per title (answered from\n"
+     "the record cache when the same title comes up again in one run).\n"
+     "  --language L   language of the texts (default en-US)\n"},
+    {"detail", cmd_detail, opt_language | opt_sections,
+     "detail ID... [--language L] [--sections LIST]",
+     "Looks up the detail record of each title, one request per title.\n"
+     "  --language L      language of the texts (default en-US)\n"
+     "  --sections LIST   comma-separated: cast,pictures,providers,videos or all\n"
+     "                    (default all)\n"},
+    {"basics", cmd_basics, opt_batch, "basics ID... [--batch-size N]",
+     "Looks up basic records in batch requests of at most the batch size each.\n"
+     "Records come in the order the service sends them.\n"
+     "  --batch-size N   most ids per request (default 24)\n"
+     "  --progress       report \"chunk k of n\" on standard error (default: only when\n"
+     "                   standard error is a terminal)\n"
+     "  --no-progress    never report progress\n"},
+    {"details", cmd_details, opt_batch | opt_sections,
+     "details ID... [--batch-size N] [--sections LIST]",
+     "Looks up detail records in batch requests of at most the batch size each.\n"
+     "  --batch-size N    most ids per request (default 24)\n"
+     "  --sections LIST   comma-separated: cast,pictures,providers,videos or all\n"
+     "  --progress, --no-progress   as for basics\n"},
+    {"translations", cmd_translations, opt_lang_region,
+     "translations ID... [--lang L] [--region R]",
+     "Looks up the translations of all titles in one request.\n"
+     "  --lang L     language code (default zh)\n"
+     "  --region R   region code (default CN)\n"},
+};
+
+int usage_error(const char *fmt, ...) TQMOVIE_PRINTF(1, 2);
+int usage_error(const char *fmt, ...) {
+    std::fprintf(stderr, "%s: ", program);
+    va_list ap;
+    va_start(ap, fmt);
+    std::vfprintf(stderr, fmt, ap);
+    va_end(ap);
+    std::fprintf(stderr, "\nTry '%s --help' for more information.\n", program);
+    return exit_usage;
+}
+
+int out_of_memory() {
+    std::fprintf(stderr, "%s: out of memory\n", program);
+    return exit_status_base + TQMOVIE_ERR_NOMEM;
+}
+
+const command_info *find_command(const char *name) {
+    for (const command_info &c : commands)
+        if (std::strcmp(c.name, name) == 0) return &c;
+    return nullptr;
+}
+
+// ---------------------------------------------------------------------------------
+// Id list
+// ---------------------------------------------------------------------------------
+
+bool ids_push(id_list &l, const char *s, size_t n) {
+    if (l.count == l.cap) {
+        size_t cap = l.cap ? l.cap * 2 : 16;
+        void *p = std::realloc(l.items, cap * sizeof(char *));
+        if (!p) return false;
+        l.items = static_cast<char **>(p);
+        l.cap = cap;
+    }
+    char *copy = static_cast<char *>(std::malloc(n + 1));
+    if (!copy) return false;
+    std::memcpy(copy, s, n);
+    copy[n] = '\0';
+    l.items[l.count++] = copy;
+    return true;
+}
+
+bool ids_push(id_list &l, const char *s) { return ids_push(l, s, std::strlen(s)); }
+
+bool is_blank(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; }
+
+// One id per line; surrounding blanks are dropped so that ids pasted from other
+// tools (or files with CRLF line ends) are not sent with a stray byte.
+bool read_ids_from_stdin(id_list &l) {
+    char *line = nullptr;
+    size_t line_cap = 0;
+    ssize_t got;
+    bool ok = true;
+    while ((got = getline(&line, &line_cap, stdin)) >= 0) {
+        const char *b = line;
+        const char *e = line + got;
+        while (b < e && is_blank(*b)) ++b;
+        while (e > b && is_blank(e[-1])) --e;
+        if (b == e || *b == '#') continue;
+        if (!ids_push(l, b, static_cast<size_t>(e - b))) {
+            ok = false;
+            break;
+        }
+    }
+    if (ok && std::ferror(stdin)) ok = false;
+    std::free(line);
+    return ok;
+}
+
+// Replaces the '-' placeholder by the ids read from standard input, in place.
+int expand_stdin_ids(options &o) {
+    if (!o.ids_from_stdin) return 0;
+    id_list from_stdin;
+    if (!read_ids_from_stdin(from_stdin)) {
+        bool nomem = !std::ferror(stdin);
+        ids_free(from_stdin);
+        if (nomem) return out_of_memory();
+        std::fprintf(stderr, "%s: reading ids from standard input failed: %s\n", program, std::strerror(errno));
+        return exit_no_input;
+    }
+    id_list merged;
+    bool ok = true;
+    for (size_t i = 0; ok && i <= o.ids.count; ++i) {
+        if (i == o.stdin_at)
+            for (size_t j = 0; ok && j < from_stdin.count; ++j) ok = ids_push(merged, from_stdin.items[j]);
+        if (ok && i < o.ids.count) ok = ids_push(merged, o.ids.items[i]);
+    }
+    ids_free(from_stdin);
+    ids_free(o.ids);
+    o.ids = merged;
+    return ok ? 0 : out_of_memory();
+}
+
+// ---------------------------------------------------------------------------------
+// Option values and combinations
+// ---------------------------------------------------------------------------------
+
+int parse_sections(const char *text, uint32_t *out) {
+    static const struct {
+        const char *name;
+        uint32_t bit;
+    } names[] = {{"cast", TQMOVIE_DETAIL_CAST},
+                 {"pictures", TQMOVIE_DETAIL_PICTURES},
+                 {"providers", TQMOVIE_DETAIL_PROVIDERS},
+                 {"videos", TQMOVIE_DETAIL_VIDEOS},
+                 {"all", TQMOVIE_DETAIL_ALL}};
+    uint32_t mask = 0;
+    const char *p = text;
+    for (;;) {
+        const char *end = std::strchr(p, ',');
+        size_t n = end ? static_cast<size_t>(end - p) : std::strlen(p);
+        bool known = false;
+        for (const auto &s : names) {
+            if (std::strlen(s.name) == n && std::strncmp(s.name, p, n) == 0) {
+                mask |= s.bit;
+                known = true;
+            }
+        }
+        if (!known)
+            return usage_error("unknown section '%.*s' in --sections (use cast, pictures, providers, "
+                               "videos or all)",
+                               static_cast<int>(n), p);
+        if (!end) break;
+        p = end + 1;
+    }
+    *out = mask;
+    return 0;
+}
+
+int parse_batch_size(const char *text, uint64_t *out) {
+    if (*text >= '0' && *text <= '9') { // strtoull would take a sign or blanks
+        errno = 0;
+        char *end = nullptr;
+        unsigned long long v = std::strtoull(text, &end, 10);
+        if (errno == 0 && *end == '\0' && v != 0) {
+            *out = static_cast<uint64_t>(v);
+            return 0;
+        }
+    }
+    return usage_error("--batch-size needs a positive number, not '%s'", text);
+}
+
+// Checks the combination of options against the command; 0 or a usage exit status.
+int check_options(options &o) {
+    const command_info &c = *o.cmd;
+    struct rule {
+        const char *text;
+        const char *option;
+        unsigned needs;
+    } rules[] = {{o.language, "--language", opt_language},
+                 {o.sections_text, "--sections", opt_sections},
+                 {o.batch_text, "--batch-size", opt_batch},
+                 {o.progress >= 0 ? "" : nullptr, "--progress/--no-progress", opt_batch},
+                 {o.lang, "--lang", opt_lang_region},
+                 {o.region, "--region", opt_lang_region}};
+    for (const rule &r : rules)
+        if (r.text && !(c.options & r.needs))
+            return usage_error("option %s does not apply to '%s'", r.option, c.name);
+
+    int backends = (o.stub ? 1 : 0) + (o.host ? 1 : 0) + (o.fixtures ? 1 : 0);
+    if (backends > 1) return usage_error("give at most one of --fixtures, --host and --stub");
+    if (o.host) {
+        // The library cuts a longer base URL; a cut URL would send requests elsewhere.
+        bool has_scheme = std::strncmp(o.host, "http://", 7) == 0 || std::strncmp(o.host, "https://", 8) == 0;
+        size_t stored = std::strlen(o.host) + (has_scheme ? 0 : 8);
+        if (*o.host == '\0') return usage_error("--host needs a URL");
+        if (stored > host_max) return usage_error("--host URL is longer than %zu characters", host_max);
+    }
+    if (o.fixtures && std::strlen(o.fixtures) > fixture_dir_max)
+        return usage_error("--fixtures path is longer than %zu characters", fixture_dir_max);
+    int st = o.sections_text ? parse_sections(o.sections_text, &o.sections) : 0;
+    if (!st && o.batch_text) st = parse_batch_size(o.batch_text, &o.batch_size);
+    return st;
+}
+
+} // namespace
+
+void ids_free(id_list &l) {
+    for (size_t i = 0; i < l.count; ++i) std::free(l.items[i]);
+    std::free(l.items);
+    l = id_list{};
+}
+
+void print_general_usage(FILE *out) {
+    std::fprintf(out,
+                 "usage: %s [OPTIONS] COMMAND [ARGS...]\n"
+                 "\n"
+                 "Commands:\n",
+                 program);
+    for (const command_info &c : commands) std::fprintf(out, "  %s\n", c.synopsis);
+    std::fprintf(out,
+                 "\n"
+                 "Backend (at most one; default: the bundled sample fixtures, no network):\n"
+                 "  --fixtures DIR   answer from the fixture files in DIR\n"
+                 "  --host URL       talk HTTP(S) to the service at URL\n"
+                 "  --stub           fail every request (to try error handling)\n"
+                 "\n"
+                 "Output:\n"
+                 "  --json           JSON, one object per line, instead of the summary\n"
+                 "\n"
+                 "An ID of \"-\" reads ids from standard input, one per line (blank lines and\n"
+                 "lines starting with # are skipped).\n"
+                 "  --help           this text; \"%s COMMAND --help\" for one command\n"
+                 "  --version        print the version\n"
+                 "\n"
+                 "Exit status: 0 success; 10 + the library status code when an operation failed\n"
+                 "(11 transport, 12 HTTP, 13 parse, 14 empty, 16 argument, 17 no backend,\n"
+                 "18 out of memory); 64 usage error; 66 fixture directory not found; 74 output\n"
+                 "could not be written.\n",
+                 program);
+}
+
+void print_command_help(const command_info &c) {
+    std::printf("usage: %s [OPTIONS] %s\n\n%s", program, c.synopsis, c.help);
+    std::printf("\nBackend and output options: --fixtures DIR | --host URL | --stub, --json\n"
+                "An ID of \"-\" reads ids from standard input, one per line.\n");
+}
+
+int parse_args(int argc, char **argv, options &o) {
+    bool options_done = false;
+    for (int i = 1; i < argc; ++i) {
+        const char *arg = argv[i];
+        if (!options_done && arg[0] == '-' && arg[1] != '\0') {
+            if (std::strcmp(arg, "--") == 0) {
+                options_done = true;
+                continue;
+            }
+            if (std::strcmp(arg, "-h") == 0) {
+                o.help = true;
+                continue;
+            }
+            if (arg[1] != '-') return usage_error("unknown option '%s'", arg);
+            const char *name = arg + 2;
+            const char *eq = std::strchr(name, '=');
+            size_t name_len = eq ? static_cast<size_t>(eq - name) : std::strlen(name);
+            auto is = [&](const char *n) { return std::strlen(n) == name_len && std::strncmp(n, name, name_len) == 0; };
+
+            struct flag {
+                const char *name;
+                bool *target;
+            } flags[] = {{"help", &o.help}, {"version", &o.version}, {"json", &o.json}, {"stub", &o.stub}};
+            bool matched = false;
+            for (const flag &f : flags) {
+                if (!is(f.name)) continue;
+                if (eq) return usage_error("option '--%s' takes no value", f.name);
+                *f.target = true;
+                matched = true;
+            }
+            if (is("progress") || is("no-progress")) {
+                if (eq) return usage_error("option '%.*s' takes no value", static_cast<int>(name_len + 2), arg);
+                o.progress = is("progress") ? 1 : 0;
+                matched = true;
+            }
+            if (matched) continue;
+
+            struct valued {
+                const char *name;
+                const char **target;
+            } values[] = {{"language", &o.language}, {"sections", &o.sections_text}, {"lang", &o.lang},
+                          {"region", &o.region},     {"fixtures", &o.fixtures},     {"host", &o.host},
+                          {"batch-size", &o.batch_text}};
+            for (const valued &v : values) {
+                if (!is(v.name)) continue;
+                if (eq) {
+                    *v.target = eq + 1;
+                } else {
+                    if (i + 1 >= argc) return usage_error("option '--%s' needs a value", v.name);
+                    *v.target = argv[++i];
+                }
+                matched = true;
+            }
+            if (!matched) return usage_error("unknown option '%s'", arg);
+            continue;
+        }
+        // A positional argument: the command first, then ids.
+        if (!o.cmd) {
+            if (std::strcmp(arg, "help") == 0 && !o.help) {
+                o.help = true;
+                continue;
+            }
+            o.cmd = find_command(arg);
+            if (!o.cmd) return usage_error("unknown command '%s'", arg);
+            continue;
+        }
+        if (std::strcmp(arg, "-") == 0) {
+            if (o.ids_from_stdin) return usage_error("'-' (ids from standard input) given twice");
+            o.ids_from_stdin = true;
+            o.stdin_at = o.ids.count;
+            continue;
+        }
+        if (!ids_push(o.ids, arg)) return out_of_memory();
+    }
+    return 0;
+}
+
+int prepare_options(options &o) {
+    int st = check_options(o);
+    if (!st) st = expand_stdin_ids(o);
+    if (!st && o.ids.count == 0) st = usage_error("'%s' needs at least one id", o.cmd->name);
+    return st;
+}
+
+} // namespace tqtool
