@@ -580,7 +580,12 @@ TQMOVIE_API char *tqmovie_detail_to_json(int32_t index);
  *
  * Per-title basic and detail records, each with the time it was stored. A record is
  * fresh while its age is at most its lifetime (a lifetime of 0 or less never expires).
- * Keys compare exactly (case-sensitive). Nothing here reports an error.
+ * Keys compare exactly (case-sensitive). Nothing here reports an error. Each client
+ * has its own cache. A single-title lookup is answered from the cache only by a fresh
+ * record fetched in the same language (NULL, "" and "en-US" are one; records stored
+ * by a batch or by tq_cache_put_* count as "en-US") and, for a detail record, holding
+ * every section asked for; otherwise it asks the service and the answer replaces the
+ * cached record. Finding a title costs the same however many the cache holds.
  * ------------------------------------------------------------------------------ */
 
 /* The slot holding imdb_id, or NULL (also for a NULL imdb_id). Points into g_tq.cache:
@@ -607,6 +612,12 @@ TQMOVIE_API int32_t tqmovie_cache_has(const char *imdb_id, int32_t *basic_fresh,
 TQMOVIE_API void tqmovie_cache_invalidate(const char *imdb_id);
 /* Drops every title and the table; lifetimes and batch ceiling stay. */
 TQMOVIE_API void tqmovie_cache_clear(void);
+/* Most titles the current client's cache may hold; 0 (the default) means no limit.
+   Over the limit the least recently used title (read by a lookup or stored) leaves as
+   if invalidated, at once and on every later store. */
+TQMOVIE_API void tqmovie_cache_set_limit(uint64_t max_titles);
+TQMOVIE_API uint64_t tqmovie_cache_limit(void);
+
 /* Lifetimes in seconds, stored as given. Both 0 are replaced by the defaults
    (86400, 21600) at the next tqmovie_set_io, tqmovie_set_host or lookup. */
 TQMOVIE_API void tqmovie_cache_set_ttl(int32_t basic_ttl, int32_t detail_ttl);

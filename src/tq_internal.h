@@ -28,11 +28,16 @@
 inline constexpr uint32_t tq_op_running = 1u;
 inline constexpr uint32_t tq_op_cancel = 2u;
 
+// The cache's private index beside the public slot array (tqmovie_cache.cpp).
+struct tq_cache_index;
+
 // Per-client settings and signals beyond the public state layout.
 struct tq_ext {
     std::atomic<uint32_t> op{0}; // tq_op_* bits; written from other threads and signal handlers
     tqmovie_progress_fn progress = nullptr;
     void *progress_user = nullptr;
+    tq_cache_index *cache_index = nullptr;
+    size_t cache_limit = 0; // most titles in the cache; 0: no limit
 };
 
 struct tqmovie_client {
@@ -205,6 +210,18 @@ template <> struct tq_store<tq_trans> {
     static constexpr size_t tq_state::*cap = &tq_state::trans_cap;
     static constexpr size_t first_cap = 4;
 };
+
+// ----------------------------------------------------------------------------
+// What the lookups ask of the cache beyond the exported calls. A cached record
+// answers a single-title lookup only when it was fetched in the same language (NULL,
+// "" and "en-US" are one) and, for a detail record, holds every section asked for;
+// the answer is the cached record itself, to be copied at once. Stores say what a
+// record was fetched with.
+// ----------------------------------------------------------------------------
+const tq_basic *tq_cache_answer_basic(const char *imdb_id, const char *language) noexcept;
+const tq_detail *tq_cache_answer_detail(const char *imdb_id, const char *language, uint32_t sections) noexcept;
+void tq_cache_store_basic(const tq_basic *rec, const char *language) noexcept;
+void tq_cache_store_detail(const tq_detail *rec, const char *language, uint32_t sections) noexcept;
 
 // ----------------------------------------------------------------------------
 // Fixture file names, in their order of trial: one table for the fixture backend

@@ -152,6 +152,19 @@ template <typename R> int32_t push(const R *rec, uint32_t sections = TQMOVIE_DET
     return TQMOVIE_OK;
 }
 
+// Moves a decoded record into the store, leaving it empty; the stored record (valid
+// until the next append), or NULL when the store cannot grow.
+template <typename R> R *push_move(R *rec) noexcept {
+    using st = tq_store<R>;
+    tq_state &s = state();
+    size_t &count = s.*st::count;
+    if (count == SIZE_MAX || !tq_grow(&(s.*st::items), &(s.*st::cap), count + 1, st::first_cap)) return nullptr;
+    R *slot = &(s.*st::items)[count++];
+    *slot = *rec;
+    tq_reset(rec);
+    return slot;
+}
+
 // Releases a decoder's output array and the records it counted.
 template <typename R> struct decoded {
     R *items = nullptr;
@@ -174,11 +187,13 @@ struct basic_ops {
     using rec = tq_basic;
     static constexpr const char *single_path = k_path_basic;
     static constexpr uint32_t sections = TQMOVIE_DETAIL_ALL;
-    static int32_t cache_get(const char *id, tq_basic *r) noexcept { return tq_cache_get_basic(id, r); }
+    static const tq_basic *cache_answer(const char *id, const char *language) noexcept {
+        return tq_cache_answer_basic(id, language);
+    }
     static int32_t decode(const char *body, tq_basic **out, size_t *n, int32_t expect_array) noexcept {
         return tq_parse_basic_doc(body, std::strlen(body), out, n, expect_array);
     }
-    static void cache_put(const tq_basic *r) noexcept { tq_cache_put_basic(r); }
+    static void cache_put(const tq_basic *r, const char *language) noexcept { tq_cache_store_basic(r, language); }
     // The service is told not to fetch unknown titles anew for multi-id requests only.
     static void batch_path(char (&path)[256], size_t chunk) noexcept {
         std::snprintf(path, sizeof path, k_path_basics, chunk == 1 ? "false" : "true");
@@ -189,13 +204,15 @@ struct detail_ops {
     using rec = tq_detail;
     static constexpr const char *single_path = k_path_detail;
     uint32_t sections; // never 0 here: 0 was already read as every section
-    int32_t cache_get(const char *id, tq_detail *r) const noexcept {
-        return tq_cache_get_detail(id, r, static_cast<int32_t>(sections));
+    const tq_detail *cache_answer(const char *id, const char *language) const noexcept {
+        return tq_cache_answer_detail(id, language, sections);
     }
     int32_t decode(const char *body, tq_detail **out, size_t *n, int32_t expect_array) const noexcept {
         return tq_parse_detail_doc(body, std::strlen(body), out, n, expect_array, sections);
     }
-    static void cache_put(const tq_detail *r) noexcept { tq_cache_put_detail(r); }
+    void cache_put(const tq_detail *r, const char *language) const noexcept {
+        tq_cache_store_detail(r, language, sections);
+    }
     static void batch_path(char (&path)[256], size_t) noexcept {
         std::snprintf(path, sizeof path, "%s", k_path_details);
     }
@@ -210,20 +227,15 @@ char *mkurl_get(const char *path, const char *imdb_id, const char *language) noe
     return tq_fmt("%s%s?imdbId=%s&language=%s", state().host, path, id.get(), lang.get());
 }
 
-// One title: a fresh cached copy answers without a request; otherwise one GET, and
-// the first decoded record is stored and cached.
+// One title: a fresh cached record fetched the same way answers without a request,
+// copied straight into the store; otherwise one GET, and the first decoded record
+// moves into the store and is copied into the cache.
 template <typename Ops> int32_t single_lookup(const char *imdb_id, const char *language, const Ops &ops) noexcept {
     using Rec = typename Ops::rec;
     const operation op;
     int32_t st = begin_lookup(op, true, imdb_id && imdb_id[0], tq_err_id_required);
     if (st != TQMOVIE_OK) return st;
-    Rec cached;
-    tq_reset(&cached);
-    if (ops.cache_get(imdb_id, &cached) == 1) {
-        st = push(&cached, ops.sections);
-        tq_release(&cached);
-        return st;
-    }
+    if (const Rec *cached = ops.cache_answer(imdb_id, language)) return push(cached, ops.sections);
 
     char *body = nullptr;
     st = get_body(mkurl_get(Ops::single_path, imdb_id, language), &body);
@@ -232,12 +244,14 @@ template <typename Ops> int32_t single_lookup(const char *imdb_id, const char *l
     st = ops.decode(body, &recs.items, &recs.count, 0);
     release_body(body);
     if (st != TQMOVIE_OK) return st;
-    st = push(&recs.items[0], ops.sections);
-    if (st == TQMOVIE_OK) ops.cache_put(&recs.items[0]);
-    return st;
+    const Rec *stored = push_move(&recs.items[0]);
+    if (!stored) return TQMOVIE_ERR_NOMEM;
+    ops.cache_put(stored, language);
+    return TQMOVIE_OK;
 }
 
-// One chunk of a batch: one request, its records appended and cached.
+// One chunk of a batch: one request, its records moved into the store and copied
+// into the cache (a batch names no language: "en-US").
 template <typename Ops> int32_t batch_chunk(const char *const *ids, size_t n, const Ops &ops) noexcept {
     using Rec = typename Ops::rec;
     char path[256];
@@ -251,9 +265,9 @@ template <typename Ops> int32_t batch_chunk(const char *const *ids, size_t n, co
     // A null or empty answer is a chunk without records, not a failure.
     if (st != TQMOVIE_OK && st != TQMOVIE_ERR_EMPTY) return st;
     for (size_t i = 0; i < recs.count; ++i) {
-        if (push(&recs.items[i], ops.sections) != TQMOVIE_OK) return TQMOVIE_ERR_NOMEM;
-        ops.cache_put(&recs.items[i]);
-        tq_release(&recs.items[i]);
+        const Rec *stored = push_move(&recs.items[i]);
+        if (!stored) return TQMOVIE_ERR_NOMEM;
+        ops.cache_put(stored, nullptr);
     }
     return TQMOVIE_OK;
 }
@@ -295,10 +309,8 @@ int32_t translations(const char *const *ids, size_t count, const char *part1, co
     st = tq_parse_trans_doc(body, std::strlen(body), &sets.items, &sets.count);
     release_body(body);
     if (st != TQMOVIE_OK && st != TQMOVIE_ERR_EMPTY) return st;
-    for (size_t i = 0; i < sets.count; ++i) {
-        if (push(&sets.items[i]) != TQMOVIE_OK) return TQMOVIE_ERR_NOMEM;
-        tq_free_trans(&sets.items[i]);
-    }
+    for (size_t i = 0; i < sets.count; ++i)
+        if (!push_move(&sets.items[i])) return TQMOVIE_ERR_NOMEM;
     return TQMOVIE_OK;
 }
 

@@ -1,9 +1,14 @@
 // SPDX-License-Identifier: MIT
 // tqmovie_cache: the per-title record cache (basic and detail records, each with the
-// time it was stored) and the batch ceiling. All state lives in the client state.
+// time it was stored) and the batch ceiling. The slots live in the client state,
+// where a host may read them; beside them, private to this module, an index from key
+// to slot number and what the lookups need to know of each slot: the language its
+// records were fetched in, the sections its detail record holds, and the order of use
+// for the optional size limit.
 //
 // Nothing here reports an error: running out of memory only means a record is not
-// cached (or a read misses), and the lookups then go to the service instead.
+// cached (or a read misses), and the lookups then go to the service instead. If the
+// index cannot grow, finding a key falls back to walking the slots.
 #include "tq_internal.h"
 
 #include <cstdint>
@@ -13,48 +18,247 @@
 namespace {
 
 constexpr size_t first_cache_cap = 32;
+constexpr size_t none = SIZE_MAX;
 
-// The two kinds of record a slot holds: where the record, its stamp and its lifetime
-// live. Both kinds are stored, read and dropped by the same code below.
-struct basic_kind {
-    using rec = tq_basic;
-    static constexpr tq_basic *tq_cache_entry::*slot = &tq_cache_entry::basic;
-    static constexpr int64_t tq_cache_entry::*at = &tq_cache_entry::basic_at;
-    static constexpr int32_t tq_state::*ttl = &tq_state::cache_ttl_basic;
-};
-struct detail_kind {
-    using rec = tq_detail;
-    static constexpr tq_detail *tq_cache_entry::*slot = &tq_cache_entry::detail;
-    static constexpr int64_t tq_cache_entry::*at = &tq_cache_entry::detail_at;
-    static constexpr int32_t tq_state::*ttl = &tq_state::cache_ttl_detail;
+// What the lookups need to know of one slot, and its place in the order of use.
+struct slot_meta {
+    char *basic_lang;  // the language the basic record was fetched in; NULL: "en-US"
+    char *detail_lang; // the same for the detail record
+    uint32_t detail_sections;
+    size_t newer, older; // neighbours in the order of use, `none` at the ends
 };
 
-// The slot holding imdb_id among the slots in use, or null. Keys compare byte for
-// byte: ids are opaque to the cache, so "TT0111161" is another title.
-tq_cache_entry *lookup(const char *imdb_id) noexcept {
-    tq_state &s = state();
-    if (imdb_id == nullptr || s.cache == nullptr) return nullptr;
-    for (size_t i = 0; i < s.cache_count; ++i) {
-        tq_cache_entry *slot = &s.cache[i];
-        if (slot->imdb_id != nullptr && std::strcmp(slot->imdb_id, imdb_id) == 0) return slot;
+struct bucket {
+    uint64_t hash;
+    size_t slot; // slot number + 1; 0: empty
+};
+
+} // namespace
+
+struct tq_cache_index {
+    slot_meta *meta; // one per slot allocated, beside the state's slot array
+    size_t meta_cap;
+    bucket *buckets; // open addressing, linear probing; NULL while the walk serves
+    size_t nbuckets; // a power of two, at least twice the slots in use
+    size_t newest, oldest;
+    // The slot array the index was built for: a host that replaced it, or its count or
+    // capacity, gets a rebuilt index rather than a wrong answer.
+    const tq_cache_entry *seen;
+    size_t seen_count, seen_cap;
+};
+
+namespace {
+
+uint64_t hash_of(const char *s) noexcept {
+    uint64_t h = 1469598103934665603ull; // FNV-1a
+    for (; *s; ++s) h = (h ^ static_cast<unsigned char>(*s)) * 1099511628211ull;
+    return h;
+}
+
+bool same_key(const tq_cache_entry &e, const char *key) noexcept {
+    return e.imdb_id != nullptr && std::strcmp(e.imdb_id, key) == 0;
+}
+
+// "en-US" is what a lookup without a language asks for.
+const char *stored_lang(const char *language) noexcept {
+    return language && language[0] && std::strcmp(language, "en-US") != 0 ? language : nullptr;
+}
+bool same_lang(const char *stored, const char *language) noexcept {
+    language = stored_lang(language);
+    return stored == nullptr ? language == nullptr : language != nullptr && std::strcmp(stored, language) == 0;
+}
+
+// ----------------------------------------------------------------------------
+// The index
+// ----------------------------------------------------------------------------
+
+tq_cache_index *&index_ptr() noexcept { return ext().cache_index; }
+
+void forget_meta(slot_meta &m) noexcept {
+    std::free(m.basic_lang);
+    std::free(m.detail_lang);
+    m.basic_lang = m.detail_lang = nullptr;
+}
+
+// Order of use: a doubly linked list through the slots, newest first.
+void unlink(tq_cache_index &x, size_t k) noexcept {
+    slot_meta &m = x.meta[k];
+    (m.newer == none ? x.newest : x.meta[m.newer].older) = m.older;
+    (m.older == none ? x.oldest : x.meta[m.older].newer) = m.newer;
+}
+void link_newest(tq_cache_index &x, size_t k) noexcept {
+    slot_meta &m = x.meta[k];
+    m.newer = none;
+    m.older = x.newest;
+    (x.newest == none ? x.oldest : x.meta[x.newest].newer) = k;
+    x.newest = k;
+}
+
+// Places slot k's key in the first free bucket of its probe sequence.
+void bucket_insert(tq_cache_index &x, uint64_t h, size_t k) noexcept {
+    const size_t mask = x.nbuckets - 1;
+    size_t i = h & mask;
+    while (x.buckets[i].slot != 0) i = (i + 1) & mask;
+    x.buckets[i] = bucket{h, k + 1};
+}
+
+// Buckets for the slots in use, sized for the next doublings; false (walk) when
+// memory ran out.
+bool rebuild_buckets(tq_cache_index &x, const tq_state &s) noexcept {
+    std::free(x.buckets);
+    x.buckets = nullptr;
+    size_t n = 64;
+    while (n < 2 * (s.cache_cap > s.cache_count ? s.cache_cap : s.cache_count)) n *= 2;
+    x.buckets = tq_calloc_n<bucket>(n);
+    if (!x.buckets) return false;
+    x.nbuckets = n;
+    for (size_t k = 0; k < s.cache_count; ++k)
+        if (s.cache[k].imdb_id) bucket_insert(x, hash_of(s.cache[k].imdb_id), k);
+    return true;
+}
+
+void note_state(tq_cache_index &x) noexcept {
+    const tq_state &s = state();
+    x.seen = s.cache;
+    x.seen_count = s.cache_count;
+    x.seen_cap = s.cache_cap;
+}
+
+void free_index() noexcept {
+    tq_cache_index *x = index_ptr();
+    if (!x) return;
+    for (size_t k = 0; k < x->seen_count && k < x->meta_cap; ++k) forget_meta(x->meta[k]);
+    std::free(x->meta);
+    std::free(x->buckets);
+    std::free(x);
+    index_ptr() = nullptr;
+}
+
+// Metadata for every slot in use, as the exported store gives it: the default
+// language, every section, and slot order as the order of use; then fresh buckets.
+// false when memory ran out.
+bool reset(tq_cache_index &x) noexcept {
+    const tq_state &s = state();
+    for (size_t k = 0; k < x.seen_count && k < x.meta_cap; ++k) forget_meta(x.meta[k]);
+    x.seen_count = 0;
+    x.newest = x.oldest = none;
+    if (!tq_grow(&x.meta, &x.meta_cap, s.cache_count, first_cache_cap)) return false;
+    for (size_t k = 0; k < s.cache_count; ++k) {
+        x.meta[k] = slot_meta{nullptr, nullptr, TQMOVIE_DETAIL_ALL, none, none};
+        link_newest(x, k);
     }
+    if (s.cache_count > 8) rebuild_buckets(x, s);
+    note_state(x);
+    return true;
+}
+
+// The index, in step with the slot array; NULL when there is none. A slot array that
+// changed behind its back (a host that replaced it, or its count or capacity) gets
+// rebuilt metadata and buckets rather than a wrong answer. Metadata is valid for the
+// first seen_count slots.
+tq_cache_index *synced() noexcept {
+    tq_cache_index *x = index_ptr();
+    const tq_state &s = state();
+    if (!x || (x->seen == s.cache && x->seen_count == s.cache_count && x->seen_cap == s.cache_cap)) return x;
+    if (reset(*x)) return x;
+    free_index();
     return nullptr;
 }
 
-// Appends a slot keyed by a copy of imdb_id, growing the table when it is full.
-// Returns null, with the table as it was, when memory runs out.
-tq_cache_entry *cache_ensure(const char *imdb_id) noexcept {
+// The index a store needs, made when there is none yet; NULL when memory ran out.
+tq_cache_index *index_for_store() noexcept {
+    tq_cache_index *x = synced();
+    if (x) return x;
+    x = index_ptr() = tq_calloc_n<tq_cache_index>(1);
+    if (x && reset(*x)) return x;
+    free_index();
+    return nullptr;
+}
+
+// The bucket holding slot k (found along the probe sequence of its key's hash).
+size_t bucket_of(const tq_cache_index &x, uint64_t h, size_t k) noexcept {
+    const size_t mask = x.nbuckets - 1;
+    for (size_t i = h & mask; x.buckets[i].slot != 0; i = (i + 1) & mask)
+        if (x.buckets[i].slot == k + 1) return i;
+    return none;
+}
+
+// Empties bucket i, shifting later members of its run back so no probe breaks.
+void bucket_erase(tq_cache_index &x, size_t i) noexcept {
+    const size_t mask = x.nbuckets - 1;
+    for (size_t j = (i + 1) & mask; x.buckets[j].slot != 0; j = (j + 1) & mask) {
+        const size_t home = x.buckets[j].hash & mask;
+        if (((j - home) & mask) >= ((j - i) & mask)) {
+            x.buckets[i] = x.buckets[j];
+            i = j;
+        }
+    }
+    x.buckets[i] = bucket{0, 0};
+}
+
+// The slot number holding imdb_id, or `none`.
+size_t find(const char *imdb_id) noexcept {
+    const tq_state &s = state();
+    if (imdb_id == nullptr || s.cache == nullptr) return none;
+    const tq_cache_index *x = synced();
+    if (x && x->buckets) {
+        const uint64_t h = hash_of(imdb_id);
+        const size_t mask = x->nbuckets - 1;
+        for (size_t i = h & mask; x->buckets[i].slot != 0; i = (i + 1) & mask) {
+            const size_t k = x->buckets[i].slot - 1;
+            if (x->buckets[i].hash == h && k < s.cache_count && same_key(s.cache[k], imdb_id)) return k;
+        }
+        return none;
+    }
+    for (size_t k = 0; k < s.cache_count; ++k)
+        if (same_key(s.cache[k], imdb_id)) return k;
+    return none;
+}
+
+slot_meta *meta_of(size_t k) noexcept {
+    tq_cache_index *x = index_ptr();
+    return x && k < x->seen_count ? &x->meta[k] : nullptr;
+}
+
+void touch(size_t k) noexcept {
+    tq_cache_index *x = index_ptr();
+    if (!x || k >= x->seen_count) return;
+    unlink(*x, k);
+    link_newest(*x, k);
+}
+
+// ----------------------------------------------------------------------------
+// Slots
+// ----------------------------------------------------------------------------
+
+// Appends a slot keyed by a copy of imdb_id, growing the table (and the metadata
+// beside it) when it is full. Returns `none`, with the table as it was, when memory
+// runs out.
+size_t append(const char *imdb_id) noexcept {
     tq_state &s = state();
+    tq_cache_index *x = index_for_store();
+    if (!x) return none;
+    if (s.cache_count == SIZE_MAX || !tq_grow(&x->meta, &x->meta_cap, s.cache_count + 1, first_cache_cap))
+        return none;
     const size_t old_cap = s.cache_cap;
-    if (s.cache_count == SIZE_MAX || !tq_grow(&s.cache, &s.cache_cap, s.cache_count + 1, first_cache_cap))
-        return nullptr;
+    if (!tq_grow(&s.cache, &s.cache_cap, s.cache_count + 1, first_cache_cap)) return none;
     // Slots beyond the count are kept all zero, so a slot is clean when taken.
     std::memset(s.cache + old_cap, 0, (s.cache_cap - old_cap) * sizeof(tq_cache_entry));
     char *key = tq_strdup(imdb_id);
-    if (key == nullptr) return nullptr;
-    tq_cache_entry *slot = &s.cache[s.cache_count++];
-    slot->imdb_id = key;
-    return slot;
+    if (key == nullptr) {
+        note_state(*x);
+        return none;
+    }
+    const size_t k = s.cache_count++;
+    s.cache[k].imdb_id = key;
+    x->meta[k] = slot_meta{nullptr, nullptr, TQMOVIE_DETAIL_ALL, none, none};
+    link_newest(*x, k);
+    // Keep the buckets at most half full; if they cannot grow, the walk serves.
+    if (x->buckets && 2 * s.cache_count > x->nbuckets) rebuild_buckets(*x, s);
+    else if (x->buckets) bucket_insert(*x, hash_of(key), k);
+    else if (s.cache_count > 8) rebuild_buckets(*x, s);
+    note_state(*x);
+    return k;
 }
 
 // A heap record: its contents, then its own storage.
@@ -70,6 +274,73 @@ void drop_slot(tq_cache_entry *slot) noexcept {
     drop(slot->detail);
     std::memset(slot, 0, sizeof *slot);
 }
+
+// Drops slot k and moves the last slot into its place, index and metadata alike.
+void remove(size_t k) noexcept {
+    tq_state &s = state();
+    tq_cache_index *x = synced();
+    const size_t last = s.cache_count - 1;
+    if (x && x->buckets) {
+        const size_t i = s.cache[k].imdb_id ? bucket_of(*x, hash_of(s.cache[k].imdb_id), k) : none;
+        if (i != none) bucket_erase(*x, i);
+        if (k != last && s.cache[last].imdb_id) {
+            const size_t j = bucket_of(*x, hash_of(s.cache[last].imdb_id), last);
+            if (j != none) x->buckets[j].slot = k + 1;
+        }
+    }
+    if (x && last < x->seen_count) {
+        unlink(*x, k);
+        forget_meta(x->meta[k]);
+        if (k != last) {
+            // The last slot's metadata moves with it; its neighbours follow.
+            slot_meta &m = x->meta[k];
+            m = x->meta[last];
+            (m.newer == none ? x->newest : x->meta[m.newer].older) = k;
+            (m.older == none ? x->oldest : x->meta[m.older].newer) = k;
+            x->meta[last] = slot_meta{nullptr, nullptr, 0, none, none};
+        }
+    }
+    drop_slot(&s.cache[k]);
+    if (k != last) {
+        s.cache[k] = s.cache[last];
+        std::memset(&s.cache[last], 0, sizeof s.cache[last]);
+    }
+    --s.cache_count;
+    if (x) note_state(*x);
+}
+
+// Over the size limit, the least recently used titles leave as if invalidated.
+void enforce_limit() noexcept {
+    const size_t limit = ext().cache_limit;
+    tq_cache_index *x = index_ptr();
+    while (limit != 0 && state().cache_count > limit && x && x->oldest != none) remove(x->oldest);
+}
+
+// ----------------------------------------------------------------------------
+// The two kinds of record a slot holds: where the record, its stamp, its lifetime
+// and its language live. Both kinds are stored, read and dropped by the same code.
+// ----------------------------------------------------------------------------
+
+struct basic_kind {
+    using rec = tq_basic;
+    static constexpr tq_basic *tq_cache_entry::*slot = &tq_cache_entry::basic;
+    static constexpr int64_t tq_cache_entry::*at = &tq_cache_entry::basic_at;
+    static constexpr int32_t tq_state::*ttl = &tq_state::cache_ttl_basic;
+    static constexpr char *slot_meta::*lang = &slot_meta::basic_lang;
+    static bool holds(const slot_meta &, uint32_t) noexcept { return true; }
+    static void note_sections(slot_meta &, uint32_t) noexcept {}
+};
+struct detail_kind {
+    using rec = tq_detail;
+    static constexpr tq_detail *tq_cache_entry::*slot = &tq_cache_entry::detail;
+    static constexpr int64_t tq_cache_entry::*at = &tq_cache_entry::detail_at;
+    static constexpr int32_t tq_state::*ttl = &tq_state::cache_ttl_detail;
+    static constexpr char *slot_meta::*lang = &slot_meta::detail_lang;
+    static bool holds(const slot_meta &m, uint32_t sections) noexcept {
+        return (sections & ~m.detail_sections & TQMOVIE_DETAIL_ALL) == 0;
+    }
+    static void note_sections(slot_meta &m, uint32_t sections) noexcept { m.detail_sections = sections; }
+};
 
 // A record stored at `at` is fresh under lifetime `ttl` (seconds) when its age is at
 // most ttl. A non-positive lifetime never expires; a never-stored stamp (0) is stale;
@@ -87,53 +358,98 @@ bool is_fresh(int32_t ttl, int64_t at) noexcept {
     return age <= static_cast<int64_t>(ttl);
 }
 
-// The slot's record of kind K when it is there and fresh, else null.
-template <typename K> const typename K::rec *fresh(const tq_cache_entry *slot) noexcept {
-    if (slot == nullptr || slot->*K::slot == nullptr) return nullptr;
-    return is_fresh(state().*K::ttl, slot->*K::at) ? slot->*K::slot : nullptr;
+// Slot k's record of kind K when it is there and fresh, else null.
+template <typename K> const typename K::rec *fresh(size_t k) noexcept {
+    if (k == none) return nullptr;
+    const tq_cache_entry &e = state().cache[k];
+    if (e.*K::slot == nullptr || !is_fresh(state().*K::ttl, e.*K::at)) return nullptr;
+    return e.*K::slot;
 }
 
 // Stores a heap deep copy of rec, keeping every section a detail record holds,
-// whatever it was decoded with. The copy is made before the old record is released:
-// rec may be the cached record itself (reached through tq_cache_find).
-template <typename K> void put(const typename K::rec *rec) noexcept {
+// whatever it was decoded with, as fetched in `language` with `sections`. The copy is
+// made before the old record is released: rec may be the cached record itself
+// (reached through tq_cache_find).
+template <typename K> void put(const typename K::rec *rec, const char *language, uint32_t sections) noexcept {
     using R = typename K::rec;
     if (rec == nullptr || rec->imdb_id == nullptr) return;
-    tq_cache_entry *slot = lookup(rec->imdb_id);
-    if (slot == nullptr) slot = cache_ensure(rec->imdb_id);
-    if (slot == nullptr) return;
-    malloc_ptr<R> copy(tq_calloc_n<R>(1));
+    size_t k = find(rec->imdb_id);
+    if (k == none) k = append(rec->imdb_id);
+    if (k == none) return;
+    tq_cache_entry &e = state().cache[k];
+    slot_meta *m = meta_of(k);
+    // A language that cannot be kept would make the record answer for another one.
+    const char *want = stored_lang(language);
+    malloc_ptr<char> lang(want ? tq_strdup(want) : nullptr);
+    malloc_ptr<R> copy(m && (!want || lang) ? tq_calloc_n<R>(1) : nullptr);
     if (copy && tq_copy(copy.get(), rec, TQMOVIE_DETAIL_ALL) != 0) {
         tq_release(copy.get());
         copy.reset();
     }
-    drop(slot->*K::slot);
-    slot->*K::slot = copy.release();
+    drop(e.*K::slot);
+    e.*K::slot = copy.release();
+    if (m) {
+        std::free(m->*K::lang);
+        m->*K::lang = e.*K::slot ? lang.release() : nullptr;
+        K::note_sections(*m, sections);
+    }
     // The stamp only moves on a successful store; a failed one leaves the slot empty
     // of this kind, which reads as a miss.
-    if (slot->*K::slot != nullptr) slot->*K::at = tq_now();
+    if (e.*K::slot != nullptr) e.*K::at = tq_now();
+    touch(k);
+    enforce_limit();
 }
 
 // 1 when a fresh record was deep-copied into *out (sections 0 meaning all of them).
 template <typename K> int32_t get(const char *imdb_id, typename K::rec *out, int32_t sections) noexcept {
-    const typename K::rec *rec = fresh<K>(lookup(imdb_id));
+    const size_t k = find(imdb_id);
+    const typename K::rec *rec = fresh<K>(k);
     if (rec == nullptr || out == nullptr) return 0;
     const uint32_t mask = sections == 0 ? TQMOVIE_DETAIL_ALL : static_cast<uint32_t>(sections);
     if (tq_copy(out, rec, mask) != 0) {
         tq_release(out); // leaves the empty record; the caller treats it as a miss
         return 0;
     }
+    touch(k);
     return 1;
+}
+
+// The fresh record that may answer a single-title lookup: fetched in the same
+// language and holding every section asked for.
+template <typename K>
+const typename K::rec *answer(const char *imdb_id, const char *language, uint32_t sections) noexcept {
+    const size_t k = find(imdb_id);
+    const typename K::rec *rec = fresh<K>(k);
+    const slot_meta *m = rec ? meta_of(k) : nullptr;
+    if (!m || !same_lang(m->*K::lang, language) || !K::holds(*m, sections)) return nullptr;
+    touch(k);
+    return rec;
 }
 
 } // namespace
 
+const tq_basic *tq_cache_answer_basic(const char *imdb_id, const char *language) noexcept {
+    return answer<basic_kind>(imdb_id, language, 0);
+}
+const tq_detail *tq_cache_answer_detail(const char *imdb_id, const char *language, uint32_t sections) noexcept {
+    return answer<detail_kind>(imdb_id, language, sections);
+}
+void tq_cache_store_basic(const tq_basic *rec, const char *language) noexcept {
+    put<basic_kind>(rec, language, TQMOVIE_DETAIL_ALL);
+}
+void tq_cache_store_detail(const tq_detail *rec, const char *language, uint32_t sections) noexcept {
+    put<detail_kind>(rec, language, sections);
+}
+
 extern "C" {
 
-TQMOVIE_API tq_cache_entry *tq_cache_find(const char *imdb_id) { return lookup(imdb_id); }
+TQMOVIE_API tq_cache_entry *tq_cache_find(const char *imdb_id) {
+    const size_t k = find(imdb_id);
+    return k == none ? nullptr : &state().cache[k];
+}
 
-TQMOVIE_API void tq_cache_put_basic(const tq_basic *rec) { put<basic_kind>(rec); }
-TQMOVIE_API void tq_cache_put_detail(const tq_detail *rec) { put<detail_kind>(rec); }
+TQMOVIE_API void tq_cache_put_basic(const tq_basic *rec) { put<basic_kind>(rec, nullptr, TQMOVIE_DETAIL_ALL); }
+TQMOVIE_API void tq_cache_put_detail(const tq_detail *rec) { put<detail_kind>(rec, nullptr, TQMOVIE_DETAIL_ALL); }
 
 TQMOVIE_API int32_t tq_cache_get_basic(const char *imdb_id, tq_basic *out) { return get<basic_kind>(imdb_id, out, 0); }
 TQMOVIE_API int32_t tq_cache_get_detail(const char *imdb_id, tq_detail *out, int32_t sections) {
@@ -143,26 +459,16 @@ TQMOVIE_API int32_t tq_cache_get_detail(const char *imdb_id, tq_detail *out, int
 TQMOVIE_API int32_t tqmovie_cache_has(const char *imdb_id, int32_t *basic_fresh, int32_t *detail_fresh) {
     if (basic_fresh != nullptr) *basic_fresh = 0;
     if (detail_fresh != nullptr) *detail_fresh = 0;
-    const tq_cache_entry *slot = lookup(imdb_id);
-    if (slot == nullptr) return 0;
-    if (basic_fresh != nullptr) *basic_fresh = fresh<basic_kind>(slot) != nullptr;
-    if (detail_fresh != nullptr) *detail_fresh = fresh<detail_kind>(slot) != nullptr;
+    const size_t k = find(imdb_id);
+    if (k == none) return 0;
+    if (basic_fresh != nullptr) *basic_fresh = fresh<basic_kind>(k) != nullptr;
+    if (detail_fresh != nullptr) *detail_fresh = fresh<detail_kind>(k) != nullptr;
     return 1;
 }
 
 TQMOVIE_API void tqmovie_cache_invalidate(const char *imdb_id) {
-    tq_cache_entry *slot = lookup(imdb_id);
-    if (slot == nullptr) return;
-    drop_slot(slot);
-    // Fill the gap with the last slot: order is not promised beyond first-store order,
-    // and this keeps removal constant-time.
-    tq_state &s = state();
-    tq_cache_entry *last = &s.cache[s.cache_count - 1];
-    if (slot != last) {
-        *slot = *last;
-        std::memset(last, 0, sizeof *last);
-    }
-    --s.cache_count;
+    const size_t k = find(imdb_id);
+    if (k != none) remove(k);
 }
 
 TQMOVIE_API void tqmovie_cache_clear(void) {
@@ -172,12 +478,21 @@ TQMOVIE_API void tqmovie_cache_clear(void) {
     s.cache = nullptr;
     s.cache_count = 0;
     s.cache_cap = 0;
+    free_index();
 }
 
 TQMOVIE_API void tqmovie_cache_set_ttl(int32_t basic_ttl, int32_t detail_ttl) {
     state().cache_ttl_basic = basic_ttl;
     state().cache_ttl_detail = detail_ttl;
 }
+
+TQMOVIE_API void tqmovie_cache_set_limit(uint64_t max_titles) {
+    ext().cache_limit = static_cast<size_t>(max_titles);
+    synced();
+    enforce_limit();
+}
+
+TQMOVIE_API uint64_t tqmovie_cache_limit(void) { return ext().cache_limit; }
 
 TQMOVIE_API void tqmovie_set_batch_ceiling(uint64_t n) {
     state().batch_ceiling = n == 0 ? tq_default_batch_ceiling : static_cast<size_t>(n);

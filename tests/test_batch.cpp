@@ -293,7 +293,7 @@ TEST_F(BatchHost, DetailSectionsLimitStoreAndCache) {
     ASSERT_EQ(tqmovie_detail_count(), 2);
     for (int32_t i = 0; i < 2; ++i) EXPECT_EQ(tqtest::detail_lists(i), (Lists{1, 0, 0, 0, 1})) << i;
     host.clear_requests();
-    ASSERT_EQ(tqmovie_get_detail(ids.text[0].c_str(), nullptr, 0), TQMOVIE_OK);
+    ASSERT_EQ(tqmovie_get_detail(ids.text[0].c_str(), nullptr, TQMOVIE_DETAIL_CAST), TQMOVIE_OK);
     EXPECT_EQ(host.request_count(), 0u);
     EXPECT_EQ(tqtest::detail_lists(0), (Lists{1, 0, 0, 0, 1}));
 

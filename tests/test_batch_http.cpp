@@ -222,7 +222,7 @@ TEST_F(BatchHttp, SingleTitleLookupGoesOutOnceThenComesFromTheCache) {
     ASSERT_EQ(tqmovie_basic_count(), 1);
     EXPECT_STREQ(tqmovie_basic_title(0), "Title tt0111161");
 
-    ASSERT_EQ(tqmovie_get_basic("tt0111161", "pt-BR"), TQMOVIE_OK);
+    ASSERT_EQ(tqmovie_get_basic("tt0111161", "en-US"), TQMOVIE_OK);
     EXPECT_EQ(srv_.request_count(), 1u);
     EXPECT_EQ(tqmovie_last_http_code(), 0);
     EXPECT_STREQ(tqmovie_basic_title(0), "Title tt0111161");

@@ -245,8 +245,8 @@ TEST_F(LookupHost, SecondBasicIsAnsweredFromCacheWithoutRequest) {
     ASSERT_EQ(fetch_basic(kBasicJson), TQMOVIE_OK);
     const Snap first = snap_basic(0);
     host.clear_requests();
-    // Another language does not matter to the cache.
-    EXPECT_EQ(tqmovie_get_basic("tt0111161", "de-DE"), TQMOVIE_OK);
+    // The default language spelled out is the same request.
+    EXPECT_EQ(tqmovie_get_basic("tt0111161", "en-US"), TQMOVIE_OK);
     EXPECT_EQ(host.request_count(), 0u);
     EXPECT_EQ(tqmovie_last_http_code(), 0);
     ASSERT_EQ(tqmovie_basic_count(), 1);
@@ -261,7 +261,7 @@ TEST_F(LookupHost, SecondDetailIsAnsweredFromCacheWithoutRequest) {
     EXPECT_EQ(tqmovie_detail_cast_count(0), 2);
     EXPECT_EQ(tqmovie_detail_related_count(0), 2);
     host.clear_requests();
-    EXPECT_EQ(tqmovie_get_detail("tt0111161", "fr-FR", 0), TQMOVIE_OK);
+    EXPECT_EQ(tqmovie_get_detail("tt0111161", "", 0), TQMOVIE_OK);
     EXPECT_EQ(host.request_count(), 0u);
     EXPECT_EQ(tqmovie_last_http_code(), 0);
     ASSERT_EQ(tqmovie_detail_count(), 1);
@@ -305,16 +305,36 @@ TEST_F(LookupHost, RecordFiledUnderItsOwnIdMissesCacheForAskedId) {
     EXPECT_EQ(host.request_count(), 1u);
 }
 
-TEST_F(LookupHost, DetailSectionsOfCachedRecordLimitLaterAnswers) {
-    host.script(Reply::ok(kDetailJson));
+// A cached record answers only what it holds: asking for more sections, or in another
+// language, goes to the service, and the answer replaces the cached record.
+TEST_F(LookupHost, CacheAnswersOnlyTheLanguageAndSectionsItHolds) {
+    host.always(Reply::ok(kDetailJson));
     ASSERT_EQ(tqmovie_get_detail("tt0111161", nullptr, TQMOVIE_DETAIL_PICTURES), TQMOVIE_OK);
     EXPECT_EQ(tqtest::detail_lists(0), (Lists{0, 2, 0, 0, 0}));
     host.clear_requests();
-    ASSERT_EQ(tqmovie_get_detail("tt0111161", nullptr, 0), TQMOVIE_OK);
+    ASSERT_EQ(tqmovie_get_detail("tt0111161", nullptr, TQMOVIE_DETAIL_PICTURES), TQMOVIE_OK);
     EXPECT_EQ(host.request_count(), 0u);
-    EXPECT_EQ(tqtest::detail_lists(0), (Lists{0, 2, 0, 0, 0}));
+    ASSERT_EQ(tqmovie_get_detail("tt0111161", nullptr, 0), TQMOVIE_OK);
+    EXPECT_EQ(host.request_count(), 1u);
+    EXPECT_EQ(tqtest::detail_lists(0), (Lists{2, 2, 1, 1, 2}));
     EXPECT_STREQ(tqmovie_detail_picture_item_url(0, 1), "https://img.example/2.jpg");
-    EXPECT_STREQ(tqmovie_detail_title(0), "The Shawshank Redemption");
+    ASSERT_EQ(tqmovie_get_detail("tt0111161", nullptr, TQMOVIE_DETAIL_VIDEOS), TQMOVIE_OK);
+    EXPECT_EQ(host.request_count(), 1u);
+
+    ASSERT_EQ(tqmovie_get_detail("tt0111161", "de-DE", 0), TQMOVIE_OK);
+    EXPECT_EQ(host.request_count(), 2u);
+    EXPECT_EQ(host.last().url_s().find("language=de-DE") != std::string::npos, true);
+    ASSERT_EQ(tqmovie_get_detail("tt0111161", "de-DE", 0), TQMOVIE_OK);
+    ASSERT_EQ(tqmovie_get_detail("tt0111161", "de-de", 0), TQMOVIE_OK); // languages compare exactly
+    EXPECT_EQ(host.request_count(), 3u);
+
+    host.always(Reply::ok(kBasicJson));
+    ASSERT_EQ(tqmovie_get_basic("tt0111161", "en-US"), TQMOVIE_OK);
+    for (const char *same : {"en-US", "", static_cast<const char *>(nullptr)})
+        ASSERT_EQ(tqmovie_get_basic("tt0111161", same), TQMOVIE_OK);
+    ASSERT_EQ(tqmovie_get_basic("tt0111161", "pt-BR"), TQMOVIE_OK);
+    EXPECT_EQ(host.request_count(), 5u);
+    EXPECT_STREQ(tqmovie_basic_title(0), "The Shawshank Redemption");
 }
 
 TEST_F(LookupHost, FewerSectionsFromFullCachedDetail) {
@@ -679,7 +699,7 @@ TEST_F(LookupFixture, EveryBasicFixtureLooksUpThenComesFromCache) {
         EXPECT_EQ(opt(tqmovie_basic_imdb_id(0)), fixture_text(json, {"imDbId", "IMDbId", "imdbId"}));
         const Snap first = snap_basic(0);
         if (tqmovie_basic_imdb_id(0) && id == tqmovie_basic_imdb_id(0)) {
-            EXPECT_EQ(tqmovie_get_basic(id.c_str(), "pt-BR"), TQMOVIE_OK);
+            EXPECT_EQ(tqmovie_get_basic(id.c_str(), "en-US"), TQMOVIE_OK);
             EXPECT_EQ(tqmovie_last_http_code(), 0) << "not answered from the cache";
             EXPECT_TRUE(same(first, snap_basic(0)));
         }
