@@ -69,6 +69,27 @@ void BM_GetterSweep(benchmark::State &state) {
 }
 BENCHMARK(BM_GetterSweep);
 
+// A getter on the global state, against the same bounds-checked read written out
+// here and called through a pointer, as a call into the library is. No client is
+// ever made current in this program: bench_clients measures that path.
+__attribute__((noinline)) const char *title_from_global(int32_t i) {
+    if (i < 0 || static_cast<uint64_t>(i) >= g_tq.detail_count) return nullptr;
+    return g_tq.details[i].title;
+}
+const char *(*volatile g_direct_title)(int32_t) = title_from_global;
+const char *(*volatile g_library_title)(int32_t) = tqmovie_detail_title;
+
+template <const char *(*volatile *Read)(int32_t)> void BM_Getter(benchmark::State &state) {
+    install_fixtures();
+    tqmovie_get_detail("tt0111161", nullptr, 0);
+    const auto read = *Read;
+    for (auto _ : state)
+        for (int k = 0; k < 64; ++k) benchmark::DoNotOptimize(read(0));
+    tqmovie_shutdown();
+}
+BENCHMARK(BM_Getter<&g_direct_title>)->Name("BM_GetterGlobalDirect");
+BENCHMARK(BM_Getter<&g_library_title>)->Name("BM_GetterGlobalState");
+
 void BM_BasicToJson(benchmark::State &state) {
     install_fixtures();
     tqmovie_get_basic("tt0111161", nullptr);

@@ -22,6 +22,10 @@ RATIOS = [
     ("BM_BasicDecode", "BM_BasicBaseline", 1.2),
     ("BM_DetailDecode", "BM_DetailBaseline", 1.2),
     ("BM_BatchDecode", "BM_BatchBaseline", 1.2),
+    # Finding the calling thread's client: a getter with a client current, and on the
+    # global state in a process that never made a client current, against a direct read.
+    ("BM_ClientGetter", "BM_ClientGetterBaseline", 1.2),
+    ("BM_GetterGlobalState", "BM_GetterGlobalDirect", None),
 ]
 
 TO_SECONDS = {"ns": 1e-9, "us": 1e-6, "ms": 1e-3, "s": 1.0}

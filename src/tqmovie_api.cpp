@@ -6,15 +6,12 @@
 #include <cmath>
 #include <cstdarg>
 #include <cstdio>
-#include <new>
 #include <type_traits>
 
 extern "C" {
 TQMOVIE_API tq_state g_tq;
 }
 
-constinit tqmovie_client tq_global_client{&g_tq, {}, {}};
-__thread tqmovie_client *tq_current = nullptr;
 
 namespace {
 
@@ -126,7 +123,7 @@ bool report_chunk(uint64_t done, uint64_t total, int32_t status) noexcept {
     const tqmovie_progress event{sizeof event, TQMOVIE_PROGRESS_CHUNK_DONE, status, done, total};
     const int stop = x.progress(&event, x.progress_user);
     std::memcpy(s.err, err, sizeof err);
-    if (stop != 0) tqmovie_cancel(tq_current);
+    if (stop != 0) tqmovie_cancel(&client());
     return stop == 0;
 }
 
@@ -332,8 +329,10 @@ template <typename R> int32_t count_of() noexcept { return low32(state().*tq_sto
 
 // Field m of stored record i, or `none` out of range.
 template <typename R, typename F> F field(int32_t i, F R::*m, std::type_identity_t<F> none) noexcept {
-    const R *r = rec_at<R>(i);
-    return r ? r->*m : none;
+    using st = tq_store<R>;
+    const tq_state &s = state();
+    if (i < 0 || static_cast<uint64_t>(i) >= s.*st::count) return none;
+    return (s.*st::items)[i].*m;
 }
 
 // The count of list n of record i (its low 32 bits), 0 out of range.
@@ -588,57 +587,6 @@ int32_t tqmovie_get_translations(const char *const *ids, size_t count, const cha
     report_chunk(count, count, st);
     return st;
 }
-
-// ----------------------------------------------------------------------------
-// Clients
-// ----------------------------------------------------------------------------
-
-tqmovie_client *tqmovie_client_new(void) {
-    void *p = std::calloc(1, sizeof(tqmovie_client));
-    if (!p) return nullptr;
-    auto *c = new (p) tqmovie_client{};
-    c->st = &c->own;
-    return c;
-}
-
-void tqmovie_client_free(tqmovie_client *c) {
-    if (!c || c == &tq_global_client) return;
-    // Empty it through the usual calls, with c current on this thread for the while.
-    tqmovie_client *prev = tqmovie_use(c);
-    tq_clear_results();
-    tqmovie_cache_clear();
-    tqmovie_use(prev == c ? nullptr : prev);
-    c->~tqmovie_client();
-    std::free(c);
-}
-
-tqmovie_client *tqmovie_use(tqmovie_client *c) {
-    tqmovie_client *prev = tq_current;
-    tq_current = c == &tq_global_client ? nullptr : c;
-    return prev;
-}
-
-tqmovie_client *tqmovie_current(void) { return tq_current; }
-
-void tqmovie_cancel(tqmovie_client *c) {
-    std::atomic<uint32_t> &op = (c ? c : &tq_global_client)->ext.op;
-    uint32_t s = op.load();
-    // Only a running operation can be cancelled; the loop reloads s when it lost a race.
-    while ((s & tq_op_running) && !(s & tq_op_cancel) && !op.compare_exchange_weak(s, s | tq_op_cancel)) {
-    }
-}
-
-int32_t tqmovie_io_cancelled(tqmovie_client *c) {
-    const uint32_t s = (c ? c : &tq_global_client)->ext.op.load();
-    return (s & (tq_op_running | tq_op_cancel)) == (tq_op_running | tq_op_cancel) ? 1 : 0;
-}
-
-void tqmovie_set_progress(tqmovie_progress_fn fn, void *user) {
-    tq_ext &x = ext();
-    x.progress = fn;
-    x.progress_user = user;
-}
-
 
 // ----------------------------------------------------------------------------
 // Result getters

@@ -141,6 +141,27 @@ TEST(Threads, EightClientsRunSideBySide) {
     EXPECT_EQ(tqmovie_current(), nullptr);
 }
 
+// Many short-lived threads, some alive together: each finds its own client, and a
+// thread that never made one current still acts on the global state.
+TEST(Threads, EveryThreadFindsItsOwnClient) {
+    std::atomic<int> wrong{0};
+    for (int round = 0; round < 20; ++round) {
+        std::vector<std::thread> threads;
+        for (int t = 0; t < 50; ++t)
+            threads.emplace_back([&wrong, t] {
+                if (tqmovie_current() != nullptr) ++wrong;
+                if (t % 5 == 0) return;
+                tqmovie_client *c = tqmovie_client_new();
+                if (tqmovie_use(c) != nullptr || tqmovie_current() != c) ++wrong;
+                std::this_thread::yield();
+                if (tqmovie_current() != c || tqmovie_use(nullptr) != c || tqmovie_current() != nullptr) ++wrong;
+                tqmovie_client_free(c);
+            });
+        for (auto &t : threads) t.join();
+    }
+    EXPECT_EQ(wrong.load(), 0);
+}
+
 TEST(Threads, UseSwitchesAndFreeFallsBack) {
     tqmovie_client *a = tqmovie_client_new();
     ASSERT_NE(a, nullptr);
