@@ -15,13 +15,23 @@ import json
 import statistics
 import sys
 
-# (numerator, denominator, goal): the median ratio must be <= goal; None = report only.
-# Names are run names as the benchmark prints them, e.g. "BM_BackendGet/real_time".
+# (numerator, denominator, goal[, options]): the median ratio must be <= goal; None =
+# report only. Names are run names as the benchmark prints them, e.g.
+# "BM_BackendGet/real_time". Options: "scale" multiplies the denominator (filling 100k
+# titles against 100 fillings of 1k), "time" picks "cpu_time" instead of "real_time".
 RATIOS = [
     # Each decoder against yyjson parsing the same body plus one strdup per kept string.
     ("BM_BasicDecode", "BM_BasicBaseline", 1.2),
     ("BM_DetailDecode", "BM_DetailBaseline", 1.2),
     ("BM_BatchDecode", "BM_BatchBaseline", 1.2),
+    # The cache costs the same at 100,000 titles as at 1,000.
+    ("BM_CacheHit/100000", "BM_CacheHit/1000", 1.5),
+    ("BM_CacheStoreNew/100000", "BM_CacheStoreNew/1000", 1.5),
+    ("BM_CacheFill/100000", "BM_CacheFill/1000", 1.5, {"scale": 100}),
+    # A lookup answered from the cache costs one copy of the record.
+    ("BM_CachedDetailLookup", "BM_DetailCopyAndFree", 1.3),
+    # A whole detail batch against parsing its body plus one strdup per string.
+    ("BM_DetailBatchLookup", "BM_DetailBatchBaseline", 2.5),
     # Finding the calling thread's client: a getter with a client current, and on the
     # global state in a process that never made a client current, against a direct read.
     ("BM_ClientGetter", "BM_ClientGetterBaseline", 1.2),
@@ -31,8 +41,8 @@ RATIOS = [
 TO_SECONDS = {"ns": 1e-9, "us": 1e-6, "ms": 1e-3, "s": 1.0}
 
 
-def load(paths):
-    """run name -> {repetition index: real time in seconds}; failed runs -> None."""
+def load(paths, field):
+    """run name -> {repetition index: `field` time in seconds}; failed runs -> None."""
     runs = {}
     for path in paths:
         with open(path, encoding="utf-8") as f:
@@ -45,7 +55,7 @@ def load(paths):
                     continue
                 reps = runs.setdefault(name, {})
                 if reps is not None:
-                    reps[b.get("repetition_index", 0)] = b["real_time"] * TO_SECONDS[b.get("time_unit", "ns")]
+                    reps[b.get("repetition_index", 0)] = b[field] * TO_SECONDS[b.get("time_unit", "ns")]
     return runs
 
 
@@ -59,11 +69,15 @@ def main(argv):
     if len(argv) < 2:
         print(__doc__.strip(), file=sys.stderr)
         return 2
-    runs = load(argv[1:])
-    width = max(len(f"{n} / {d}") for n, d, _ in RATIOS)
+    times = {field: load(argv[1:], field) for field in ("real_time", "cpu_time")}
+    width = max(len(f"{row[0]} / {row[1]}") + 6 for row in RATIOS)
     met = missed = 0
-    for num, den, goal in RATIOS:
-        label = f"{num} / {den}".ljust(width)
+    for row in RATIOS:
+        num, den, goal = row[:3]
+        opts = row[3] if len(row) > 3 else {}
+        runs, scale = times[opts.get("time", "real_time")], opts.get("scale", 1)
+        label = (f"{num} / {den}" + (f" x{scale}" if scale != 1 else "")
+                 + (" (cpu)" if opts.get("time") == "cpu_time" else "")).ljust(width)
         want = "report only" if goal is None else f"goal <= {goal:.2f}"
         a, b = runs.get(num), runs.get(den)
         pairs = sorted(set(a) & set(b)) if a and b else []
@@ -72,7 +86,7 @@ def main(argv):
             missed += goal is not None
             print(f"{label}  no paired repetitions ({describe(runs, num)}, {describe(runs, den)})  {want}  {verdict}")
             continue
-        ratios = [a[k] / b[k] for k in pairs]
+        ratios = [a[k] / (b[k] * scale) for k in pairs]
         median = statistics.median(ratios)
         if goal is None:
             verdict = "report"

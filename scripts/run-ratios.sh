@@ -26,5 +26,5 @@ for exe in "$build"/bench/bench_*; do
     --benchmark_out="$results/$name.json" --benchmark_out_format=json "$@"
 done
 
-echo "== ratios (median of the per-repetition ratios of real time)"
+echo "== ratios (median of the per-repetition ratios of real time, or CPU time where marked)"
 exec /usr/bin/python3 scripts/ratios.py "$results"/*.json

@@ -26,6 +26,7 @@ struct slot_meta {
     char *detail_lang; // the same for the detail record
     uint32_t detail_sections;
     size_t newer, older; // neighbours in the order of use, `none` at the ends
+    uint64_t hash;       // of the key, so rehashing never reads the keys again
 };
 
 struct bucket {
@@ -102,8 +103,8 @@ void bucket_insert(tq_cache_index &x, uint64_t h, size_t k) noexcept {
     x.buckets[i] = bucket{h, k + 1};
 }
 
-// Buckets for the slots in use, sized for the next doublings; false (walk) when
-// memory ran out.
+// Buckets for the slots in use (whose metadata is valid), sized for the next
+// doublings; false (walk) when memory ran out.
 bool rebuild_buckets(tq_cache_index &x, const tq_state &s) noexcept {
     std::free(x.buckets);
     x.buckets = nullptr;
@@ -113,7 +114,7 @@ bool rebuild_buckets(tq_cache_index &x, const tq_state &s) noexcept {
     if (!x.buckets) return false;
     x.nbuckets = n;
     for (size_t k = 0; k < s.cache_count; ++k)
-        if (s.cache[k].imdb_id) bucket_insert(x, hash_of(s.cache[k].imdb_id), k);
+        if (s.cache[k].imdb_id) bucket_insert(x, x.meta[k].hash, k);
     return true;
 }
 
@@ -144,10 +145,17 @@ bool reset(tq_cache_index &x) noexcept {
     x.newest = x.oldest = none;
     if (!tq_grow(&x.meta, &x.meta_cap, s.cache_count, first_cache_cap)) return false;
     for (size_t k = 0; k < s.cache_count; ++k) {
-        x.meta[k] = slot_meta{nullptr, nullptr, TQMOVIE_DETAIL_ALL, none, none};
+        const char *key = s.cache[k].imdb_id;
+        x.meta[k] = slot_meta{nullptr, nullptr, TQMOVIE_DETAIL_ALL, none, none, key ? hash_of(key) : 0};
         link_newest(x, k);
     }
-    if (s.cache_count > 8) rebuild_buckets(x, s);
+    // A few slots are walked faster than hashed.
+    if (s.cache_count > 8) {
+        rebuild_buckets(x, s);
+    } else {
+        std::free(x.buckets);
+        x.buckets = nullptr;
+    }
     note_state(x);
     return true;
 }
@@ -251,11 +259,11 @@ size_t append(const char *imdb_id) noexcept {
     }
     const size_t k = s.cache_count++;
     s.cache[k].imdb_id = key;
-    x->meta[k] = slot_meta{nullptr, nullptr, TQMOVIE_DETAIL_ALL, none, none};
+    x->meta[k] = slot_meta{nullptr, nullptr, TQMOVIE_DETAIL_ALL, none, none, hash_of(key)};
     link_newest(*x, k);
     // Keep the buckets at most half full; if they cannot grow, the walk serves.
     if (x->buckets && 2 * s.cache_count > x->nbuckets) rebuild_buckets(*x, s);
-    else if (x->buckets) bucket_insert(*x, hash_of(key), k);
+    else if (x->buckets) bucket_insert(*x, x->meta[k].hash, k);
     else if (s.cache_count > 8) rebuild_buckets(*x, s);
     note_state(*x);
     return k;
@@ -280,11 +288,11 @@ void remove(size_t k) noexcept {
     tq_state &s = state();
     tq_cache_index *x = synced();
     const size_t last = s.cache_count - 1;
-    if (x && x->buckets) {
-        const size_t i = s.cache[k].imdb_id ? bucket_of(*x, hash_of(s.cache[k].imdb_id), k) : none;
+    if (x && x->buckets && last < x->seen_count) {
+        const size_t i = bucket_of(*x, x->meta[k].hash, k);
         if (i != none) bucket_erase(*x, i);
-        if (k != last && s.cache[last].imdb_id) {
-            const size_t j = bucket_of(*x, hash_of(s.cache[last].imdb_id), last);
+        if (k != last) {
+            const size_t j = bucket_of(*x, x->meta[last].hash, last);
             if (j != none) x->buckets[j].slot = k + 1;
         }
     }
@@ -297,7 +305,7 @@ void remove(size_t k) noexcept {
             m = x->meta[last];
             (m.newer == none ? x->newest : x->meta[m.newer].older) = k;
             (m.older == none ? x->oldest : x->meta[m.older].newer) = k;
-            x->meta[last] = slot_meta{nullptr, nullptr, 0, none, none};
+            x->meta[last] = slot_meta{nullptr, nullptr, 0, none, none, 0};
         }
     }
     drop_slot(&s.cache[k]);

@@ -7,6 +7,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <climits>
 #include <cmath>
 #include <cstdlib>
@@ -599,3 +600,147 @@ TEST_F(CacheAlloc, ReadSurvivesEachAllocationFailure) {
 }
 
 } // namespace
+
+// ---------------------------------------------------------------------------------
+// The index beside the slots, against a model that walks: random puts, reads,
+// invalidations, clears and limit changes agree on every observable.
+// ---------------------------------------------------------------------------------
+
+struct CacheModel {
+    std::vector<std::string> slots; // slot order, as the state shows it
+    std::vector<std::string> used;  // least recently used first
+    std::vector<std::pair<bool, bool>> kinds;
+    size_t limit = 0;
+
+    size_t at(const std::string &id) const {
+        for (size_t i = 0; i < slots.size(); ++i)
+            if (slots[i] == id) return i;
+        return SIZE_MAX;
+    }
+    void touch(const std::string &id) {
+        used.erase(std::remove(used.begin(), used.end(), id), used.end());
+        used.push_back(id);
+    }
+    void drop(const std::string &id) {
+        const size_t k = at(id);
+        if (k == SIZE_MAX) return;
+        slots[k] = slots.back();
+        kinds[k] = kinds.back();
+        slots.pop_back();
+        kinds.pop_back();
+        used.erase(std::remove(used.begin(), used.end(), id), used.end());
+    }
+    void evict() {
+        while (limit && slots.size() > limit) drop(used.front());
+    }
+    void put(const std::string &id, bool detail) {
+        if (at(id) == SIZE_MAX) {
+            slots.push_back(id);
+            kinds.emplace_back(false, false);
+        }
+        (detail ? kinds[at(id)].second : kinds[at(id)].first) = true;
+        touch(id);
+        evict();
+    }
+    bool get(const std::string &id, bool detail) {
+        const size_t k = at(id);
+        if (k == SIZE_MAX || !(detail ? kinds[k].second : kinds[k].first)) return false;
+        touch(id);
+        return true;
+    }
+};
+
+TEST_F(Cache, IndexAgreesWithAWalkingModel) {
+    std::vector<std::string> pool;
+    for (int i = 0; i < 300; ++i) pool.push_back("tt" + std::to_string(1000 + i * 7));
+    CacheModel model;
+    srand(20261209);
+    for (int step = 0; step < 20000; ++step) {
+        const std::string &id = pool[static_cast<size_t>(rand()) % pool.size()];
+        const int op = rand() % 100;
+        const bool detail = op % 2;
+        if (op < 45) {
+            detail ? put_detail(id.c_str()) : put_basic(id.c_str());
+            model.put(id, detail);
+        } else if (op < 80) {
+            tq_basic b{};
+            tq_detail d{};
+            const int32_t got = detail ? tq_cache_get_detail(id.c_str(), &d, 0) : tq_cache_get_basic(id.c_str(), &b);
+            ASSERT_EQ(got == 1, model.get(id, detail)) << step;
+            tq_free_basic(&b);
+            tq_free_detail(&d);
+        } else if (op < 97) {
+            tqmovie_cache_invalidate(id.c_str());
+            model.drop(id);
+        } else if (op < 98) {
+            tqmovie_cache_clear();
+            model = CacheModel{{}, {}, {}, model.limit};
+        } else {
+            model.limit = rand() % 3 == 0 ? 0 : 20 + static_cast<size_t>(rand()) % 200;
+            tqmovie_cache_set_limit(model.limit);
+            model.evict();
+        }
+        if (step % 97 != 0) continue;
+        ASSERT_EQ(keys(), model.slots) << step;
+        for (const std::string &p : pool) {
+            const tq_cache_entry *e = tq_cache_find(p.c_str());
+            const size_t k = model.at(p);
+            ASSERT_EQ(e ? static_cast<size_t>(e - g_tq.cache) : SIZE_MAX, k) << p << " at step " << step;
+            int32_t bf = -1, df = -1;
+            ASSERT_EQ(tqmovie_cache_has(p.c_str(), &bf, &df), k != SIZE_MAX);
+            if (k != SIZE_MAX) {
+                ASSERT_EQ(std::make_pair(bf == 1, df == 1), model.kinds[k]) << p;
+            }
+        }
+    }
+    tqmovie_cache_set_limit(0);
+}
+
+// Over the limit the least recently used title leaves, reads counting as use.
+TEST_F(Cache, LimitEvictsTheLeastRecentlyUsed) {
+    for (const char *id : {"tt1", "tt2", "tt3"}) put_basic(id);
+    tq_basic b{};
+    ASSERT_EQ(tq_cache_get_basic("tt1", &b), 1);
+    tq_free_basic(&b);
+    tqmovie_cache_set_limit(2); // tt2 is the oldest use
+    EXPECT_EQ(keys(), (std::vector<std::string>{"tt1", "tt3"}));
+    put_detail("tt4"); // then tt3
+    EXPECT_EQ(keys(), (std::vector<std::string>{"tt1", "tt4"}));
+    EXPECT_EQ(tqmovie_cache_limit(), 2u);
+    tqmovie_cache_set_limit(0);
+    for (const char *id : {"tt5", "tt6"}) put_basic(id);
+    EXPECT_EQ(g_tq.cache_count, 4u);
+}
+
+// The index growing or being rebuilt under allocation failure never loses or
+// duplicates a title: the walk serves until the index can be had again.
+TEST_F(CacheAlloc, IndexGrowthSurvivesEachAllocationFailure) {
+    std::vector<tq_basic> recs;
+    for (int i = 0; i < 70; ++i) recs.push_back(make_basic(("tt" + std::to_string(i)).c_str()));
+    for (tqtest::FailMode mode : tqtest::kFailModes) {
+        SCOPED_TRACE(tqtest::mode_name(mode));
+        auto fill = [&] {
+            tqmovie_cache_clear();
+            {
+                tqtest::AllocPause pause; // the first 60 go in whole
+                for (size_t i = 0; i < 60; ++i) tq_cache_put_basic(&recs[i]);
+            }
+            for (size_t i = 60; i < recs.size(); ++i) tq_cache_put_basic(&recs[i]);
+            return 0;
+        };
+        tqtest::each_allocation_failure(
+            fill,
+            [&](int, long k, bool) {
+                SCOPED_TRACE("allocation " + std::to_string(k));
+                ASSERT_GE(g_tq.cache_count, 60u);
+                for (size_t i = 0; i < g_tq.cache_count; ++i) {
+                    ASSERT_NE(g_tq.cache[i].imdb_id, nullptr);
+                    EXPECT_EQ(tq_cache_find(g_tq.cache[i].imdb_id), &g_tq.cache[i]);
+                }
+                tq_cache_put_basic(&recs[5]); // present: replaced, not added
+                EXPECT_EQ(tq_cache_find("tt5"), &g_tq.cache[5]);
+            },
+            mode);
+    }
+    for (tq_basic &b : recs) tq_free_basic(&b);
+}
