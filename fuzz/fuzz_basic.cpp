@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Fuzzes the basic document decoder, as a single answer and as a batch answer.
 #include "fuzz_common.h"
 

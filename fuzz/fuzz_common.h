@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Helpers shared by the decoder fuzz targets.
 #ifndef TQ_FUZZ_COMMON_H
 #define TQ_FUZZ_COMMON_H

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Fuzzes the detail document decoder. The first input byte is the section mask, so
 // that every combination of sections (and 0, meaning all) is explored.
 #include "fuzz_common.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Fuzzes the translations document decoder.
 #include "fuzz_common.h"
 

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # Builds the library and the tqmovie command-line tool, then looks up titles in the
 # bundled sample fixtures: the detail record of tt0111161 and a batch detail lookup.
 # Installs any missing Debian packages first.

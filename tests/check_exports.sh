@@ -1,4 +1,5 @@
 #!/bin/sh
+# SPDX-License-Identifier: MIT
 # Compares the dynamic symbols the library defines with the names its header exports.
 # Usage: check_exports.sh LIBRARY HEADER
 set -eu

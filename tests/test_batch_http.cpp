@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The lookups end to end over real HTTP: the library's public operations with the
 // libcurl backend against a service stand-in on 127.0.0.1 that records every request.
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+/* SPDX-License-Identifier: MIT */
 /* The public header used from plain C99: it compiles with -pedantic -Werror and the
    frame calls work without any C++ runtime on the caller's side. */
 #include "tqmovie.h"
