@@ -38,6 +38,21 @@ int32_t finish_request(int32_t rc, int32_t *status, char *desc) noexcept {
     return TQMOVIE_OK;
 }
 
+// While the backend's entry runs, the client hears the headers it reports
+// (tqmovie_io_header); before and after, it does not.
+class request_window {
+public:
+    request_window() noexcept : op_(ext().op) { op_.fetch_or(tq_op_request); }
+    ~request_window() { op_.fetch_and(~tq_op_request); }
+    request_window(const request_window &) = delete;
+    request_window &operator=(const request_window &) = delete;
+
+private:
+    std::atomic<uint32_t> &op_;
+};
+
+bool is_control(unsigned char c) noexcept { return c < 0x20 || c == 0x7F; }
+
 // Common start of both dispatches: clean outputs, no header of an earlier request,
 // the entry the request needs, and no cancel pending. Returns the status to end with,
 // or TQMOVIE_OK to send the request.
@@ -203,6 +218,29 @@ char *tq_fmt(const char *fmt, ...) noexcept {
 
 int32_t tq_copy_trans(tq_trans *dst, const tq_trans *src) noexcept { return copy_rec(dst, src, 0); }
 
+bool tq_header_add(tq_state &s, const char *name, size_t name_len, const char *value, size_t value_len) noexcept {
+    const int32_t at = s.header_count < 0 ? 0 : s.header_count;
+    if (at >= static_cast<int32_t>(sizeof s.headers / sizeof s.headers[0])) return false;
+    if (name_len == 0 || name_len >= sizeof(tq_header::name)) return false;
+    for (size_t i = 0; i < name_len; ++i) {
+        const unsigned char c = static_cast<unsigned char>(name[i]);
+        if (is_control(c) || c == ' ' || c == ':') return false;
+    }
+    auto blank = [](char c) { return c == ' ' || c == '\t'; };
+    while (value_len > 0 && blank(*value)) ++value, --value_len;
+    while (value_len > 0 && blank(value[value_len - 1])) --value_len;
+    for (size_t i = 0; i < value_len; ++i)
+        if (is_control(static_cast<unsigned char>(value[i]))) return false;
+    tq_header &h = s.headers[at];
+    if (value_len >= sizeof h.value) value_len = sizeof h.value - 1;
+    std::memcpy(h.name, name, name_len);
+    h.name[name_len] = '\0';
+    std::memcpy(h.value, value, value_len);
+    h.value[value_len] = '\0';
+    s.header_count = at + 1;
+    return true;
+}
+
 extern "C" {
 
 // ----------------------------------------------------------------------------
@@ -291,7 +329,11 @@ int32_t tq_http_get(const char *url, char **body, int32_t *status) {
     const tq_io io = state().io;
     if (const int32_t st = begin_request(io.get != nullptr, body, status)) return st;
     char *desc = nullptr;
-    const int32_t rc = io.get(io.ctx, url, body, status, &desc);
+    int32_t rc;
+    {
+        const request_window window;
+        rc = io.get(io.ctx, url, body, status, &desc);
+    }
     return finish_request(rc, status, desc);
 }
 
@@ -299,8 +341,18 @@ int32_t tq_http_post(const char *url, const char *request_body, char **body, int
     const tq_io io = state().io;
     if (const int32_t st = begin_request(io.post != nullptr, body, status)) return st;
     char *desc = nullptr;
-    const int32_t rc = io.post(io.ctx, url, request_body, "text/plain", body, status, &desc);
+    int32_t rc;
+    {
+        const request_window window;
+        rc = io.post(io.ctx, url, request_body, "text/plain", body, status, &desc);
+    }
     return finish_request(rc, status, desc);
+}
+
+int32_t tqmovie_io_header(tqmovie_client *c, const char *name, const char *value) {
+    tqmovie_client &target = c ? *c : tq_global_client;
+    if (!name || !value || !(target.ext.op.load() & tq_op_request)) return 0;
+    return tq_header_add(*target.st, name, std::strlen(name), value, std::strlen(value)) ? 1 : 0;
 }
 
 // ----------------------------------------------------------------------------

@@ -1,8 +1,10 @@
+// SPDX-License-Identifier: MIT
 // The HTTP backend against real servers on 127.0.0.1: what goes over the wire, what
 // comes back, how transfers fail, and that no failure leaks.
 #include <gtest/gtest.h>
 
 #include "alloc_fail.h"
+#include "io_outcome.h"
 #include "loopback_server.h"
 #include "tqmovie.h"
 
@@ -20,40 +22,12 @@ namespace {
 using tqtest::HttpRequest;
 using tqtest::HttpResponse;
 using tqtest::LoopbackServer;
+using tqtest::Outcome;
 
-// Buffers the backend hands out go back through its own free entry.
-struct io_free {
-    void operator()(char *p) const {
-        tq_io io = tolvane_io_curl();
-        io.free(io.ctx, p);
-    }
-};
-using io_buf = std::unique_ptr<char, io_free>;
-
-struct Outcome {
-    int32_t rc;
-    int32_t status;
-    io_buf body;
-    io_buf err;
-    std::string err_text() const { return err ? err.get() : "<null>"; }
-};
-
-Outcome get(const char *url) {
-    tq_io io = tolvane_io_curl();
-    char *body = reinterpret_cast<char *>(1), *err = reinterpret_cast<char *>(1);
-    int32_t status = -7;
-    int32_t rc = io.get(io.ctx, url, &body, &status, &err);
-    return {rc, status, io_buf(body), io_buf(err)};
-}
-
+Outcome get(const char *url) { return tqtest::io_get(tolvane_io_curl(), url); }
 Outcome post(const char *url, const char *request_body, const char *content_type) {
-    tq_io io = tolvane_io_curl();
-    char *body = reinterpret_cast<char *>(1), *err = reinterpret_cast<char *>(1);
-    int32_t status = -7;
-    int32_t rc = io.post(io.ctx, url, request_body, content_type, &body, &status, &err);
-    return {rc, status, io_buf(body), io_buf(err)};
+    return tqtest::io_post(tolvane_io_curl(), url, request_body, content_type);
 }
-
 Outcome get(const std::string &url) { return get(url.c_str()); }
 Outcome post(const std::string &url, const char *request_body, const char *content_type) {
     return post(url.c_str(), request_body, content_type);
@@ -255,6 +229,40 @@ TEST(IoCurl, LargePostBodyArrivesWhole) {
     EXPECT_EQ(std::string(o.body.get()), std::to_string(ids.size()));
     ASSERT_EQ(srv.request_count(), 1u);
     EXPECT_EQ(srv.requests()[0].body, ids);
+}
+
+TEST(IoCurl, ContentTypeWithALineBreakIsRefusedBeforeSending) {
+    LoopbackServer srv([](const HttpRequest &) { return reply(200, "ok"); });
+    tqtest::PooledIo pooled;
+    for (const tq_io &io : {tolvane_io_curl(), pooled.io}) {
+        for (const char *type : {"text/plain\r\nX-Injected: 1", "text/plain\nX-Injected: 1", "text/plain\r"}) {
+            SCOPED_TRACE(type);
+            expect_failed(tqtest::io_post(io, srv.url("/p"), "tt1", type), "content type contains CR or LF");
+        }
+    }
+    EXPECT_EQ(srv.connection_count(), 0u);
+}
+
+// A server cannot fill the host's memory: a body of exactly the limit arrives whole,
+// one byte more fails the transfer as it arrives, with a text naming the limit. The
+// server makes the bodies as it sends them.
+TEST(IoCurl, BodyOfTheLimitArrivesAndOneByteMoreIsRefused) {
+    for (const uint64_t size : {uint64_t{TQMOVIE_HTTP_MAX_BODY}, uint64_t{TQMOVIE_HTTP_MAX_BODY} + 1}) {
+        SCOPED_TRACE(size);
+        LoopbackServer srv([&](const HttpRequest &) {
+            HttpResponse r;
+            r.generated = size;
+            return r;
+        });
+        Outcome o = get(srv.url("/big"));
+        if (size > TQMOVIE_HTTP_MAX_BODY) {
+            expect_failed(o, "response body over the limit of 268435456 bytes");
+            continue;
+        }
+        ASSERT_EQ(o.rc, 0) << o.err_text();
+        ASSERT_EQ(std::strlen(o.body.get()), size);
+        EXPECT_EQ(o.body.get()[size - 1], tqtest::pattern_byte(size - 1));
+    }
 }
 
 TEST(IoCurl, LongContentTypeIsCutToA127CharacterHeaderLine) {

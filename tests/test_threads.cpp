@@ -277,20 +277,24 @@ TEST(Threads, CancelStopsAStalledTransfer) {
     char host[64];
     std::snprintf(host, sizeof host, "http://127.0.0.1:%d", ntohs(addr.sin_port));
 
-    tqmovie_client *c = tqmovie_client_new();
-    tqmovie_client *prev = tqmovie_use(c);
-    const tq_io io = tolvane_io_curl();
-    tqmovie_set_io(&io);
-    tqmovie_set_host(host);
-    tqmovie_use(prev);
-    double ms = 0;
-    const int32_t st = cancel_from_outside(c, [] { return tqmovie_get_detail("tt0111161", nullptr, 0); }, &ms);
-    std::printf("cancel latency of a stalled transfer: %.0f ms\n", ms);
-    EXPECT_EQ(st, TQMOVIE_ERR_CANCELLED);
-    tqmovie_use(c);
-    EXPECT_STREQ(tqmovie_last_error(), "cancelled");
-    tqmovie_use(prev);
-    tqmovie_client_free(c);
+    // Both HTTP backends: a fresh handle per request, and the pooled one.
+    tq_io pooled = tolvane_io_curl_pooled(nullptr);
+    for (const tq_io &io : {tolvane_io_curl(), pooled}) {
+        tqmovie_client *c = tqmovie_client_new();
+        tqmovie_client *prev = tqmovie_use(c);
+        tqmovie_set_io(&io);
+        tqmovie_set_host(host);
+        tqmovie_use(prev);
+        double ms = 0;
+        const int32_t st = cancel_from_outside(c, [] { return tqmovie_get_detail("tt0111161", nullptr, 0); }, &ms);
+        std::printf("cancel latency of a stalled transfer (%s): %.0f ms\n", io.ctx ? "pooled" : "fresh handle", ms);
+        EXPECT_EQ(st, TQMOVIE_ERR_CANCELLED);
+        tqmovie_use(c);
+        EXPECT_STREQ(tqmovie_last_error(), "cancelled");
+        tqmovie_use(prev);
+        tqmovie_client_free(c);
+    }
+    tolvane_io_curl_pooled_free(&pooled);
     close(fd);
 }
 
