@@ -8,10 +8,15 @@
 #include "tqmovie.h"
 
 #include <benchmark/benchmark.h>
+#include <yyjson.h>
 
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <fstream>
+#include <sstream>
 #include <string>
+#include <unistd.h>
 #include <vector>
 
 namespace {
@@ -98,6 +103,83 @@ void BM_DetailCopyAndFree(benchmark::State &state) {
     tqmovie_shutdown();
 }
 BENCHMARK(BM_DetailCopyAndFree);
+
+// The complete export of the sample detail record, against parsing what it wrote.
+void BM_DetailExportFull(benchmark::State &state) {
+    install_fixtures();
+    for (auto _ : state) {
+        char *text = tqmovie_detail_to_json_full(0);
+        benchmark::DoNotOptimize(text);
+        std::free(text);
+    }
+    tqmovie_shutdown();
+}
+BENCHMARK(BM_DetailExportFull);
+
+void BM_DetailExportParse(benchmark::State &state) {
+    install_fixtures();
+    char *text = tqmovie_detail_to_json_full(0);
+    const size_t len = std::strlen(text);
+    for (auto _ : state) yyjson_doc_free(yyjson_read(text, len, 0));
+    std::free(text);
+    tqmovie_shutdown();
+}
+BENCHMARK(BM_DetailExportParse);
+
+// 10,000 titles: the service's detail documents (the sample one under other ids),
+// and a cache file holding the same titles.
+struct ten_thousand {
+    std::vector<std::string> docs;
+    std::string path = "/tmp/tqmovie-bench-cache-" + std::to_string(getpid()) + ".json";
+    ten_thousand() {
+        std::ifstream f(std::string(TQ_FIXTURES_DIR) + "/detail-tt0111161.json");
+        std::stringstream text;
+        text << f.rdbuf();
+        const std::string sample = text.str();
+        tqmovie_cache_clear();
+        for (int i = 0; i < 10000; ++i) {
+            std::string doc = sample;
+            for (size_t at; (at = doc.find("tt0111161")) != std::string::npos;)
+                doc.replace(at, 9, "tt" + std::to_string(20000000 + i));
+            tq_detail *recs;
+            size_t n;
+            if (tq_parse_detail_doc(doc.c_str(), doc.size(), &recs, &n, 0, 0) != TQMOVIE_OK) std::abort();
+            tq_cache_put_detail(&recs[0]);
+            tq_free_detail(&recs[0]);
+            std::free(recs);
+            docs.push_back(std::move(doc));
+        }
+        if (tqmovie_cache_save(path.c_str()) != TQMOVIE_OK) std::abort();
+        tqmovie_cache_clear();
+    }
+    ~ten_thousand() { std::remove(path.c_str()); }
+};
+
+// A host loading its cache at start: into an empty cache.
+void BM_CacheLoad10k(benchmark::State &state) {
+    ten_thousand t;
+    for (auto _ : state) {
+        state.PauseTiming();
+        tqmovie_cache_clear();
+        state.ResumeTiming();
+        if (tqmovie_cache_load(t.path.c_str()) != TQMOVIE_OK) state.SkipWithError(tqmovie_last_error());
+    }
+    tqmovie_cache_clear();
+}
+BENCHMARK(BM_CacheLoad10k)->Unit(benchmark::kMillisecond)->MinWarmUpTime(1);
+
+void BM_Decode10k(benchmark::State &state) {
+    ten_thousand t;
+    for (auto _ : state)
+        for (const std::string &doc : t.docs) {
+            tq_detail *recs;
+            size_t n;
+            if (tq_parse_detail_doc(doc.c_str(), doc.size(), &recs, &n, 0, 0) != TQMOVIE_OK) state.SkipWithError("decode");
+            tq_free_detail(&recs[0]);
+            std::free(recs);
+        }
+}
+BENCHMARK(BM_Decode10k)->Unit(benchmark::kMillisecond)->MinWarmUpTime(1);
 
 } // namespace
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Costs a host sees per call: a detail lookup answered by the fixture backend (file
 // read, decode, store, cache), the same lookup answered from the cache, a batch of
 // details, a sweep of getters over a stored record, and the JSON export.

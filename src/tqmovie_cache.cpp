@@ -14,6 +14,7 @@
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
+#include <utility>
 
 namespace {
 
@@ -269,7 +270,7 @@ size_t append(const char *imdb_id) noexcept {
     return k;
 }
 
-// A heap record: its contents, then its own storage.
+// A heap record goes: its contents, then its own storage.
 template <typename R> void drop(R *rec) noexcept {
     if (rec == nullptr) return;
     tq_release(rec);
@@ -374,28 +375,31 @@ template <typename K> const typename K::rec *fresh(size_t k) noexcept {
     return e.*K::slot;
 }
 
-// Stores a heap deep copy of rec, keeping every section a detail record holds,
-// whatever it was decoded with, as fetched in `language` with `sections`. The copy is
-// made before the old record is released: rec may be the cached record itself
-// (reached through tq_cache_find).
-template <typename K> void put(const typename K::rec *rec, const char *language, uint32_t sections) noexcept {
-    using R = typename K::rec;
-    if (rec == nullptr || rec->imdb_id == nullptr) return;
-    size_t k = find(rec->imdb_id);
-    if (k == none) k = append(rec->imdb_id);
-    if (k == none) return;
+// A heap record: its contents, then its own storage, on every path that does not
+// hand it on.
+template <typename R> struct heap_record {
+    R *rec;
+    explicit heap_record(R *r) noexcept : rec(r) {}
+    heap_record(const heap_record &) = delete;
+    heap_record &operator=(const heap_record &) = delete;
+    ~heap_record() { drop(rec); }
+    R *release() noexcept { return std::exchange(rec, nullptr); }
+};
+
+// Files `rec` (a heap record the cache takes over, or NULL when none could be made) as
+// slot k's record of kind K, fetched in `language` with `sections` and stored at `at`.
+// A language that cannot be kept would make the record answer for another one, so
+// then no record is kept. The slot's old record goes first.
+template <typename K>
+void file_record(size_t k, typename K::rec *rec, const char *language, uint32_t sections, int64_t at) noexcept {
+    heap_record<typename K::rec> owned(rec);
     tq_cache_entry &e = state().cache[k];
     slot_meta *m = meta_of(k);
-    // A language that cannot be kept would make the record answer for another one.
     const char *want = stored_lang(language);
-    malloc_ptr<char> lang(want ? tq_strdup(want) : nullptr);
-    malloc_ptr<R> copy(m && (!want || lang) ? tq_calloc_n<R>(1) : nullptr);
-    if (copy && tq_copy(copy.get(), rec, TQMOVIE_DETAIL_ALL) != 0) {
-        tq_release(copy.get());
-        copy.reset();
-    }
+    malloc_ptr<char> lang(want && owned.rec && m ? tq_strdup(want) : nullptr);
+    if (!m || (want && !lang)) drop(owned.release());
     drop(e.*K::slot);
-    e.*K::slot = copy.release();
+    e.*K::slot = owned.release();
     if (m) {
         std::free(m->*K::lang);
         m->*K::lang = e.*K::slot ? lang.release() : nullptr;
@@ -403,9 +407,38 @@ template <typename K> void put(const typename K::rec *rec, const char *language,
     }
     // The stamp only moves on a successful store; a failed one leaves the slot empty
     // of this kind, which reads as a miss.
-    if (e.*K::slot != nullptr) e.*K::at = tq_now();
+    if (e.*K::slot != nullptr) e.*K::at = at;
     touch(k);
     enforce_limit();
+}
+
+// The slot for a record's id, appended when missing; `none` for a NULL record or id,
+// or when no slot can be had.
+template <typename R> size_t slot_for(const R *rec) noexcept {
+    if (rec == nullptr || rec->imdb_id == nullptr) return none;
+    const size_t k = find(rec->imdb_id);
+    return k != none ? k : append(rec->imdb_id);
+}
+
+// Stores a heap deep copy of rec, keeping every section a detail record holds,
+// whatever it was decoded with. The copy is made before the old record is released:
+// rec may be the cached record itself (reached through tq_cache_find).
+template <typename K> void put(const typename K::rec *rec, const char *language, uint32_t sections) noexcept {
+    using R = typename K::rec;
+    const size_t k = slot_for(rec);
+    if (k == none) return;
+    heap_record<R> copy(tq_calloc_n<R>(1));
+    if (copy.rec && tq_copy(copy.rec, rec, TQMOVIE_DETAIL_ALL) != 0) drop(copy.release());
+    file_record<K>(k, copy.release(), language, sections, tq_now());
+}
+
+// Takes over a heap record (released on every path); false when it was not stored.
+template <typename K> bool adopt(typename K::rec *rec, const char *language, uint32_t sections, int64_t at) noexcept {
+    heap_record<typename K::rec> owned(rec);
+    const size_t k = slot_for(rec);
+    if (k == none) return false;
+    file_record<K>(k, owned.release(), language, sections, at);
+    return state().cache[k].*K::slot == rec;
 }
 
 // 1 when a fresh record was deep-copied into *out (sections 0 meaning all of them).
@@ -435,6 +468,29 @@ const typename K::rec *answer(const char *imdb_id, const char *language, uint32_
 }
 
 } // namespace
+
+bool tq_cache_adopt_basic(tq_basic *rec, const char *language, int64_t at) noexcept {
+    return adopt<basic_kind>(rec, language, TQMOVIE_DETAIL_ALL, at);
+}
+bool tq_cache_adopt_detail(tq_detail *rec, const char *language, uint32_t sections, int64_t at) noexcept {
+    return adopt<detail_kind>(rec, language, sections, at);
+}
+
+tq_cache_slot_meta tq_cache_meta(size_t k) noexcept {
+    synced();
+    const slot_meta *m = meta_of(k);
+    if (!m) return tq_cache_slot_meta{nullptr, nullptr, TQMOVIE_DETAIL_ALL};
+    return tq_cache_slot_meta{m->basic_lang, m->detail_lang, m->detail_sections};
+}
+
+void tq_cache_swap(tqmovie_client &other) noexcept {
+    tq_state &a = state(), &b = *other.st;
+    std::swap(a.cache, b.cache);
+    std::swap(a.cache_count, b.cache_count);
+    std::swap(a.cache_cap, b.cache_cap);
+    std::swap(ext().cache_index, other.ext.cache_index);
+    enforce_limit();
+}
 
 const tq_basic *tq_cache_answer_basic(const char *imdb_id, const char *language) noexcept {
     return answer<basic_kind>(imdb_id, language, 0);

@@ -17,6 +17,7 @@
 #include <utility>
 #include <vector>
 
+using tqtest::HostBackend;
 using tqtest::Reply;
 
 namespace {
@@ -581,6 +582,88 @@ TEST_F(GettersFixture, TranslationFixtureReadsBackAsItsJson) {
     }
     EXPECT_EQ(tqmovie_trans_count(), i);
     yyjson_doc_free(doc);
+}
+
+// ---------------------------------------------------------------------------------
+// The complete export reads back, through the decoders, as the same record: every
+// getter of every record in the store gives the same value before and after.
+// ---------------------------------------------------------------------------------
+
+// Every getter value of record i of one list, as text.
+std::string dump(List list, int32_t i) {
+    std::string out;
+    auto text = [&](const char *name, const char *v) { out += std::string(name) + "=" + (v ? v : "(null)") + "\n"; };
+    auto num = [&](const char *name, double v) { out += std::string(name) + "=" + std::to_string(v) + "\n"; };
+    for (const auto &g : kTextI) if (g.list == list) text(g.name, g.fn(i));
+    for (const auto &g : kIntI) if (g.list == list) num(g.name, g.fn(i));
+    for (const auto &g : kDblI) if (g.list == list) num(g.name, g.fn(i));
+    for (const auto &g : kTextIJ) if (g.list == list) for (int32_t j = 0; j < g.inner(i); ++j) text(g.name, g.fn(i, j));
+    for (const auto &g : kIntIJ) if (g.list == list) for (int32_t j = 0; j < g.inner(i); ++j) num(g.name, g.fn(i, j));
+    for (const auto &g : kDblIJ) if (g.list == list) for (int32_t j = 0; j < g.inner(i); ++j) num(g.name, g.fn(i, j));
+    return out;
+}
+
+struct RoundTrip {
+    List list;
+    int32_t (*count)();
+    char *(*full)(int32_t);
+    int32_t (*store)(const char *const *, size_t);
+};
+
+int32_t store_basics(const char *const *ids, size_t n) { return tqmovie_get_basics(ids, n); }
+int32_t store_details(const char *const *ids, size_t n) { return tqmovie_get_details(ids, n, nullptr, 0); }
+int32_t store_trans(const char *const *ids, size_t n) { return tqmovie_get_translations(ids, n, "de", "DE"); }
+
+TEST_F(GettersFixture, CompleteExportReadsBackAsTheSameRecords) {
+    std::vector<std::string> ids = tqtest::fixture_ids(TQ_FIXTURES_DIR, "detail-");
+    std::vector<const char *> id_ptrs;
+    for (const auto &id : ids) id_ptrs.push_back(id.c_str());
+    const RoundTrip kinds[] = {{List::Basic, tqmovie_basic_count, tqmovie_basic_to_json_full, store_basics},
+                               {List::Detail, tqmovie_detail_count, tqmovie_detail_to_json_full, store_details},
+                               {List::Trans, tqmovie_trans_count, tqmovie_trans_to_json, store_trans}};
+    for (const RoundTrip &k : kinds) {
+        SCOPED_TRACE(list_name(k.list));
+        install_fixtures();
+        ASSERT_EQ(k.store(id_ptrs.data(), id_ptrs.size()), TQMOVIE_OK) << tqmovie_last_error();
+        ASSERT_GE(k.count(), 8);
+        std::vector<std::string> before;
+        std::string answer = "[";
+        for (int32_t i = 0; i < k.count(); ++i) {
+            before.push_back(dump(k.list, i));
+            char *json = k.full(i);
+            ASSERT_NE(json, nullptr);
+            answer += (i ? "," : "") + std::string(json);
+            std::free(json);
+        }
+        HostBackend echo;
+        echo.always(Reply::ok(answer + "]"));
+        echo.install();
+        tqmovie_cache_clear();
+        ASSERT_EQ(k.store(id_ptrs.data(), 1), TQMOVIE_OK) << tqmovie_last_error();
+        ASSERT_EQ(k.count(), static_cast<int32_t>(before.size()));
+        for (int32_t i = 0; i < k.count(); ++i) EXPECT_EQ(dump(k.list, i), before[size_t(i)]) << i;
+    }
+}
+
+// Whatever bytes a record holds, its complete export is valid JSON; C0 and C1 controls
+// and quotes read back as they were, bytes that are not UTF-8 as U+FFFD.
+TEST_F(Getters, CompleteExportOfAwkwardTextIsValidJson) {
+    tq_basic rec{};
+    rec.imdb_id = const_cast<char *>("tt1");
+    rec.title = const_cast<char *>("q\"b\\ \x01\x1f \xc2\x85 \xe2\x80\xa8 ok \xff\xc3(\xed\xa0\x80 end");
+    rec.year = rec.duration = rec.is_tv = -1;
+    tq_cache_put_basic(&rec);
+    ASSERT_EQ(tqmovie_get_basic("tt1", nullptr), TQMOVIE_OK);
+    char *json = tqmovie_basic_to_json_full(0);
+    ASSERT_NE(json, nullptr);
+    EXPECT_NE(std::strstr(json, "\\u0085"), nullptr) << json;
+    const std::string wrapped = std::string("[") + json + "]";
+    std::free(json);
+    host.always(Reply::ok(wrapped));
+    const char *ids[] = {"tt1"};
+    ASSERT_EQ(tqmovie_get_basics(ids, 1), TQMOVIE_OK) << tqmovie_last_error() << wrapped;
+    EXPECT_STREQ(tqmovie_basic_title(0),
+                 "q\"b\\ \x01\x1f \xc2\x85 \xe2\x80\xa8 ok \xef\xbf\xbd\xef\xbf\xbd(\xef\xbf\xbd\xef\xbf\xbd\xef\xbf\xbd end");
 }
 
 } // namespace

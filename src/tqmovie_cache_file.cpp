@@ -1,0 +1,361 @@
+// SPDX-License-Identifier: MIT
+// tqmovie_cache_file: the record cache saved to a file and loaded back, so that a
+// host that restarts keeps what is still fresh.
+//
+// The file is JSON:
+//   {"format":"tqmovie-cache","version":1,"entries":[
+//     {"imdbId":"tt0111161","basic":{...},"basicAt":1765300000,"basicLanguage":"de-DE",
+//      "detail":{...},"detailAt":1765300000,"detailLanguage":"en-US","detailSections":15},
+//     ...]}
+// with the records in their complete export form, in slot order. Saving writes a new
+// file beside the old one and renames it over it, so a crash leaves one or the other,
+// never a torn file. Loading builds the whole cache aside and swaps it in only when
+// every entry was read, so a bad file changes nothing.
+#include "tq_internal.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <type_traits>
+#include <utility>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+
+constexpr const char *file_format = "tqmovie-cache";
+constexpr int64_t file_version = 1;
+
+struct fd_closer {
+    int fd = -1;
+    ~fd_closer() {
+        if (fd >= 0) ::close(fd);
+    }
+};
+
+int32_t file_error(const char *path, const char *what) noexcept {
+    tq_set_err("cache file %s: %s%s%s", path, what, errno ? ": " : "", errno ? std::strerror(errno) : "");
+    return TQMOVIE_ERR_FILE;
+}
+
+bool write_all(int fd, const char *p, size_t n) noexcept {
+    while (n > 0) {
+        const ssize_t w = ::write(fd, p, n);
+        if (w < 0 && errno == EINTR) continue;
+        if (w <= 0) return false;
+        p += w;
+        n -= static_cast<size_t>(w);
+    }
+    return true;
+}
+
+// One entry of the file: the title's records with their stamps, languages, sections.
+void write_entry(tq_text &out, const tq_cache_entry &e, const tq_cache_slot_meta &m) noexcept {
+    out.put("{\"imdbId\":");
+    tq_json_string(out, e.imdb_id);
+    if (e.basic) {
+        out.put(",\"basic\":");
+        tq_json_full(out, *e.basic);
+        out.fmt(",\"basicAt\":%lld,\"basicLanguage\":", static_cast<long long>(e.basic_at));
+        tq_json_string(out, m.basic_lang ? m.basic_lang : "en-US");
+    }
+    if (e.detail) {
+        out.put(",\"detail\":");
+        tq_json_full(out, *e.detail);
+        out.fmt(",\"detailAt\":%lld,\"detailSections\":%u,\"detailLanguage\":", static_cast<long long>(e.detail_at),
+                m.detail_sections);
+        tq_json_string(out, m.detail_lang ? m.detail_lang : "en-US");
+    }
+    out.put("}");
+}
+
+// The directory part of path, for the temporary file and the directory sync.
+void dir_of(const char *path, char (&dir)[4096]) noexcept {
+    const char *slash = std::strrchr(path, '/');
+    if (!slash) std::snprintf(dir, sizeof dir, ".");
+    else if (slash == path) std::snprintf(dir, sizeof dir, "/");
+    else std::snprintf(dir, sizeof dir, "%.*s", static_cast<int>(slash - path), path);
+}
+
+// ----------------------------------------------------------------------------
+// Reading
+// ----------------------------------------------------------------------------
+
+// A bad entry: which one and why, as the error text.
+int32_t bad_entry(size_t i, const char *why) noexcept {
+    tq_set_err("cache file: entry %zu: %s", i, why);
+    return TQMOVIE_ERR_PARSE;
+}
+
+bool is_stamp(yyjson_val *v) noexcept { return yyjson_is_int(v) && (yyjson_is_sint(v) || yyjson_get_uint(v) <= INT64_MAX); }
+
+// The language member: absent or a string (NULL when absent).
+bool language_of(yyjson_val *v, const char **out) noexcept {
+    *out = yyjson_is_str(v) ? yyjson_get_str(v) : nullptr;
+    return v == nullptr || yyjson_is_str(v);
+}
+
+// Reads one record of an entry into the cache being built. 0, or the status to fail
+// the whole load with.
+template <typename R>
+int32_t read_record(size_t i, const char *id, yyjson_val *entry, const char *key, const char *at_key,
+                    const char *lang_key, uint32_t sections) noexcept {
+    yyjson_val *obj = yyjson_obj_get(entry, key);
+    if (!obj) return TQMOVIE_OK;
+    yyjson_val *at = yyjson_obj_get(entry, at_key);
+    const char *lang = nullptr;
+    if (!yyjson_is_obj(obj)) return bad_entry(i, "a record is not an object");
+    if (!is_stamp(at)) return bad_entry(i, "a record has no stamp");
+    if (!language_of(yyjson_obj_get(entry, lang_key), &lang)) return bad_entry(i, "a language is not a text");
+    // The record must be filed under the entry's own id (the decoders' first spelling
+    // that holds a text), or the file would plant a record under a title it does not
+    // describe.
+    const char *own = nullptr;
+    for (const char *spelling : {"imDbId", "IMDbId", "imdbId"})
+        if (!own) own = yyjson_get_str(yyjson_obj_get(obj, spelling));
+    if (!own || std::strcmp(own, id) != 0) return bad_entry(i, "a record carries another id");
+    R *rec = tq_calloc_n<R>(1);
+    if (!rec) return TQMOVIE_ERR_NOMEM;
+    int32_t decoded;
+    if constexpr (std::is_same_v<R, tq_basic>) decoded = tq_parse_basic_obj(obj, rec);
+    else decoded = tq_parse_detail_obj(obj, rec, TQMOVIE_DETAIL_ALL);
+    bool stored = false;
+    if (decoded == 0 && rec->imdb_id) { // else memory ran out
+        const int64_t stamp = yyjson_get_sint(at);
+        if constexpr (std::is_same_v<R, tq_basic>) stored = tq_cache_adopt_basic(rec, lang, stamp);
+        else stored = tq_cache_adopt_detail(rec, lang, sections, stamp);
+    } else {
+        tq_release(rec);
+        std::free(rec);
+    }
+    return stored ? TQMOVIE_OK : TQMOVIE_ERR_NOMEM;
+}
+
+// One entry into the cache being built.
+int32_t read_entry(size_t i, yyjson_val *e) noexcept {
+    yyjson_val *id = yyjson_obj_get(e, "imdbId");
+    if (!yyjson_is_obj(e) || !yyjson_is_str(id)) return bad_entry(i, "no id");
+    if (tq_cache_find(yyjson_get_str(id))) return bad_entry(i, "a title is listed twice");
+    yyjson_val *sections = yyjson_obj_get(e, "detailSections");
+    if (sections && (!yyjson_is_uint(sections) || yyjson_get_uint(sections) > TQMOVIE_DETAIL_ALL))
+        return bad_entry(i, "sections out of range");
+    const auto mask = static_cast<uint32_t>(sections ? yyjson_get_uint(sections) : TQMOVIE_DETAIL_ALL);
+    int32_t st = read_record<tq_basic>(i, yyjson_get_str(id), e, "basic", "basicAt", "basicLanguage", mask);
+    if (st == TQMOVIE_OK)
+        st = read_record<tq_detail>(i, yyjson_get_str(id), e, "detail", "detailAt", "detailLanguage", mask);
+    if (st != TQMOVIE_OK) return st;
+    if (!tq_cache_find(yyjson_get_str(id))) return bad_entry(i, "no record");
+    return TQMOVIE_OK;
+}
+
+// What a save writes before the first entry, and after the last one. A file laid out
+// as a save writes it (this header, then one entry per line) is read entry by entry,
+// each line parsed on its own, so the memory of one entry is all a load needs at a
+// time; any other layout is parsed whole. Both read the same entries the same way.
+constexpr char saved_head[] = "{\"format\":\"tqmovie-cache\",\"version\":1,\"entries\":[\n";
+constexpr char saved_tail[] = "\n]}\n";
+constexpr int32_t not_line_shaped = -1;
+
+// The lines of a file, read in pieces into one buffer that is reused: a load never
+// holds more than the longest line.
+class line_reader {
+public:
+    explicit line_reader(int fd) noexcept : fd_(fd) {}
+    line_reader(const line_reader &) = delete;
+    line_reader &operator=(const line_reader &) = delete;
+    // The next line, without its line feed; false at the end of the file, when the last
+    // line has no line feed, or when reading failed (failed() tells).
+    bool next(const char **line, size_t *n) noexcept {
+        for (;;) {
+            char *at = buf_.get() + begin_;
+            const auto *nl = end_ > begin_ ? static_cast<const char *>(std::memchr(at, '\n', end_ - begin_)) : nullptr;
+            if (nl) {
+                *line = at;
+                *n = static_cast<size_t>(nl - at);
+                begin_ += *n + 1;
+                return true;
+            }
+            if (eof_) return false;
+            if (end_ > begin_) std::memmove(buf_.get(), at, end_ - begin_);
+            end_ -= begin_;
+            begin_ = 0;
+            char *grown = buf_.release();
+            const bool room = tq_grow(&grown, &cap_, end_ + 65536, 1 << 20);
+            buf_.reset(grown);
+            if (!room) return failed_ = true, false;
+            const ssize_t r = ::read(fd_, buf_.get() + end_, cap_ - end_);
+            if (r < 0 && errno == EINTR) continue;
+            if (r < 0) return failed_ = true, false;
+            eof_ = r == 0;
+            end_ += static_cast<size_t>(r);
+        }
+    }
+    bool failed() const noexcept { return failed_; }
+
+private:
+    int fd_;
+    malloc_ptr<char> buf_;
+    size_t cap_ = 0, begin_ = 0, end_ = 0;
+    bool eof_ = false, failed_ = false;
+};
+
+int32_t read_lines(int fd) noexcept {
+    line_reader lines(fd);
+    const char *line;
+    size_t n;
+    if (!lines.next(&line, &n) || n != sizeof saved_head - 2 || std::memcmp(line, saved_head, n) != 0)
+        return lines.failed() ? TQMOVIE_ERR_NOMEM : not_line_shaped;
+    for (size_t i = 0;; ++i) {
+        if (!lines.next(&line, &n) || n == 0) return lines.failed() ? TQMOVIE_ERR_NOMEM : not_line_shaped;
+        const bool last = line[n - 1] != ',';
+        json_doc doc(yyjson_read_opts(const_cast<char *>(line), last ? n : n - 1, 0, nullptr, nullptr));
+        if (!doc) return not_line_shaped;
+        const int32_t st = read_entry(i, yyjson_doc_get_root(doc.get()));
+        if (st != TQMOVIE_OK) return st;
+        if (!last) continue;
+        // "]}", then the end of the file.
+        if (!lines.next(&line, &n) || n != 2 || line[0] != ']' || line[1] != '}')
+            return lines.failed() ? TQMOVIE_ERR_NOMEM : not_line_shaped;
+        return lines.next(&line, &n) || lines.failed() ? not_line_shaped : TQMOVIE_OK;
+    }
+}
+
+// Fills the current client's (empty) cache from the parsed file.
+int32_t read_entries(yyjson_val *root) noexcept {
+    yyjson_val *format = yyjson_obj_get(root, "format");
+    yyjson_val *version = yyjson_obj_get(root, "version");
+    yyjson_val *entries = yyjson_obj_get(root, "entries");
+    if (!yyjson_is_str(format) || std::strcmp(yyjson_get_str(format), file_format) != 0)
+        return tq_fail(TQMOVIE_ERR_PARSE, "cache file: not a tqmovie cache file");
+    if (!yyjson_is_int(version) || yyjson_get_sint(version) < 1)
+        return tq_fail(TQMOVIE_ERR_PARSE, "cache file: no valid version");
+    if (yyjson_get_sint(version) > file_version) {
+        tq_set_err("cache file: version %lld is newer than this library reads (%lld)",
+                   static_cast<long long>(yyjson_get_sint(version)), static_cast<long long>(file_version));
+        return TQMOVIE_ERR_PARSE;
+    }
+    if (!yyjson_is_arr(entries)) return tq_fail(TQMOVIE_ERR_PARSE, "cache file: no entry list");
+    size_t i, max;
+    yyjson_val *e;
+    yyjson_arr_foreach(entries, i, max, e) {
+        const int32_t st = read_entry(i, e);
+        if (st != TQMOVIE_OK) return st;
+    }
+    return TQMOVIE_OK;
+}
+
+// The cache file, open; TQMOVIE_OK or the status with its text set.
+int32_t open_file(const char *path, fd_closer &f, size_t *len) noexcept {
+    errno = 0;
+    f.fd = ::open(path, O_RDONLY | O_CLOEXEC);
+    if (f.fd < 0) return file_error(path, "cannot be opened");
+    struct stat st {};
+    if (::fstat(f.fd, &st) != 0 || !S_ISREG(st.st_mode)) return file_error(path, "is not a regular file");
+    errno = 0;
+    if (static_cast<uint64_t>(st.st_size) > TQMOVIE_CACHE_FILE_MAX)
+        return file_error(path, "is larger than the cache file limit");
+    *len = static_cast<size_t>(st.st_size);
+    return TQMOVIE_OK;
+}
+
+// The whole file from its start, for a layout other than the saved one.
+int32_t read_whole(const char *path, int fd, size_t len, malloc_ptr<char> &text) noexcept {
+    text.reset(static_cast<char *>(std::malloc(len + 1)));
+    if (!text) return TQMOVIE_ERR_NOMEM;
+    for (size_t got = 0; got < len;) {
+        const ssize_t r = ::pread(fd, text.get() + got, len - got, static_cast<off_t>(got));
+        if (r < 0 && errno == EINTR) continue;
+        if (r <= 0) return file_error(path, "cannot be read");
+        got += static_cast<size_t>(r);
+    }
+    text.get()[len] = '\0';
+    return TQMOVIE_OK;
+}
+
+// Fills the current client's (empty) cache from the file.
+int32_t read_cache(const char *path, int fd, size_t len) noexcept {
+    int32_t st = read_lines(fd);
+    if (st != not_line_shaped) return st;
+    tqmovie_cache_clear();
+    malloc_ptr<char> text;
+    st = read_whole(path, fd, len, text);
+    if (st != TQMOVIE_OK) return st;
+    json_doc doc(yyjson_read_opts(text.get(), len, 0, nullptr, nullptr));
+    if (!doc) return tq_fail(TQMOVIE_ERR_PARSE, "cache file: not valid JSON (truncated or corrupt)");
+    yyjson_val *root = yyjson_doc_get_root(doc.get());
+    if (!yyjson_is_obj(root)) return tq_fail(TQMOVIE_ERR_PARSE, "cache file: not a tqmovie cache file");
+    return read_entries(root);
+}
+
+} // namespace
+
+extern "C" {
+
+int32_t tqmovie_cache_save(const char *path) {
+    tq_state &s = state();
+    s.err[0] = '\0';
+    if (!path || !path[0]) return tq_fail(TQMOVIE_ERR_ARG, "path required");
+    char dir[4096];
+    dir_of(path, dir);
+    malloc_ptr<char> tmp(tq_fmt("%s.XXXXXX", path));
+    if (!tmp) return TQMOVIE_ERR_NOMEM;
+    errno = 0;
+    fd_closer f{::mkstemp(tmp.get())};
+    if (f.fd < 0) return file_error(path, "cannot be written");
+
+    // Entries go out in pieces; the first failure removes the new file and leaves the
+    // old one as it was.
+    tq_text out;
+    out.put(saved_head);
+    bool ok = true, first = true;
+    for (size_t k = 0; ok && k < s.cache_count; ++k) {
+        if (!s.cache[k].basic && !s.cache[k].detail) continue; // a slot whose store failed
+        if (!first) out.put(",\n");
+        first = false;
+        write_entry(out, s.cache[k], tq_cache_meta(k));
+        if (out.len >= 65536) {
+            ok = !out.failed && write_all(f.fd, out.data, out.len);
+            out.len = 0;
+        }
+    }
+    out.put(saved_tail);
+    ok = ok && !out.failed && write_all(f.fd, out.data, out.len);
+    const bool nomem = out.failed;
+    ok = ok && ::fsync(f.fd) == 0;
+    const int fd = std::exchange(f.fd, -1);
+    ok = (::close(fd) == 0) && ok;
+    ok = ok && ::rename(tmp.get(), path) == 0;
+    if (!ok) {
+        const int saved = errno;
+        ::unlink(tmp.get());
+        errno = saved;
+        return nomem ? TQMOVIE_ERR_NOMEM : file_error(path, "cannot be written");
+    }
+    // The new name is durable once the directory is.
+    fd_closer d{::open(dir, O_RDONLY | O_DIRECTORY | O_CLOEXEC)};
+    if (d.fd < 0 || ::fsync(d.fd) != 0) return file_error(dir, "cannot be synced");
+    return TQMOVIE_OK;
+}
+
+int32_t tqmovie_cache_load(const char *path) {
+    state().err[0] = '\0';
+    if (!path || !path[0]) return tq_fail(TQMOVIE_ERR_ARG, "path required");
+    fd_closer f;
+    size_t len = 0;
+    int32_t st = open_file(path, f, &len);
+    if (st != TQMOVIE_OK) return st;
+    // The cache is built in a client of its own and swapped in whole.
+    tqmovie_client *aside = tqmovie_client_new();
+    if (!aside) return TQMOVIE_ERR_NOMEM;
+    tqmovie_client *mine = tqmovie_use(aside);
+    st = read_cache(path, f.fd, len);
+    char err[sizeof state().err];
+    std::memcpy(err, state().err, sizeof err);
+    tqmovie_use(mine);
+    if (st == TQMOVIE_OK) tq_cache_swap(*aside);
+    else std::memcpy(state().err, err, sizeof err);
+    tqmovie_client_free(aside);
+    return st;
+}
+
+} // extern "C"
