@@ -436,6 +436,9 @@ int run(int argc, char **argv) {
     fixtures fx(dir);
     httplib::Server svr;
     svr.set_payload_max_length(1u << 20);
+    // Head and body go out in two writes; without this a kept connection would wait
+    // for the client's delayed acknowledgement (tens of milliseconds) on every answer.
+    svr.set_tcp_nodelay(true);
     if (verbose)
         svr.set_logger([](const httplib::Request &req, const httplib::Response &res) {
             std::fprintf(stderr, "%s %s -> %d\n", req.method.c_str(), req.target.c_str(), res.status);

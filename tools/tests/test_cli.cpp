@@ -18,9 +18,12 @@
 #include <string>
 #include <vector>
 
+#include <arpa/inet.h>
 #include <fcntl.h>
+#include <netinet/in.h>
 #include <poll.h>
 #include <spawn.h>
+#include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -203,6 +206,12 @@ TEST_F(Cli, UsageErrorsExit64WithoutOutput) {
         {"basic", "-", "-"},
         {"--host", "http://127.0.0.1/" + std::string(250, 'a'), "basic", "tt0111161"},
         {"--fixtures", std::string(600, 'd'), "basic", "tt0111161"},
+        {"--cacert", "/tmp/ca.pem", "basic", "tt0111161"},
+        {"--host", "http://127.0.0.1:9", "--timeout", "soon", "basic", "tt0111161"},
+        {"--host", "http://127.0.0.1:9", "--max-body", "0", "basic", "tt0111161"},
+        {"--json", "--json-lines", "basic", "tt0111161"},
+        {"basic", "--cache-limit", "-1", "tt0111161"},
+        {"basic", "--cache-limit", "many", "tt0111161"},
     };
     for (const auto &args : cases) {
         std::string shown;
@@ -240,29 +249,30 @@ TEST_F(Cli, DetailSectionsDecideWhichTablesAppear) {
 }
 
 TEST_F(Cli, JsonOutputIsTheLibraryExport) {
-    EXPECT_EQ(cli({"--json", "basic", "tt0111161"}).out,
+    EXPECT_EQ(cli({"--json-lines", "basic", "tt0111161"}).out,
               library_json([] { return tqmovie_get_basic("tt0111161", nullptr); }, false));
-    EXPECT_EQ(cli({"--json", "detail", "tt0468569", "--sections", "pictures,videos"}).out,
+    EXPECT_EQ(cli({"--json-lines", "detail", "tt0468569", "--sections", "pictures,videos"}).out,
               library_json([] { return tqmovie_get_detail("tt0468569", nullptr, 10); }, true));
     const char *ids[] = {"tt0111161", "tt0903747", "tt0468569"};
     std::string expected = library_json([&] { return tqmovie_get_details(ids, 3, nullptr, 0); }, true);
     EXPECT_EQ(lines(expected).size(), 3u);
-    EXPECT_EQ(cli({"details", "--json", "tt0111161", "tt0903747", "tt0468569"}).out, expected);
+    EXPECT_EQ(cli({"details", "--json-lines", "tt0111161", "tt0903747", "tt0468569"}).out, expected);
     expected = library_json([&] { return tqmovie_get_basics(ids, 3); }, false);
-    EXPECT_EQ(cli({"basics", "--json", "tt0111161", "tt0903747", "tt0468569"}).out, expected);
+    EXPECT_EQ(cli({"basics", "--json-lines", "tt0111161", "tt0903747", "tt0468569"}).out, expected);
 }
 
 TEST_F(Cli, ProgressChunksGiveTheSameRecords) {
-    std::vector<std::string> args = {"details", "--json", "tt0111161", "tt0903747", "tt0468569", "tt0133093",
+    std::vector<std::string> args = {"details", "--json-lines", "tt0111161", "tt0903747", "tt0468569", "tt0133093",
                                      "tt0000001", "--batch-size", "2"};
     run_result plain = cli(args);
     args.push_back("--progress");
     run_result chunked = cli(args);
-    ASSERT_EQ(plain.exit, 0) << plain.err;
-    ASSERT_EQ(chunked.exit, 0) << chunked.err;
-    EXPECT_EQ(lines(plain.out).size(), 4u); // the unknown id has no record
+    ASSERT_EQ(plain.exit, 1) << plain.err; // the unknown id has no record
+    ASSERT_EQ(chunked.exit, 1) << chunked.err;
+    EXPECT_EQ(lines(plain.out).size(), 4u);
     EXPECT_EQ(chunked.out, plain.out);
-    EXPECT_TRUE(plain.err.empty()) << "no progress unless asked or on a terminal";
+    EXPECT_FALSE(contains(plain.err, "chunk")) << "no progress unless asked or on a terminal";
+    EXPECT_TRUE(contains(plain.err, "\"ids\":[\"tt0000001\"]")) << plain.err;
     for (const char *p : {"chunk 1 of 3", "chunk 2 of 3", "chunk 3 of 3"}) EXPECT_TRUE(contains(chunked.err, p)) << p;
 }
 
@@ -309,7 +319,7 @@ TEST_F(Cli, TranslationsJsonRoundTripsAwkwardText) {
            "[{\"imDbId\":\"tt1\",\"items\":[{\"title\":\"Q\\\"uote \\\\ back\\nline\\ttab \\u0001 \x7f "
            "\xe4\xb8\xad/\",\"directors\":\"D\",\"actors\":\"A, B\",\"iso_639_1\":\"zh\",\"iso_3166_1\":\"CN\"}]},"
            "{\"imDbId\":\"tt2\",\"items\":[]}]");
-    run_result r = cli({"--fixtures", fx.dir(), "--json", "translations", "tt1", "tt2"});
+    run_result r = cli({"--fixtures", fx.dir(), "--json-lines", "translations", "tt1", "tt2"});
     ASSERT_EQ(r.exit, 0) << r.err;
     std::vector<std::string> l = lines(r.out);
     ASSERT_EQ(l.size(), 2u) << r.out;
@@ -333,6 +343,151 @@ TEST_F(Cli, SummaryShowsControlBytesHarmlessly) {
     ASSERT_EQ(r.exit, 0) << r.err;
     EXPECT_EQ(lines(r.out)[0], "Evil?]0;owned? ?2J??Title");
     EXPECT_EQ(r.out.find('\x1b'), std::string::npos);
+}
+
+// --json writes one document, an array of what --json-lines writes line by line, also
+// for one element or none.
+TEST_F(Cli, JsonIsOneDocumentForEveryCommand) {
+    TempFixtures empty;
+    empty.put("basics-batch.json", "[]");
+    const std::vector<std::vector<std::string>> cases = {
+        {"is-movie", "tt0111161"},
+        {"is-movie", "tt0111161", "tt9999999"},
+        {"basic", "tt0111161", "tt0068646"},
+        {"detail", "tt0903747", "--sections", "cast"},
+        {"basics", "tt0111161"},
+        {"details", "tt0111161", "tt0468569", "--batch-size", "1"},
+        {"translations", "tt0111161"},
+        {"--fixtures", empty.dir(), "basics", "tt0111161"}, // no record at all
+        {"basic", "tt0000001"},                             // a failed lookup
+    };
+    for (const auto &c : cases) {
+        std::vector<std::string> args = c;
+        args.push_back("--json-lines");
+        run_result each = cli(args);
+        args.back() = "--json";
+        run_result doc = cli(args);
+        const std::string shown = c[0] + " " + c[1];
+        EXPECT_EQ(doc.exit, each.exit) << shown;
+        std::string expected;
+        for (const std::string &l : lines(each.out)) expected += (expected.empty() ? "[\n" : ",\n") + l;
+        expected += expected.empty() ? "[]\n" : "\n]\n";
+        EXPECT_EQ(doc.out, expected) << shown;
+        yyjson_doc *d = yyjson_read(doc.out.data(), doc.out.size(), 0);
+        EXPECT_TRUE(d && yyjson_is_arr(yyjson_doc_get_root(d))) << shown;
+        yyjson_doc_free(d);
+    }
+}
+
+// Ids a batch answer holds no record for are named and make the exit status 1; with
+// --json or --json-lines every error is one JSON object on standard error.
+TEST_F(Cli, NotFoundIdsAndErrorsAsJson) {
+    run_result text = cli({"details", "tt0111161", "tt0000001", "tt0000002"});
+    EXPECT_EQ(text.exit, 1);
+    EXPECT_TRUE(contains(text.out, "The Shawshank Redemption"));
+    EXPECT_EQ(text.err, "tqmovie: details tt0000001: not found\ntqmovie: details tt0000002: not found\n");
+
+    struct {
+        std::vector<std::string> args;
+        int exit;
+        const char *error;
+        std::vector<std::string> members; // JSON text expected inside the object
+    } cases[] = {
+        {{"--json", "details", "tt0111161", "tt0000001", "tt0000002"}, 1, "not found",
+         {"\"command\":\"details\"", "\"ids\":[\"tt0000001\",\"tt0000002\"]"}},
+        {{"--json-lines", "basic", "tt0000001"}, 11, "lookup failed",
+         {"\"id\":\"tt0000001\"", "\"status\":1", "\"statusName\":\"TQMOVIE_ERR_TRANSPORT\"", "\"httpStatus\":404"}},
+        {{"frobnicate", "--json"}, 64, "usage", {}},
+        {{"--json", "--fixtures", "/nonexistent/tq", "basic", "tt0111161"}, 66, "no input", {}},
+    };
+    for (const auto &c : cases) {
+        run_result r = cli(c.args);
+        EXPECT_EQ(r.exit, c.exit) << r.err;
+        ASSERT_EQ(lines(r.err).size(), 1u) << r.err;
+        yyjson_doc *d = yyjson_read(r.err.data(), r.err.size(), 0);
+        yyjson_val *root = yyjson_doc_get_root(d);
+        EXPECT_STREQ(yyjson_get_str(yyjson_obj_get(root, "error")), c.error) << r.err;
+        EXPECT_TRUE(yyjson_is_str(yyjson_obj_get(root, "message"))) << r.err;
+        EXPECT_EQ(yyjson_get_int(yyjson_obj_get(root, "exit")), c.exit) << r.err;
+        yyjson_doc_free(d);
+        for (const std::string &m : c.members) EXPECT_TRUE(contains(r.err, m)) << m << " in " << r.err;
+    }
+}
+
+// A loopback port that accepts connections and never answers: a lookup against it
+// runs until it is cancelled.
+class SilentServer {
+public:
+    SilentServer() {
+        fd_ = socket(AF_INET, SOCK_STREAM, 0);
+        sockaddr_in a{};
+        a.sin_family = AF_INET;
+        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        socklen_t len = sizeof a;
+        auto *sa = reinterpret_cast<sockaddr *>(&a);
+        if (fd_ >= 0 && bind(fd_, sa, sizeof a) == 0 && listen(fd_, 8) == 0 && getsockname(fd_, sa, &len) == 0)
+            port_ = ntohs(a.sin_port);
+    }
+    ~SilentServer() {
+        for (int c : held_) close(c);
+        if (fd_ >= 0) close(fd_);
+    }
+    int port() const { return port_; }
+    // Waits up to ms for a connection and holds it open; false when none came.
+    bool hold_one(int ms) {
+        pollfd p{fd_, POLLIN, 0};
+        int c = poll(&p, 1, ms) > 0 ? accept(fd_, nullptr, nullptr) : -1;
+        if (c >= 0) held_.push_back(c);
+        return c >= 0;
+    }
+
+private:
+    int fd_ = -1;
+    int port_ = 0;
+    std::vector<int> held_;
+};
+
+std::string file_text(const std::string &path) {
+    std::ifstream f(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(f), std::istreambuf_iterator<char>());
+}
+
+TEST_F(Cli, CtrlCCancelsTheRunningLookupAndExits130) {
+    for (const std::vector<std::string> &cmd : {std::vector<std::string>{"details", "tt0111161", "tt0468569"},
+                                                std::vector<std::string>{"basic", "tt0111161", "tt0468569"}}) {
+        SilentServer silent;
+        ASSERT_GT(silent.port(), 0);
+        TempFixtures files;
+        const std::string out = files.dir() + "/out", err = files.dir() + "/err";
+        std::vector<std::string> args = {tool, "--json", "--host", "http://127.0.0.1:" + std::to_string(silent.port())};
+        args.insert(args.end(), cmd.begin(), cmd.end());
+        std::vector<char *> argv;
+        for (std::string &a : args) argv.push_back(a.data());
+        argv.push_back(nullptr);
+        posix_spawn_file_actions_t fa;
+        posix_spawn_file_actions_init(&fa);
+        posix_spawn_file_actions_addopen(&fa, 0, "/dev/null", O_RDONLY, 0);
+        posix_spawn_file_actions_addopen(&fa, 1, out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+        posix_spawn_file_actions_addopen(&fa, 2, err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+        pid_t pid = -1;
+        ASSERT_EQ(posix_spawn(&pid, tool.c_str(), &fa, nullptr, argv.data(), environ), 0);
+        posix_spawn_file_actions_destroy(&fa);
+
+        // Once the request is on the wire the tool sits in the lookup.
+        bool connected = silent.hold_one(10000);
+        kill(pid, connected ? SIGINT : SIGKILL);
+        int status = -1;
+        for (int waited = 0; waited < 15000 && waitpid(pid, &status, WNOHANG) == 0; waited += 20) usleep(20000);
+        if (status == -1) { // the cancel did not end it: do not leave it behind
+            kill(pid, SIGKILL);
+            waitpid(pid, &status, 0);
+        }
+        ASSERT_TRUE(connected) << cmd[0] << ": the tool never connected";
+        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 130) << cmd[0] << ": wait status " << status;
+        EXPECT_EQ(file_text(out), "[]\n") << cmd[0] << ": the document is closed";
+        EXPECT_TRUE(contains(file_text(err), "{\"error\":\"interrupted\"")) << file_text(err);
+        EXPECT_FALSE(silent.hold_one(0)) << cmd[0] << ": the second id was still looked up";
+    }
 }
 
 // ---------------------------------------------------------------------------------
@@ -492,13 +647,14 @@ TEST_F(MockService, EveryToolCommandWorksOverHttp) {
         run_result offline = cli(args);
         args.insert(args.begin(), {"--host", host()});
         run_result online = cli(args);
-        EXPECT_EQ(online.exit, 0) << args[3] << ": " << online.err;
+        EXPECT_EQ(online.exit, args[3] == "details" ? 1 : 0) << args[3] << ": " << online.err; // tt0000001
         EXPECT_FALSE(online.out.empty()) << args[3];
         EXPECT_EQ(online.out, offline.out) << args[3];
     }
 
-    run_result basics = cli({"--host", host(), "--json", "basics", "tt0468569", "tt0000001", "tt0111161"});
-    EXPECT_EQ(basics.exit, 0) << basics.err;
+    run_result basics = cli({"--host", host(), "--json-lines", "basics", "tt0468569", "tt0000001", "tt0111161"});
+    EXPECT_EQ(basics.exit, 1) << basics.err;
+    EXPECT_TRUE(contains(basics.err, "\"ids\":[\"tt0000001\"]")) << basics.err;
     ASSERT_EQ(lines(basics.out).size(), 2u);
     EXPECT_TRUE(contains(lines(basics.out)[0], "\"imDbId\":\"tt0468569\""));
 
@@ -514,22 +670,31 @@ TEST_F(MockService, HttpErrorsExit12WithTheStatus) {
     EXPECT_TRUE(r.out.empty());
 }
 
+TEST_F(MockService, TransportOptionsReachTheBackend) {
+    run_result small = cli({"--host", host(), "--max-body", "100", "--timeout", "2.5", "detail", "tt0111161"});
+    EXPECT_EQ(small.exit, 11);
+    EXPECT_TRUE(contains(small.err, "transport: response body over the limit of 100 bytes")) << small.err;
+    run_result proxied = cli({"--host", host(), "--proxy", "http://127.0.0.1:1", "basic", "tt0111161"});
+    EXPECT_TRUE(contains(proxied.err, "transport: Couldn't connect to server")) << proxied.err;
+}
+
 TEST(MockServiceBroken, BatchFailurePrintsTheChunksThatWentThrough) {
     TempFixtures fx;
     fx.put("detail-tt0000010.json", "{\"imDbId\":\"tt0000010\",\"title\":\"Ten\"}");
     fx.put("detail-tt0000011.json", "{\"imDbId\":"); // the service answers 500 for it
     service_process s = start_service(fx.dir());
     ASSERT_GT(s.port, 0);
-    std::vector<std::string> args = {"--host", "http://127.0.0.1:" + std::to_string(s.port), "--json", "details",
-                                     "tt0000010", "tt0000011", "tt0000010", "--batch-size", "1"};
+    std::vector<std::string> args = {"--host", "http://127.0.0.1:" + std::to_string(s.port), "--json-lines",
+                                     "details", "tt0000010", "tt0000011", "tt0000010", "--batch-size", "1"};
     run_result plain = cli(args);
     args.push_back("--progress");
     run_result chunked = cli(args);
     for (const run_result *r : {&plain, &chunked}) {
         EXPECT_EQ(r->exit, 12) << r->err;
-        ASSERT_EQ(lines(r->out).size(), 1u) << r->out;
+        EXPECT_EQ(lines(r->out).size(), 1u) << r->out;
         EXPECT_TRUE(contains(r->out, "\"title\":\"Ten\""));
-        EXPECT_TRUE(contains(r->err, "TQMOVIE_ERR_HTTP (2): HTTP 500 [HTTP status 500]")) << r->err;
+        EXPECT_TRUE(contains(r->err, "\"message\":\"HTTP 500\"")) << r->err;
+        EXPECT_TRUE(contains(r->err, "\"statusName\":\"TQMOVIE_ERR_HTTP\",\"httpStatus\":500")) << r->err;
     }
     EXPECT_TRUE(contains(chunked.err, "chunk 2 of 3"));
     EXPECT_FALSE(contains(chunked.err, "chunk 3 of 3")) << "the first failing request ends the batch";

@@ -15,11 +15,13 @@ namespace tqtool {
 
 inline constexpr const char *program = "tqmovie";
 
+constexpr int exit_not_found = 1;    // a batch went through but some ids have no record
 constexpr int exit_status_base = 10; // exit = 10 + TQMOVIE_ERR_*
 constexpr int exit_usage = 64;       // EX_USAGE
 constexpr int exit_no_input = 66;    // EX_NOINPUT
 constexpr int exit_software = 70;    // EX_SOFTWARE: a status code this tool does not know
 constexpr int exit_io = 74;          // EX_IOERR
+constexpr int exit_interrupted = 130; // Ctrl-C: 128 + SIGINT, as a shell reports it
 
 // Longest fixture directory the fixture backend keeps without cutting it (512-byte buffer).
 constexpr size_t fixture_dir_max = 511;
@@ -47,7 +49,8 @@ struct options {
     const command_info *cmd = nullptr;
     bool help = false;
     bool version = false;
-    bool json = false;
+    bool json = false;       // JSON output, --json or --json-lines
+    bool json_lines = false; // one object per line instead of one document
     bool stub = false;
     int progress = -1; // -1 automatic, 0 off, 1 on
     const char *language = nullptr;
@@ -57,8 +60,18 @@ struct options {
     const char *fixtures = nullptr;
     const char *host = nullptr;
     const char *batch_text = nullptr;
+    const char *cache_limit_text = nullptr;
+    // The HTTP transport's settings, for --host only (prepare_options fills http).
+    const char *connect_timeout_text = nullptr;
+    const char *timeout_text = nullptr;
+    const char *cacert = nullptr;
+    const char *capath = nullptr;
+    const char *proxy = nullptr;
+    const char *max_body_text = nullptr;
+    tqmovie_http_options http{};
     uint32_t sections = TQMOVIE_DETAIL_ALL;
     uint64_t batch_size = 0;
+    uint64_t cache_limit = 0;
     bool ids_from_stdin = false;
     size_t stdin_at = 0; // ids from standard input go where the '-' stood
     id_list ids;
@@ -77,10 +90,31 @@ void print_command_help(const command_info &c);
 void text_is_movie(const char *id, bool is_movie);
 void text_record(record_kind r, int32_t i);
 
-// json_output.cpp. json_record returns TQMOVIE_OK, or TQMOVIE_ERR_NOMEM when the
-// library could not build its export text.
+// json_output.cpp. Standard output holds one JSON document, an array with one element
+// per record (or probe answer), opened by json_begin and closed by json_end; with
+// lines (--json-lines) it holds one object per line instead. json_record returns
+// TQMOVIE_OK, or TQMOVIE_ERR_NOMEM when the library could not build its export text.
+void json_begin(bool lines);
+void json_end();
 void json_is_movie(const char *id, bool is_movie);
 int32_t json_record(record_kind r, int32_t i);
+
+// Errors as JSON on standard error (--json, --json-lines): one object per error,
+// {"error":KIND,"message":TEXT, the members that apply, "exit":STATUS}.
+extern bool json_errors;
+struct error_report {
+    const char *error;   // kind: "lookup failed", "not found", "interrupted", "usage", ...
+    const char *message; // the text the plain report would show
+    int exit_status;
+    const char *command = nullptr;
+    const char *id = nullptr;                // the id a single-title lookup failed on
+    const char *const *ids = nullptr;        // the ids not found
+    size_t id_count = 0;
+    int32_t status = -1;                     // the library's status code, -1 none
+    const char *status_name = nullptr;
+    int32_t http_status = 0;                 // 0: the backend reported none
+};
+void json_error(const error_report &e);
 
 } // namespace tqtool
 

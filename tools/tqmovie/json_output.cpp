@@ -1,38 +1,57 @@
 // SPDX-License-Identifier: MIT
-// tqmovie --json: one JSON object per line, the library's own export where it has one.
+// tqmovie --json, --json-lines: the records as one JSON array or one object per line,
+// the library's own export where it has one; errors as JSON objects.
 #include "cli.h"
 
 #include <cstdlib>
 
 namespace tqtool {
+
+bool json_errors = false;
+
 namespace {
+
+bool lines_mode = true; // until json_begin says otherwise
+size_t elements = 0;    // written so far
+
+// Before each element: the array's opening or the comma after the previous element.
+void element_start() {
+    if (!lines_mode) std::fputs(elements == 0 ? "[\n" : ",\n", stdout);
+    ++elements;
+}
+
+void element_end() {
+    if (lines_mode) std::fputc('\n', stdout);
+}
 
 // A JSON string literal (or null). Bytes from 0x80 up pass unchanged so UTF-8 stays
 // UTF-8; every control byte is escaped, as JSON requires.
-void json_str(const char *s) {
+void json_str(FILE *out, const char *s) {
     if (!s) {
-        std::fputs("null", stdout);
+        std::fputs("null", out);
         return;
     }
-    std::fputc('"', stdout);
+    std::fputc('"', out);
     for (const unsigned char *p = reinterpret_cast<const unsigned char *>(s); *p; ++p) {
         switch (*p) {
-        case '"': std::fputs("\\\"", stdout); break;
-        case '\\': std::fputs("\\\\", stdout); break;
-        case '\n': std::fputs("\\n", stdout); break;
-        case '\r': std::fputs("\\r", stdout); break;
-        case '\t': std::fputs("\\t", stdout); break;
-        case '\b': std::fputs("\\b", stdout); break;
-        case '\f': std::fputs("\\f", stdout); break;
+        case '"': std::fputs("\\\"", out); break;
+        case '\\': std::fputs("\\\\", out); break;
+        case '\n': std::fputs("\\n", out); break;
+        case '\r': std::fputs("\\r", out); break;
+        case '\t': std::fputs("\\t", out); break;
+        case '\b': std::fputs("\\b", out); break;
+        case '\f': std::fputs("\\f", out); break;
         default:
             if (*p < 0x20)
-                std::printf("\\u%04x", static_cast<unsigned>(*p));
+                std::fprintf(out, "\\u%04x", static_cast<unsigned>(*p));
             else
-                std::fputc(*p, stdout);
+                std::fputc(*p, out);
         }
     }
-    std::fputc('"', stdout);
+    std::fputc('"', out);
 }
+
+void json_str(const char *s) { json_str(stdout, s); }
 
 // The members of a translation, under the keys the service uses.
 const struct {
@@ -45,6 +64,7 @@ const struct {
 
 // Translation sets have no export of their own in the library.
 void json_trans(int32_t i) {
+    element_start();
     std::fputs("{\"imDbId\":", stdout);
     json_str(tqmovie_trans_imdb_id(i));
     std::fputs(",\"items\":[", stdout);
@@ -59,15 +79,27 @@ void json_trans(int32_t i) {
         }
         std::fputc('}', stdout);
     }
-    std::fputs("]}\n", stdout);
+    std::fputs("]}", stdout);
+    element_end();
 }
 
 } // namespace
 
+void json_begin(bool lines) {
+    lines_mode = lines;
+    elements = 0;
+}
+
+void json_end() {
+    if (!lines_mode) std::fputs(elements == 0 ? "[]\n" : "\n]\n", stdout);
+}
+
 void json_is_movie(const char *id, bool is_movie) {
+    element_start();
     std::fputs("{\"imDbId\":", stdout);
     json_str(id);
-    std::printf(",\"isMovie\":%s}\n", is_movie ? "true" : "false");
+    std::printf(",\"isMovie\":%s}", is_movie ? "true" : "false");
+    element_end();
 }
 
 int32_t json_record(record_kind r, int32_t i) {
@@ -77,10 +109,40 @@ int32_t json_record(record_kind r, int32_t i) {
     }
     char *text = r == record_kind::basic ? tqmovie_basic_to_json(i) : tqmovie_detail_to_json(i);
     if (!text) return TQMOVIE_ERR_NOMEM;
+    element_start();
     std::fputs(text, stdout);
-    std::fputc('\n', stdout);
+    element_end();
     std::free(text);
     return TQMOVIE_OK;
+}
+
+void json_error(const error_report &e) {
+    std::fputs("{\"error\":", stderr);
+    json_str(stderr, e.error);
+    std::fputs(",\"message\":", stderr);
+    json_str(stderr, e.message);
+    if (e.command) {
+        std::fputs(",\"command\":", stderr);
+        json_str(stderr, e.command);
+    }
+    if (e.id) {
+        std::fputs(",\"id\":", stderr);
+        json_str(stderr, e.id);
+    }
+    if (e.ids) {
+        std::fputs(",\"ids\":[", stderr);
+        for (size_t i = 0; i < e.id_count; ++i) {
+            if (i) std::fputc(',', stderr);
+            json_str(stderr, e.ids[i]);
+        }
+        std::fputc(']', stderr);
+    }
+    if (e.status >= 0) {
+        std::fprintf(stderr, ",\"status\":%d,\"statusName\":", static_cast<int>(e.status));
+        json_str(stderr, e.status_name);
+    }
+    if (e.http_status != 0) std::fprintf(stderr, ",\"httpStatus\":%d", static_cast<int>(e.http_status));
+    std::fprintf(stderr, ",\"exit\":%d}\n", e.exit_status);
 }
 
 } // namespace tqtool

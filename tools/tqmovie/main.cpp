@@ -7,15 +7,18 @@
 // summary or as the library's own JSON export. Of the library it uses nothing but
 // tqmovie.h, so it doubles as a worked example of how a host drives the library.
 //
-// Exit status: 0 success, 10 + the library's status code when an operation failed
-// (11 transport ... 18 out of memory), 64 usage error, 66 fixture directory missing,
-// 74 writing the output failed.
+// Exit status: 0 success, 1 ids not found by a batch, 10 + the library's status code
+// when an operation failed (11 transport ... 18 out of memory), 64 usage error, 66
+// fixture directory missing, 74 writing the output failed, 130 interrupted.
 #include "cli.h"
 
 #include <cerrno>
+#include <csignal>
+#include <cstdarg>
 #include <cstdlib>
 #include <cstring>
 
+#include <signal.h>
 #include <unistd.h>
 
 #include "fixture_dir.h"
@@ -23,32 +26,46 @@
 namespace tqtool {
 namespace {
 
+// "tqmovie: TEXT" on standard error, or the JSON object of an error of this kind.
+int report_error(const char *kind, int exit_status, const char *fmt, ...) TQMOVIE_PRINTF(3, 4);
+int report_error(const char *kind, int exit_status, const char *fmt, ...) {
+    char text[1024];
+    va_list ap;
+    va_start(ap, fmt);
+    std::vsnprintf(text, sizeof text, fmt, ap);
+    va_end(ap);
+    if (json_errors)
+        json_error({kind, text, exit_status});
+    else
+        std::fprintf(stderr, "%s: %s\n", program, text);
+    return exit_status;
+}
+
+// The HTTP backend of --host, released once the library has let go of it.
+tq_io http_backend{};
+
 int install_backend(const options &o) {
     tq_io io;
     if (o.stub) {
         io = tolvane_io_stub();
     } else if (o.host) {
-        io = tolvane_io_curl();
+        // One connection (and TLS session) serves every request of the run.
+        http_backend = tolvane_io_curl_pooled(&o.http);
+        io = http_backend;
     } else {
         const char *dir = o.fixtures ? o.fixtures : default_fixture_dir();
-        if (!dir) {
-            std::fprintf(stderr, "%s: no bundled fixture directory found; pass --fixtures DIR or --host URL\n",
-                         program);
-            return exit_no_input;
-        }
-        if (!is_directory(dir)) {
-            std::fprintf(stderr, "%s: fixture directory not found: %s\n", program, dir);
-            return exit_no_input;
-        }
-        if (std::strlen(dir) > fixture_dir_max) {
-            std::fprintf(stderr, "%s: fixture directory path too long: %s\n", program, dir);
-            return exit_no_input;
-        }
+        if (!dir)
+            return report_error("no input", exit_no_input,
+                                "no bundled fixture directory found; pass --fixtures DIR or --host URL");
+        if (!is_directory(dir)) return report_error("no input", exit_no_input, "fixture directory not found: %s", dir);
+        if (std::strlen(dir) > fixture_dir_max)
+            return report_error("no input", exit_no_input, "fixture directory path too long: %s", dir);
         io = tolvane_io_fake(dir);
     }
     tqmovie_set_io(&io);
     if (o.host) tqmovie_set_host(o.host);
     if (o.batch_size) tqmovie_set_batch_ceiling(o.batch_size);
+    if (o.cache_limit_text) tqmovie_cache_set_limit(o.cache_limit);
     return 0;
 }
 
@@ -66,6 +83,8 @@ const char *status_name(int32_t st) {
     case TQMOVIE_ERR_ARG: return "TQMOVIE_ERR_ARG";
     case TQMOVIE_ERR_NO_IO: return "TQMOVIE_ERR_NO_IO";
     case TQMOVIE_ERR_NOMEM: return "TQMOVIE_ERR_NOMEM";
+    case TQMOVIE_ERR_CANCELLED: return "TQMOVIE_ERR_CANCELLED";
+    case TQMOVIE_ERR_FILE: return "TQMOVIE_ERR_FILE";
     default: return "unknown status";
     }
 }
@@ -80,12 +99,52 @@ int exit_for_status(int32_t st) {
 int report_failure(const char *what, const char *id, int32_t st) {
     const char *text = tqmovie_last_error();
     if (*text == '\0') text = st == TQMOVIE_ERR_NOMEM ? "out of memory" : "no error text";
+    int32_t http = tqmovie_last_http_code();
+    if (json_errors) {
+        error_report e{"lookup failed", text, exit_for_status(st), what, id};
+        e.status = st;
+        e.status_name = status_name(st);
+        e.http_status = http;
+        json_error(e);
+        return e.exit_status;
+    }
     std::fprintf(stderr, "%s: %s%s%s: %s (%d): %s", program, what, id ? " " : "", id ? id : "", status_name(st),
                  static_cast<int>(st), text);
-    int32_t http = tqmovie_last_http_code();
     if (http != 0) std::fprintf(stderr, " [HTTP status %d]", static_cast<int>(http));
     std::fputc('\n', stderr);
     return exit_for_status(st);
+}
+
+// ---------------------------------------------------------------------------------
+// Ctrl-C: the running lookup is cancelled and the tool exits 130
+// ---------------------------------------------------------------------------------
+
+volatile std::sig_atomic_t interrupted = 0;
+tqmovie_client *interrupt_target = nullptr; // set before the handler is installed
+
+// Async-signal-safe: the library's cancel is one lock-free atomic store.
+void on_interrupt(int) {
+    tqmovie_cancel(interrupt_target);
+    interrupted = 1;
+}
+
+void catch_interrupt() {
+    interrupt_target = tqmovie_current();
+    struct sigaction sa {};
+    sa.sa_handler = on_interrupt;
+    sigemptyset(&sa.sa_mask);
+    // Output writes carry on; a second Ctrl-C ends the tool the default way at once.
+    sa.sa_flags = SA_RESTART | SA_RESETHAND;
+    sigaction(SIGINT, &sa, nullptr);
+}
+
+int report_interrupted(const char *what) {
+    if (json_errors) {
+        json_error({"interrupted", "interrupted", exit_interrupted, what});
+        return exit_interrupted;
+    }
+    std::fprintf(stderr, "%s: %s: interrupted\n", program, what);
+    return exit_interrupted;
 }
 
 // ---------------------------------------------------------------------------------
@@ -97,22 +156,32 @@ record_kind records_of(command_kind k) {
     return k == cmd_detail || k == cmd_details ? record_kind::detail : record_kind::trans;
 }
 
-// Writes every stored record of the command's kind. Returns TQMOVIE_OK or
-// TQMOVIE_ERR_NOMEM when an export text could not be built.
-int32_t print_results(const options &o, bool &first_record) {
+int32_t record_count(record_kind r) {
+    return r == record_kind::basic    ? tqmovie_basic_count()
+           : r == record_kind::detail ? tqmovie_detail_count()
+                                      : tqmovie_trans_count();
+}
+
+const char *record_id(record_kind r, int32_t i) {
+    return r == record_kind::basic    ? tqmovie_basic_imdb_id(i)
+           : r == record_kind::detail ? tqmovie_detail_imdb_id(i)
+                                      : tqmovie_trans_imdb_id(i);
+}
+
+// Writes the stored records of the command's kind from index `printed` on and
+// advances it. Returns TQMOVIE_OK or TQMOVIE_ERR_NOMEM when an export text could not
+// be built.
+int32_t print_results(const options &o, int32_t &printed, bool &first_record) {
     record_kind r = records_of(o.cmd->kind);
-    int32_t n = r == record_kind::basic    ? tqmovie_basic_count()
-                : r == record_kind::detail ? tqmovie_detail_count()
-                                           : tqmovie_trans_count();
-    for (int32_t i = 0; i < n; ++i) {
+    for (int32_t n = record_count(r); printed < n; ++printed) {
         if (o.json) {
-            int32_t st = json_record(r, i);
+            int32_t st = json_record(r, printed);
             if (st != TQMOVIE_OK) return st;
             continue;
         }
         if (!first_record) std::fputc('\n', stdout);
         first_record = false;
-        text_record(r, i);
+        text_record(r, printed);
     }
     return TQMOVIE_OK;
 }
@@ -122,7 +191,7 @@ int32_t print_results(const options &o, bool &first_record) {
 int run_single(const options &o) {
     int exit_code = 0;
     bool first_record = true;
-    for (size_t n = 0; n < o.ids.count; ++n) {
+    for (size_t n = 0; n < o.ids.count && !interrupted; ++n) {
         const char *id = o.ids.items[n];
         int32_t st;
         if (o.cmd->kind == cmd_is_movie) {
@@ -132,14 +201,16 @@ int run_single(const options &o) {
         } else {
             st = o.cmd->kind == cmd_basic ? tqmovie_get_basic(id, o.language)
                                           : tqmovie_get_detail(id, o.language, o.sections);
-            if (st == TQMOVIE_OK) st = print_results(o, first_record);
+            int32_t printed = 0;
+            if (st == TQMOVIE_OK) st = print_results(o, printed, first_record);
         }
+        if (interrupted) break;
         if (st != TQMOVIE_OK) {
             int e = report_failure(o.cmd->name, id, st);
             if (!exit_code) exit_code = e;
         }
     }
-    return exit_code;
+    return interrupted ? report_interrupted(o.cmd->name) : exit_code;
 }
 
 int32_t run_batch_call(const options &o, const char *const *ids, size_t count) {
@@ -150,15 +221,84 @@ int32_t run_batch_call(const options &o, const char *const *ids, size_t count) {
     }
 }
 
-// Batch commands. The library sends a batch in chunks of the ceiling but has no way
-// to report its progress; when progress is wanted the tool splits the ids into the
-// same chunks itself and calls the batch operation once per chunk. The requests are
-// the same either way (chunk sizes, order and the one-id rule of the basics query),
-// and records are printed chunk by chunk as they arrive. Otherwise the whole list
-// goes to the library in one call. After a failure the records of the chunks that
-// went through are still held, and printed.
+// A batch command as one library call. The library reports every chunk of the batch
+// ceiling (the --batch-size) to the progress callback, which prints the chunk's
+// records at once (the store then holds the chunks so far) and announces the next
+// chunk when progress is shown.
+struct batch_run {
+    const options &o;
+    uint64_t ceiling;
+    size_t chunks;        // requests the batch takes
+    bool progress;        // "chunk k of n" on standard error
+    bool tty;             // ... on one line rewritten in place
+    size_t announced = 0; // chunks announced so far
+    int32_t printed = 0;  // records printed so far
+    bool first_record = true;
+    int32_t print_status = TQMOVIE_OK;
+};
+
+void announce_chunk(batch_run &b, uint64_t done, uint64_t total) {
+    ++b.announced;
+    uint64_t left = total - done;
+    size_t n = static_cast<size_t>(left < b.ceiling ? left : b.ceiling);
+    if (b.tty)
+        std::fprintf(stderr, "\r%s: chunk %zu of %zu", program, b.announced, b.chunks);
+    else
+        std::fprintf(stderr, "%s: chunk %zu of %zu (%zu id%s)\n", program, b.announced, b.chunks, n,
+                     n == 1 ? "" : "s");
+    std::fflush(stderr);
+}
+
+int on_chunk(const tqmovie_progress *event, void *user) {
+    batch_run &b = *static_cast<batch_run *>(user);
+    if (event->kind != TQMOVIE_PROGRESS_CHUNK_DONE) return 0;
+    if (b.print_status == TQMOVIE_OK) b.print_status = print_results(b.o, b.printed, b.first_record);
+    std::fflush(stdout);
+    if (b.progress && event->status == TQMOVIE_OK && event->done < event->total && !interrupted)
+        announce_chunk(b, event->done, event->total);
+    // Records that cannot be printed end the batch: the rest would be lost as well.
+    return b.print_status != TQMOVIE_OK || interrupted ? 1 : 0;
+}
+
+// Ids asked for that no record answers (the service leaves unknown ids out of a batch
+// answer) are named on standard error; they make the exit status 1.
+int report_not_found(const options &o) {
+    record_kind r = records_of(o.cmd->kind);
+    int32_t n = record_count(r);
+    auto **have = static_cast<const char **>(std::malloc((static_cast<size_t>(n) + 1) * sizeof(char *)));
+    auto **missing = static_cast<const char **>(std::malloc((o.ids.count + 1) * sizeof(char *)));
+    auto by_text = [](const void *a, const void *b) {
+        return std::strcmp(*static_cast<const char *const *>(a), *static_cast<const char *const *>(b));
+    };
+    size_t k = 0, m = 0;
+    if (have && missing) {
+        for (int32_t i = 0; i < n; ++i)
+            if (const char *id = record_id(r, i)) have[k++] = id;
+        std::qsort(have, k, sizeof *have, by_text);
+        for (size_t i = 0; i < o.ids.count; ++i)
+            if (!std::bsearch(&o.ids.items[i], have, k, sizeof *have, by_text)) missing[m++] = o.ids.items[i];
+    }
+    int st = 0;
+    if (!have || !missing) {
+        st = report_error("lookup failed", exit_status_base + TQMOVIE_ERR_NOMEM, "%s: out of memory", o.cmd->name);
+    } else if (m != 0 && json_errors) {
+        char text[64];
+        std::snprintf(text, sizeof text, "no record for %zu of %zu ids", m, o.ids.count);
+        error_report e{"not found", text, exit_not_found, o.cmd->name};
+        e.ids = missing;
+        e.id_count = m;
+        json_error(e);
+        st = exit_not_found;
+    } else if (m != 0) {
+        for (size_t i = 0; i < m; ++i) std::fprintf(stderr, "%s: %s %s: not found\n", program, o.cmd->name, missing[i]);
+        st = exit_not_found;
+    }
+    std::free(have);
+    std::free(missing);
+    return st;
+}
+
 int run_batch(const options &o) {
-    const char *const *ids = o.ids.items;
     size_t count = o.ids.count;
     uint64_t ceiling = tqmovie_batch_ceiling();
     bool chunked_kind = o.cmd->kind == cmd_basics || o.cmd->kind == cmd_details;
@@ -166,60 +306,70 @@ int run_batch(const options &o) {
     bool want_progress = o.progress == 1 || (o.progress == -1 && tty);
     // Rounded up without count + ceiling - 1, which wraps for a huge --batch-size.
     size_t chunks = chunked_kind ? static_cast<size_t>(count / ceiling + (count % ceiling != 0)) : 1;
-    bool progress = chunked_kind && want_progress && chunks >= 2;
-    size_t step = progress ? static_cast<size_t>(ceiling) : count;
-    bool first_record = true;
+    batch_run b{o, ceiling, chunks, chunked_kind && want_progress && chunks >= 2, tty};
 
-    size_t k = 0;
-    for (size_t off = 0; off < count; off += step) {
-        size_t n = count - off < step ? count - off : step;
-        if (progress) {
-            ++k;
-            if (tty)
-                std::fprintf(stderr, "\r%s: chunk %zu of %zu", program, k, chunks);
-            else
-                std::fprintf(stderr, "%s: chunk %zu of %zu (%zu id%s)\n", program, k, chunks, n, n == 1 ? "" : "s");
-            std::fflush(stderr);
-        }
-        int32_t st = run_batch_call(o, ids + off, n);
-        int32_t pst = print_results(o, first_record);
-        if (progress) std::fflush(stdout);
-        if (st == TQMOVIE_OK) st = pst;
-        if (st != TQMOVIE_OK) {
-            if (progress && tty) std::fputc('\n', stderr);
-            return report_failure(o.cmd->name, nullptr, st);
-        }
-    }
-    if (progress && tty) std::fputc('\n', stderr);
-    return 0;
+    if (b.progress) announce_chunk(b, 0, count);
+    tqmovie_set_progress(on_chunk, &b);
+    int32_t st = run_batch_call(o, o.ids.items, count);
+    tqmovie_set_progress(nullptr, nullptr);
+    // Whatever the callback did not see (a batch refused before its first chunk holds
+    // nothing, but nothing is assumed).
+    if (b.print_status == TQMOVIE_OK) b.print_status = print_results(o, b.printed, b.first_record);
+    if (b.progress && tty) std::fputc('\n', stderr);
+    if (interrupted) return report_interrupted(o.cmd->name);
+    // A batch that failed on its own says so; one the printing stopped, the printing.
+    if (b.print_status != TQMOVIE_OK && (st == TQMOVIE_OK || st == TQMOVIE_ERR_CANCELLED)) st = b.print_status;
+    if (st != TQMOVIE_OK) return report_failure(o.cmd->name, nullptr, st);
+    return report_not_found(o);
+}
+
+// --json and --json-lines ask for errors as JSON from the first one on, a usage error
+// in the arguments before them included.
+bool wants_json(int argc, char **argv) {
+    for (int i = 1; i < argc && std::strcmp(argv[i], "--") != 0; ++i)
+        if (std::strcmp(argv[i], "--json") == 0 || std::strcmp(argv[i], "--json-lines") == 0) return true;
+    return false;
 }
 
 int run(int argc, char **argv) {
+    json_errors = wants_json(argc, argv);
     options o;
     int st = parse_args(argc, argv, o);
     if (st == 0 && o.version) {
-        std::printf("%s %s\n", program, TQMOVIE_VERSION_STRING);
+        // The library loaded may be newer than the header the tool was built with.
+        if (std::strcmp(tqmovie_version(), TQMOVIE_VERSION_STRING) == 0)
+            std::printf("%s %s\n", program, TQMOVIE_VERSION_STRING);
+        else
+            std::printf("%s %s (library %s)\n", program, TQMOVIE_VERSION_STRING, tqmovie_version());
     } else if (st == 0 && o.help) {
         if (o.cmd)
             print_command_help(*o.cmd);
         else
             print_general_usage(stdout);
     } else if (st == 0 && !o.cmd) {
-        print_general_usage(stderr);
+        if (json_errors)
+            json_error({"usage", "a command is needed", exit_usage});
+        else
+            print_general_usage(stderr);
         st = exit_usage;
     } else if (st == 0) {
         st = prepare_options(o);
         if (st == 0) st = install_backend(o);
         if (st == 0) {
+            catch_interrupt();
+            // From here on standard output holds one document, whatever happens.
+            if (o.json) json_begin(o.json_lines);
             bool single = o.cmd->kind == cmd_is_movie || o.cmd->kind == cmd_basic || o.cmd->kind == cmd_detail;
             st = single ? run_single(o) : run_batch(o);
+            if (o.json) json_end();
         }
         tqmovie_shutdown();
+        tolvane_io_curl_pooled_free(&http_backend);
     }
     ids_free(o.ids);
     if (std::fflush(stdout) != 0 || std::ferror(stdout)) {
-        std::fprintf(stderr, "%s: writing the output failed: %s\n", program, std::strerror(errno));
-        if (st == 0) st = exit_io;
+        int failed = report_error("output", exit_io, "writing the output failed: %s", std::strerror(errno));
+        if (st == 0) st = failed;
     }
     return st;
 }

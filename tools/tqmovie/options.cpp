@@ -27,7 +27,7 @@ enum : unsigned {
 const command_info commands[] = {
     {"is-movie", cmd_is_movie, 0, "is-movie ID...",
      "Asks whether each title is a film. Prints \"ID true\" or \"ID false\" per title\n"
-     "(with --json one object per line: {\"imDbId\":...,\"isMovie\":true}).\n"},
+     "(with --json an array of {\"imDbId\":...,\"isMovie\":true}).\n"},
     {"basic", cmd_basic, opt_language, "basic ID... [--language L]",
      "Looks up the basic record of each title, one request per title (answered from\n"
      "the record cache when the same title comes up again in one run).\n"
@@ -40,7 +40,8 @@ const command_info commands[] = {
      "                    (default all)\n"},
     {"basics", cmd_basics, opt_batch, "basics ID... [--batch-size N]",
      "Looks up basic records in batch requests of at most the batch size each.\n"
-     "Records come in the order the service sends them.\n"
+     "Records come in the order the service sends them; ids without a record are\n"
+     "named on standard error and make the exit status 1.\n"
      "  --batch-size N   most ids per request (default 24)\n"
      "  --progress       report \"chunk k of n\" on standard error (default: only when\n"
      "                   standard error is a terminal)\n"
@@ -60,12 +61,18 @@ const command_info commands[] = {
 
 int usage_error(const char *fmt, ...) TQMOVIE_PRINTF(1, 2);
 int usage_error(const char *fmt, ...) {
-    std::fprintf(stderr, "%s: ", program);
     va_list ap;
     va_start(ap, fmt);
-    std::vfprintf(stderr, fmt, ap);
+    if (json_errors) {
+        char text[512];
+        std::vsnprintf(text, sizeof text, fmt, ap);
+        json_error({"usage", text, exit_usage});
+    } else {
+        std::fprintf(stderr, "%s: ", program);
+        std::vfprintf(stderr, fmt, ap);
+        std::fprintf(stderr, "\nTry '%s --help' for more information.\n", program);
+    }
     va_end(ap);
-    std::fprintf(stderr, "\nTry '%s --help' for more information.\n", program);
     return exit_usage;
 }
 
@@ -187,17 +194,55 @@ int parse_sections(const char *text, uint32_t *out) {
     return 0;
 }
 
+// A whole number of at most 64 bits; 0 only when zero_ok.
+bool parse_count(const char *text, bool zero_ok, uint64_t *out) {
+    if (*text < '0' || *text > '9') return false; // strtoull would take a sign or blanks
+    errno = 0;
+    char *end = nullptr;
+    unsigned long long v = std::strtoull(text, &end, 10);
+    if (errno != 0 || *end != '\0' || (v == 0 && !zero_ok)) return false;
+    *out = static_cast<uint64_t>(v);
+    return true;
+}
+
 int parse_batch_size(const char *text, uint64_t *out) {
-    if (*text >= '0' && *text <= '9') { // strtoull would take a sign or blanks
-        errno = 0;
-        char *end = nullptr;
-        unsigned long long v = std::strtoull(text, &end, 10);
-        if (errno == 0 && *end == '\0' && v != 0) {
-            *out = static_cast<uint64_t>(v);
-            return 0;
-        }
-    }
+    if (parse_count(text, false, out)) return 0;
     return usage_error("--batch-size needs a positive number, not '%s'", text);
+}
+
+// Seconds with an optional fraction ("2", "0.5") as milliseconds, at least one.
+bool parse_seconds(const char *text, int64_t *ms) {
+    if ((*text < '0' || *text > '9') && *text != '.') return false; // no sign, blank, inf or nan
+    errno = 0;
+    char *end = nullptr;
+    const double s = std::strtod(text, &end);
+    if (errno != 0 || *end != '\0' || !(s > 0) || s > 1e9) return false;
+    *ms = static_cast<int64_t>(s * 1000.0 + 0.5);
+    if (*ms < 1) *ms = 1;
+    return true;
+}
+
+// The HTTP transport's settings (the pooled backend's options), which only --host uses.
+int check_http_options(options &o) {
+    const struct {
+        const char *text;
+        const char *option;
+    } given[] = {{o.connect_timeout_text, "--connect-timeout"}, {o.timeout_text, "--timeout"},
+                 {o.cacert, "--cacert"}, {o.capath, "--capath"}, {o.proxy, "--proxy"},
+                 {o.max_body_text, "--max-body"}};
+    for (const auto &g : given)
+        if (g.text && !o.host) return usage_error("option %s applies to --host only", g.option);
+    tqmovie_http_options_init(&o.http, sizeof o.http);
+    if (o.connect_timeout_text && !parse_seconds(o.connect_timeout_text, &o.http.connect_timeout_ms))
+        return usage_error("--connect-timeout needs a positive number of seconds, not '%s'", o.connect_timeout_text);
+    if (o.timeout_text && !parse_seconds(o.timeout_text, &o.http.timeout_ms))
+        return usage_error("--timeout needs a positive number of seconds, not '%s'", o.timeout_text);
+    if (o.max_body_text && !parse_count(o.max_body_text, false, &o.http.max_body_bytes))
+        return usage_error("--max-body needs a positive number of bytes, not '%s'", o.max_body_text);
+    o.http.ca_file = o.cacert;
+    o.http.ca_path = o.capath;
+    o.http.proxy = o.proxy;
+    return 0;
 }
 
 // Checks the combination of options against the command; 0 or a usage exit status.
@@ -217,6 +262,11 @@ int check_options(options &o) {
         if (r.text && !(c.options & r.needs))
             return usage_error("option %s does not apply to '%s'", r.option, c.name);
 
+    if (o.json && o.json_lines) return usage_error("give one of --json and --json-lines");
+    if (o.json_lines) o.json = true;
+    if (o.cache_limit_text && !parse_count(o.cache_limit_text, true, &o.cache_limit))
+        return usage_error("--cache-limit needs a number of titles (0: no limit), not '%s'", o.cache_limit_text);
+
     int backends = (o.stub ? 1 : 0) + (o.host ? 1 : 0) + (o.fixtures ? 1 : 0);
     if (backends > 1) return usage_error("give at most one of --fixtures, --host and --stub");
     if (o.host) {
@@ -228,6 +278,7 @@ int check_options(options &o) {
     }
     if (o.fixtures && std::strlen(o.fixtures) > fixture_dir_max)
         return usage_error("--fixtures path is longer than %zu characters", fixture_dir_max);
+    if (const int http_st = check_http_options(o)) return http_st;
     int st = o.sections_text ? parse_sections(o.sections_text, &o.sections) : 0;
     if (!st && o.batch_text) st = parse_batch_size(o.batch_text, &o.batch_size);
     return st;
@@ -255,24 +306,40 @@ void print_general_usage(FILE *out) {
                  "  --host URL       talk HTTP(S) to the service at URL\n"
                  "  --stub           fail every request (to try error handling)\n"
                  "\n"
+                 "HTTP transport (with --host; one connection kept for every request):\n"
+                 "  --connect-timeout S  seconds to set up a connection (default 10; fractions allowed)\n"
+                 "  --timeout S          seconds for a whole request (default 120; fractions allowed)\n"
+                 "  --cacert FILE        CA certificates (PEM) to verify servers with, in place of\n"
+                 "                       the system's bundle\n"
+                 "  --capath DIR         directory of CA certificates (hashed names), in place of\n"
+                 "                       the system's\n"
+                 "  --proxy URL          proxy to use (\"\": none; default: http_proxy and the like)\n"
+                 "  --max-body BYTES     refuse an answer larger than BYTES (default 268435456)\n"
+                 "\n"
                  "Output:\n"
-                 "  --json           JSON, one object per line, instead of the summary\n"
+                 "  --json           one JSON document, an array of records, instead of the summary\n"
+                 "  --json-lines     JSON, one object per line\n"
+                 "\n"
+                 "Cache:\n"
+                 "  --cache-limit N  keep at most N titles in the record cache (0: no limit)\n"
                  "\n"
                  "An ID of \"-\" reads ids from standard input, one per line (blank lines and\n"
                  "lines starting with # are skipped).\n"
                  "  --help           this text; \"%s COMMAND --help\" for one command\n"
                  "  --version        print the version\n"
                  "\n"
-                 "Exit status: 0 success; 10 + the library status code when an operation failed\n"
-                 "(11 transport, 12 HTTP, 13 parse, 14 empty, 16 argument, 17 no backend,\n"
-                 "18 out of memory); 64 usage error; 66 fixture directory not found; 74 output\n"
-                 "could not be written.\n",
+                 "Exit status: 0 success; 1 a batch went through but some ids have no record;\n"
+                 "10 + the library status code when an operation failed (11 transport, 12 HTTP,\n"
+                 "13 parse, 14 empty, 16 argument, 17 no backend, 18 out of memory); 64 usage\n"
+                 "error; 66 fixture directory not found; 74 output could not be written;\n"
+                 "130 interrupted (Ctrl-C).\n",
                  program);
 }
 
 void print_command_help(const command_info &c) {
     std::printf("usage: %s [OPTIONS] %s\n\n%s", program, c.synopsis, c.help);
-    std::printf("\nBackend and output options: --fixtures DIR | --host URL | --stub, --json\n"
+    std::printf("\nBackend and output options: --fixtures DIR | --host URL | --stub, --json | --json-lines,\n"
+                "--cache-limit N\n"
                 "An ID of \"-\" reads ids from standard input, one per line.\n");
 }
 
@@ -298,7 +365,8 @@ int parse_args(int argc, char **argv, options &o) {
             struct flag {
                 const char *name;
                 bool *target;
-            } flags[] = {{"help", &o.help}, {"version", &o.version}, {"json", &o.json}, {"stub", &o.stub}};
+            } flags[] = {{"help", &o.help},       {"version", &o.version}, {"json", &o.json},
+                         {"json-lines", &o.json_lines}, {"stub", &o.stub}};
             bool matched = false;
             for (const flag &f : flags) {
                 if (!is(f.name)) continue;
@@ -318,7 +386,10 @@ int parse_args(int argc, char **argv, options &o) {
                 const char **target;
             } values[] = {{"language", &o.language}, {"sections", &o.sections_text}, {"lang", &o.lang},
                           {"region", &o.region},     {"fixtures", &o.fixtures},     {"host", &o.host},
-                          {"batch-size", &o.batch_text}};
+                          {"batch-size", &o.batch_text}, {"cache-limit", &o.cache_limit_text},
+                          {"connect-timeout", &o.connect_timeout_text}, {"timeout", &o.timeout_text},
+                          {"cacert", &o.cacert}, {"capath", &o.capath}, {"proxy", &o.proxy},
+                          {"max-body", &o.max_body_text}};
             for (const valued &v : values) {
                 if (!is(v.name)) continue;
                 if (eq) {
