@@ -1,0 +1,319 @@
+# SPDX-License-Identifier: MIT
+"""The :class:`Client`: one library client, its backend, lookups and cache."""
+from __future__ import annotations
+
+import contextlib
+import ctypes
+import threading
+from typing import Any, Callable, Iterable, Iterator, List, Optional, Sequence, Type, TypeVar, cast
+
+from . import _lib
+from .backends import AnyBackend, PathLike, Sink, _Installed, _path, _str, _text
+from .errors import Error, Status, error_for
+from .records import Basic, CacheState, Detail, Progress, Section, Translations, from_json
+
+T = TypeVar("T")
+ProgressFn = Callable[[Progress], Optional[bool]]
+
+# Per record kind: the count getter and the complete export.
+_STORE = {
+    Basic: ("tqmovie_basic_count", "tqmovie_basic_to_json_full"),
+    Detail: ("tqmovie_detail_count", "tqmovie_detail_to_json_full"),
+    Translations: ("tqmovie_trans_count", "tqmovie_trans_to_json"),
+}
+
+
+def _opt(s: Optional[str]) -> Optional[bytes]:
+    return None if s is None else _text(s)
+
+
+def _ids(ids: Iterable[str]) -> "ctypes.Array[ctypes.c_char_p]":
+    items = [_text(i) for i in ([ids] if isinstance(ids, str) else ids)]
+    return (ctypes.c_char_p * len(items))(*items)
+
+
+class Client:
+    """One library client: its own backend, result store, cache, settings and last error.
+
+    Each call makes the client current on the calling thread for its duration and
+    restores what was current before. A client may be shared by threads: its calls
+    are serialised by a re-entrant lock (so a Python backend or progress callable may
+    call back in); for lookups that run in parallel give each thread its own client.
+    Close it with :meth:`close` or use it in a ``with`` block.
+    """
+
+    def __init__(self, backend: Optional[AnyBackend] = None, *, host: Optional[str] = None) -> None:
+        self._ptr: Optional[int] = None
+        self._lock = threading.RLock()
+        self._ptr_lock = threading.Lock()  # guards _ptr for cancel() from other threads
+        self._depth = 0
+        self._installed: Optional[_Installed] = None
+        self._progress: Optional[ProgressFn] = None
+        self._progress_cb: Any = None
+        self._sink = Sink()
+        self._lib = _lib.lib()
+        ptr = self._lib.tqmovie_client_new()
+        if not ptr:
+            raise MemoryError("tqmovie_client_new: out of memory")
+        self._ptr = ptr
+        if host is not None:
+            self.set_host(host)
+        if backend is not None:
+            self.set_backend(backend)
+
+    # -- life ----------------------------------------------------------------------
+
+    def __enter__(self) -> "Client":
+        return self
+
+    def __exit__(self, *exc: object) -> None:
+        self.close()
+
+    def __del__(self) -> None:
+        with contextlib.suppress(Exception):
+            self.close()
+
+    def close(self) -> None:
+        """Releases the client, its records and cache, and the backend made for it.
+        Waits for a call running on another thread; closing twice is harmless."""
+        with self._lock:
+            if self._depth:
+                raise RuntimeError("a Client cannot be closed from inside one of its own calls")
+            with self._ptr_lock:
+                ptr, self._ptr = self._ptr, None
+            if ptr is None:
+                return
+            self._lib.tqmovie_client_free(ptr)
+            installed, self._installed, self._progress_cb = self._installed, None, None
+            if installed:
+                installed.release()
+
+    @property
+    def closed(self) -> bool:
+        return self._ptr is None
+
+    @contextlib.contextmanager
+    def _current(self) -> Iterator[Any]:
+        with self._lock:
+            if self._ptr is None:
+                raise ValueError("operation on a closed Client")
+            prev = self._lib.tqmovie_use(self._ptr)
+            self._depth += 1
+            try:
+                yield self._lib
+            finally:
+                self._depth -= 1
+                self._lib.tqmovie_use(prev)
+
+    def _check(self, status: int, partial: Sequence[Any] = ()) -> None:
+        """Raises what a callback raised, else the error for a failed status."""
+        reraise, cause = self._sink.take()
+        if reraise is not None:
+            raise reraise
+        if status != Status.OK:
+            err = error_for(status, _str(self._lib.tqmovie_last_error()), self._lib.tqmovie_last_http_code(), partial)
+            raise err from cause
+
+    def _stored(self, cls: Type[T]) -> List[T]:
+        count, export = (getattr(self._lib, name) for name in _STORE[cls])
+        out = []
+        for i in range(count()):
+            p = export(i)
+            if not p:
+                raise error_for(Status.NOMEM)
+            out.append(from_json(cls, _lib.take_text(p)))
+        return out
+
+    def _batch(self, cls: Type[T], status: int) -> List[T]:
+        partial: List[T] = []
+        if status != Status.OK:
+            with contextlib.suppress(Error):
+                partial = self._stored(cls)
+        self._check(status, partial)
+        return self._stored(cls)
+
+    # -- configuration -------------------------------------------------------------
+
+    def set_backend(self, backend: Optional[AnyBackend]) -> None:
+        """Installs a backend (None: none); the one it replaces is released."""
+        with self._current() as lib:
+            if self._depth > 1:
+                raise RuntimeError("a Client's backend cannot be replaced from inside one of its own calls")
+            new = backend._install(cast(int, self._ptr), self._sink) if backend is not None else None
+            lib.tqmovie_set_io(ctypes.byref(new.io) if new else None)
+            old, self._installed = self._installed, new
+        if old:
+            old.release()  # after the client has let go of it
+
+    def set_host(self, url: Optional[str]) -> None:
+        """The service base URL; None or "" restores the default. A URL without
+        "http://" or "https://" gets "https://" in front."""
+        with self._current() as lib:
+            lib.tqmovie_set_host(_opt(url))
+
+    @property
+    def batch_ceiling(self) -> int:
+        """Most ids per basic or detail batch request (0 sets the default, 24)."""
+        with self._current() as lib:
+            return int(lib.tqmovie_batch_ceiling())
+
+    @batch_ceiling.setter
+    def batch_ceiling(self, n: int) -> None:
+        with self._current() as lib:
+            lib.tqmovie_set_batch_ceiling(n)
+
+    @property
+    def progress(self) -> Optional[ProgressFn]:
+        """A callable given a :class:`Progress` after every chunk of a batch, on the
+        lookup's thread; a true return value cancels the batch, an exception raised
+        in it cancels the batch and comes out of the lookup. None: no callable."""
+        return self._progress
+
+    @progress.setter
+    def progress(self, fn: Optional[ProgressFn]) -> None:
+        sink = self._sink
+
+        def on_progress(event: Any, _user: Any) -> int:
+            try:
+                e = event.contents
+                return 1 if fn(Progress(e.kind, e.status, e.done, e.total)) else 0  # type: ignore[misc]
+            except BaseException as exc:  # noqa: B902 - nothing may unwind into C
+                sink.reraise = exc
+                return 1
+
+        with self._current() as lib:
+            cb = _lib.PROGRESS_FN(on_progress) if fn is not None else _lib.PROGRESS_FN(0)  # NULL: none
+            lib.tqmovie_set_progress(cb, None)
+            self._progress, self._progress_cb = fn, cb
+
+    def set_retry(self, retries: int, max_wait_ms: int) -> None:
+        """Retries of a failed request and the longest wait between two.
+        NotImplementedError when the loaded library has no retries."""
+        with self._current() as lib:
+            _optional(lib, "tqmovie_set_retry")(retries, max_wait_ms)
+
+    def set_deadline(self, ms: int) -> None:
+        """A time limit for each whole operation, in milliseconds.
+        NotImplementedError when the loaded library has no deadline."""
+        with self._current() as lib:
+            _optional(lib, "tqmovie_set_deadline")(ms)
+
+    def cancel(self) -> None:
+        """Ends the operation running on this client (from any thread); it raises
+        :class:`CancelledError`. Dropped when no operation is running."""
+        with self._ptr_lock:
+            if self._ptr is not None:
+                self._lib.tqmovie_cancel(self._ptr)
+
+    # -- status --------------------------------------------------------------------
+
+    @property
+    def last_error(self) -> str:
+        """The text of the last error ("" when the last operation set none)."""
+        with self._current() as lib:
+            return _str(lib.tqmovie_last_error())
+
+    @property
+    def last_http_code(self) -> int:
+        """The HTTP status of the last request; 0 when there was none (or the cache answered)."""
+        with self._current() as lib:
+            return int(lib.tqmovie_last_http_code())
+
+    def response_header(self, name: str) -> Optional[str]:
+        """A header of the last request's final response (case-insensitive name), or None."""
+        with self._current() as lib:
+            value = lib.tqmovie_last_response_header(_text(name))
+            return None if value is None else _str(value)
+
+    # -- lookups -------------------------------------------------------------------
+
+    def is_movie(self, imdb_id: str) -> bool:
+        """Whether the service says the title is a film."""
+        flag = ctypes.c_int32(0)
+        with self._current() as lib:
+            self._check(lib.tqmovie_is_movie(_text(imdb_id), ctypes.byref(flag)))
+        return bool(flag.value)
+
+    def basic(self, imdb_id: str, language: Optional[str] = None) -> Basic:
+        """One title's basic record (language None: "en-US"), from the cache when fresh."""
+        with self._current() as lib:
+            self._check(lib.tqmovie_get_basic(_text(imdb_id), _opt(language)))
+            return self._stored(Basic)[0]
+
+    def detail(self, imdb_id: str, language: Optional[str] = None, sections: int = Section.ALL) -> Detail:
+        """One title's detail record with the sections asked for, from the cache when fresh."""
+        with self._current() as lib:
+            self._check(lib.tqmovie_get_detail(_text(imdb_id), _opt(language), int(sections)))
+            return self._stored(Detail)[0]
+
+    def basics(self, ids: Iterable[str]) -> List[Basic]:
+        """Basic records of many titles, in the order the service sends them. On
+        failure the error's ``partial`` holds the records of the chunks done before."""
+        arr = _ids(ids)
+        with self._current() as lib:
+            return self._batch(Basic, lib.tqmovie_get_basics(arr, len(arr)))
+
+    def details(self, ids: Iterable[str], sections: int = Section.ALL) -> List[Detail]:
+        """Detail records of many titles; as :meth:`basics`."""
+        arr = _ids(ids)
+        with self._current() as lib:
+            return self._batch(Detail, lib.tqmovie_get_details(arr, len(arr), None, int(sections)))
+
+    def translations(self, ids: Iterable[str], language: Optional[str] = None,
+                     region: Optional[str] = None) -> List[Translations]:
+        """Translations of many titles in one request (language None: "zh", region None: "CN")."""
+        arr = _ids(ids)
+        with self._current() as lib:
+            return self._batch(Translations, lib.tqmovie_get_translations(arr, len(arr), _opt(language), _opt(region)))
+
+    # -- cache ---------------------------------------------------------------------
+
+    def cache_has(self, imdb_id: str) -> CacheState:
+        """What the cache holds for one title."""
+        basic, detail = ctypes.c_int32(0), ctypes.c_int32(0)
+        with self._current() as lib:
+            held = lib.tqmovie_cache_has(_text(imdb_id), ctypes.byref(basic), ctypes.byref(detail))
+        return CacheState(bool(held), bool(basic.value), bool(detail.value))
+
+    def cache_invalidate(self, imdb_id: str) -> None:
+        """Drops one title from the cache."""
+        with self._current() as lib:
+            lib.tqmovie_cache_invalidate(_text(imdb_id))
+
+    def cache_clear(self) -> None:
+        """Drops every title from the cache."""
+        with self._current() as lib:
+            lib.tqmovie_cache_clear()
+
+    @property
+    def cache_limit(self) -> int:
+        """Most titles the cache holds (0: no limit); over it the least recently used goes."""
+        with self._current() as lib:
+            return int(lib.tqmovie_cache_limit())
+
+    @cache_limit.setter
+    def cache_limit(self, max_titles: int) -> None:
+        with self._current() as lib:
+            lib.tqmovie_cache_set_limit(max_titles)
+
+    def set_cache_lifetimes(self, basic_seconds: int, detail_seconds: int) -> None:
+        """How long cached records stay fresh (0 or less: forever; both 0: the
+        defaults, 86400 and 21600)."""
+        with self._current() as lib:
+            lib.tqmovie_cache_set_ttl(basic_seconds, detail_seconds)
+
+    def cache_save(self, path: PathLike) -> None:
+        """Writes the cache to a file (atomically: the old file or the new one, never a torn one)."""
+        with self._current() as lib:
+            self._check(lib.tqmovie_cache_save(_path(path)))
+
+    def cache_load(self, path: PathLike) -> None:
+        """Replaces the cache with a saved one; on failure nothing changes."""
+        with self._current() as lib:
+            self._check(lib.tqmovie_cache_load(_path(path)))
+
+
+def _optional(lib: Any, name: str) -> Any:
+    if not hasattr(lib, name):
+        raise NotImplementedError(f"the loaded tqmovie library ({lib.tqmovie_version().decode()}) has no {name}")
+    return getattr(lib, name)
