@@ -19,6 +19,7 @@
  *  12. Record cache
  *  13. Backends shipped with the library
  *  14. Clients, threads, cancellation and progress
+ *  15. Pooled HTTP backend and response headers
  *
  * General rules
  *   - Every call acts on the calling thread's current client (section 14). A thread
@@ -50,14 +51,20 @@
  * ------------------------------------------------------------------------------ */
 
 #define TQMOVIE_VERSION_MAJOR 0
-#define TQMOVIE_VERSION_MINOR 1
+#define TQMOVIE_VERSION_MINOR 2
 #define TQMOVIE_VERSION_PATCH 0
-#define TQMOVIE_VERSION_STRING "0.1.0"
+#define TQMOVIE_VERSION_STRING "0.2.0"
 /* 0xMMmmpp: one byte each for major, minor and patch. */
 #define TQMOVIE_VERSION_HEX ((TQMOVIE_VERSION_MAJOR << 16) | (TQMOVIE_VERSION_MINOR << 8) | TQMOVIE_VERSION_PATCH)
 
 /* The service base URL used until tqmovie_set_host gives another one. */
 #define TQMOVIE_DEFAULT_HOST "https://api.tolvane.com"
+
+/* Most response body bytes (256 MiB) the HTTP backends take: always for
+   tolvane_io_curl, by default for tolvane_io_curl_pooled. A larger body, counted after
+   decoding, fails the transfer as it arrives with "response body over the limit of
+   268435456 bytes". */
+#define TQMOVIE_HTTP_MAX_BODY 268435456u
 
 #if defined(_WIN32)
 #  if defined(TQMOVIE_BUILDING)
@@ -81,6 +88,15 @@
 extern "C" {
 #endif
 
+/* The version of the library actually loaded, which may be newer than the header the
+   host was compiled with: "MAJOR.MINOR.PATCH" (a static text, never NULL) and the
+   same as 0xMMmmpp (the library's own TQMOVIE_VERSION_HEX). Releases with the same
+   major number only add, so a host runs on the library it loaded when
+   (tqmovie_version_number() >> 16) == TQMOVIE_VERSION_MAJOR and
+   tqmovie_version_number() >= TQMOVIE_VERSION_HEX. */
+TQMOVIE_API const char *tqmovie_version(void);
+TQMOVIE_API uint32_t tqmovie_version_number(void);
+
 /* yyjson's value type, for the object decoders; include <yyjson.h> to use them. */
 struct yyjson_val;
 
@@ -98,6 +114,7 @@ struct yyjson_val;
 #define TQMOVIE_ERR_NO_IO 7  /* no backend installed, or its needed entry is null: "no IO backend set" */
 #define TQMOVIE_ERR_NOMEM 8  /* an allocation failed; no error text */
 #define TQMOVIE_ERR_CANCELLED 9 /* the operation was cancelled (tqmovie_cancel): "cancelled" */
+#define TQMOVIE_ERR_FILE 10     /* a cache file could not be opened, read or written */
 
 /* Detail sections. Only the low four bits are read. Public operations, decoders and
    the cache read 0 as TQMOVIE_DETAIL_ALL; tq_copy_detail reads 0 as "no section". */
@@ -241,7 +258,9 @@ typedef struct tq_trans {
    failure they may store a NUL-terminated description in *err, and may store a status.
    Every buffer handed out through *body or *err is a separate malloc-family allocation:
    the library releases some with free() and others through the free entry, which may
-   be NULL. The library owns those buffers once the entry returns. */
+   be NULL. The library owns those buffers once the entry returns.
+   During get/post a backend may report the response's headers with tqmovie_io_header
+   and ask tqmovie_io_cancelled whether to give up (sections 15 and 14). */
 typedef struct tq_io {
     void *ctx;
     int32_t (*get)(void *ctx, const char *url, char **body, int32_t *status, char **err);
@@ -323,10 +342,13 @@ TQMOVIE_API const char *tqmovie_last_error(void);
    (also after an answer from the cache, and after tqmovie_shutdown). */
 TQMOVIE_API int32_t tqmovie_last_http_code(void);
 
-/* Value of a captured response header (ASCII case-insensitive name), or NULL.
-   NULL name gives NULL. The value points into g_tq.headers: valid until the next
-   request (every request empties the table) or tqmovie_shutdown. The shipped backends
-   capture no headers, so this returns NULL after every request they make. */
+/* Value of a header of the last request's final response (ASCII case-insensitive
+   name; the first of that name), or NULL. NULL name gives NULL. The HTTP backends
+   capture the headers ("ETag", "Cache-Control", "Retry-After", ...) within the table's
+   limits (section 15); a host's backend reports them with tqmovie_io_header. Every
+   lookup and every request empties the table, so after an answer from the cache or a
+   refused argument this returns NULL. The value points into g_tq.headers: valid until
+   the next lookup or request, or tqmovie_shutdown. */
 TQMOVIE_API const char *tqmovie_last_response_header(const char *name);
 
 /* ---------------------------------------------------------------------------------
@@ -575,6 +597,21 @@ TQMOVIE_API const char *tqmovie_trans_item_actors(int32_t i, int32_t j);
 TQMOVIE_API char *tqmovie_basic_to_json(int32_t index);
 TQMOVIE_API char *tqmovie_detail_to_json(int32_t index);
 
+/* The complete form: every field and list of a stored basic record, detail record or
+   translation set as one JSON object in the service's own member names and shapes, so
+   that the text, wrapped in "[" and "]", decodes back through tq_parse_*_doc into an
+   equal record. NULL texts are written null; numbers at their empty value (0 for ids
+   and sizes, -1 for years, runtimes and the TV flag, NaN for the rating) are left out;
+   reals always carry a fraction or an exponent; every string is escaped so that the
+   text is valid JSON whatever bytes the record holds (C1 controls as \u0080 ...,
+   bytes that are not UTF-8 as U+FFFD). Two things do not read back: a rating whose
+   value is not finite reads back as 0, and a record with neither id nor title is
+   dropped by the decoders. NULL when the index is out of range or memory ran out; the
+   text is the host's, released with free(). */
+TQMOVIE_API char *tqmovie_basic_to_json_full(int32_t index);
+TQMOVIE_API char *tqmovie_detail_to_json_full(int32_t index);
+TQMOVIE_API char *tqmovie_trans_to_json(int32_t index);
+
 /* ---------------------------------------------------------------------------------
  * 12. Record cache
  *
@@ -618,6 +655,24 @@ TQMOVIE_API void tqmovie_cache_clear(void);
 TQMOVIE_API void tqmovie_cache_set_limit(uint64_t max_titles);
 TQMOVIE_API uint64_t tqmovie_cache_limit(void);
 
+/* The current client's cache saved to a file, and loaded back: JSON holding, per title,
+   both records in their complete export form with their stamps, the languages they
+   were fetched in and the detail sections held (see README). Saving writes a new file
+   beside the old one (same directory, unique name), syncs it, renames it over the old
+   one and syncs the directory, so a crash leaves the old file or the new one, never a
+   torn one. Loading replaces the whole cache or changes nothing: the records keep
+   their stamps (they expire when they would have), and the size limit applies
+   afterwards. NULL or "" path: TQMOVIE_ERR_ARG, "path required". A file that cannot
+   be opened, read or written, or that is larger than TQMOVIE_CACHE_FILE_MAX:
+   TQMOVIE_ERR_FILE, "cache file <path>: <what>: <system text>". A file that is not
+   valid JSON, not a cache file, of a later version or holding a bad entry (a record
+   under another id, a title listed twice, a stamp or language of the wrong type):
+   TQMOVIE_ERR_PARSE with a text that says which ("cache file: entry 12: a record
+   carries another id"). Out of memory: TQMOVIE_ERR_NOMEM (nothing changed). */
+#define TQMOVIE_CACHE_FILE_MAX 268435456u /* 256 MiB */
+TQMOVIE_API int32_t tqmovie_cache_save(const char *path);
+TQMOVIE_API int32_t tqmovie_cache_load(const char *path);
+
 /* Lifetimes in seconds, stored as given. Both 0 are replaced by the defaults
    (86400, 21600) at the next tqmovie_set_io, tqmovie_set_host or lookup. */
 TQMOVIE_API void tqmovie_cache_set_ttl(int32_t basic_ttl, int32_t detail_ttl);
@@ -629,10 +684,14 @@ TQMOVIE_API void tqmovie_cache_set_ttl(int32_t basic_ttl, int32_t detail_ttl);
 /* HTTP(S) over libcurl: one fresh easy handle per request, user agent
    "tqmovie/0.1 (tolvane)", 120-second limit for the whole transfer, redirects followed
    (at most 30, and only to http or https: no other protocol is allowed for the request
-   or any redirect). Transfer failures return libcurl's error text. No response headers
-   are captured. Sets CURLOPT_NOSIGNAL (no signals for timeouts, safe in threaded
-   hosts) and stops a transfer within about a second of tqmovie_cancel. Does not call
-   curl_global_init. */
+   or any redirect). Transfer failures return libcurl's error text. A body over
+   TQMOVIE_HTTP_MAX_BODY fails with "response body over the limit of 268435456 bytes";
+   a content type holding CR or LF with "content type contains CR or LF", before
+   anything is sent. The final response's headers are captured (section 15). Sets
+   CURLOPT_NOSIGNAL (no signals for timeouts, safe in threaded hosts) and stops a
+   transfer within about a second of tqmovie_cancel. Does not call curl_global_init.
+   Every request pays for a new connection and, over https, a TLS handshake and a read
+   of the CA bundle: tolvane_io_curl_pooled (section 15) keeps them. */
 TQMOVIE_API tq_io tolvane_io_curl(void);
 
 /* Answers from a directory of canned JSON files; see README for the file names. NULL
@@ -661,8 +720,9 @@ TQMOVIE_API tq_io tolvane_io_stub(void);
  *   - Caches are per client: clients never see each other's records.
  *   - A backend is installed per client (tqmovie_set_io copies the table); its ctx
  *     must outlive every client it is installed on. During a request a backend may
- *     call tqmovie_io_cancelled with the client it was installed on, the text helpers
- *     and tq_set_err; it must not start a lookup on that client.
+ *     call tqmovie_io_cancelled and tqmovie_io_header (section 15) with the client it
+ *     was installed on, the text helpers and tq_set_err; it must not start a lookup on
+ *     that client.
  *   - Shared by all clients: the fixture backend's one directory buffer (build fixture
  *     tables before starting threads) and libcurl's global set-up, which libcurl does
  *     safely on first use.
@@ -724,6 +784,90 @@ typedef int (*tqmovie_progress_fn)(const tqmovie_progress *event, void *user);
 /* Sets the current client's progress callback (NULL: none) and the pointer passed
    back to it as user. */
 TQMOVIE_API void tqmovie_set_progress(tqmovie_progress_fn fn, void *user);
+
+/* ---------------------------------------------------------------------------------
+ * 15. Pooled HTTP backend and response headers
+ *
+ * The pooled backend keeps one libcurl easy handle for its whole life: its connection
+ * cache, TLS session data and CA store serve every request after the first, so a
+ * lookup over an open connection costs one exchange instead of a connect, a TLS
+ * handshake and a read of the CA bundle. It is what a host that cares about speed
+ * installs. Per request it behaves as tolvane_io_curl (user agent, protocols, libcurl's
+ * error texts, the body limit and its text, the content-type check, cancel within about
+ * a second, CURLOPT_NOSIGNAL), and further:
+ *   - the options below (time limits, body limit, redirects, proxy, CA, user agent);
+ *   - a redirect from an https URL may only lead to https, never to plain http;
+ *   - compressed answers are asked for and decoded (unless turned off); the body
+ *     limit counts the decoded bytes;
+ *   - a POST goes out at once, never waiting for a "100 Continue" that a server may
+ *     never send.
+ * A pooled backend serves one client at a time: one easy handle carries one transfer.
+ * A request made while another runs on the same backend fails at once with "pooled
+ * HTTP backend busy: it serves one request at a time". Give every thread's client
+ * its own pooled backend.
+ *
+ * Response headers. The HTTP backends store the headers of the final response
+ * (after redirects; no 1xx or proxy CONNECT answer) into the calling thread's current
+ * client, within the table's limits: the first 32 headers; a name of 1 to 63 visible
+ * characters; a value, without its surrounding spaces and tabs, cut at 255 characters.
+ * A header whose name or value holds a control byte (CR, LF, a tab inside the value,
+ * any byte below 0x20 or 0x7F) is left out, so no stored text can carry a line break.
+ * A transfer that fails leaves the table empty.
+ * ------------------------------------------------------------------------------ */
+
+/* Options of a pooled backend. Versioned by size: fill the struct with
+   tqmovie_http_options_init, then change the fields wanted. A field left 0 (or NULL)
+   takes its default, so a zeroed struct whose size is set means every default too.
+   Fields are only ever added at the end; size tells the library which ones the caller
+   knows, and the others take their defaults. */
+typedef struct tqmovie_http_options {
+    size_t size;                /* sizeof(tqmovie_http_options) */
+    int64_t connect_timeout_ms; /* to set up a connection; 0 or less: 10000 */
+    int64_t timeout_ms;         /* for the whole transfer; 0 or less: 120000 */
+    int64_t low_speed_bytes;    /* abort a transfer slower than this many bytes per second */
+    int64_t low_speed_seconds;  /* for this many seconds; either of the two 0: off (default) */
+    uint64_t max_body_bytes;    /* most body bytes; 0: TQMOVIE_HTTP_MAX_BODY; UINT64_MAX: none */
+    int32_t max_redirects;      /* most redirects followed; 0: 30; -1 (or less): none followed */
+    int32_t no_compression;     /* non-zero: ask for uncompressed answers only; 0: compressed */
+    const char *proxy;          /* proxy URL; NULL: libcurl reads http_proxy, https_proxy,
+                                   no_proxy ...; "": no proxy, whatever the environment says */
+    const char *ca_file;        /* PEM file of the CAs to trust; NULL: the system's */
+    const char *ca_path;        /* directory of hashed CA certificates; NULL: the system's */
+    const char *user_agent;     /* NULL: "tqmovie/0.1 (tolvane)" */
+} tqmovie_http_options;
+
+/* Fills the first `size` bytes of *o (pass sizeof *o: a host built against an older
+   header has a shorter struct) with every default, size set to what was filled (texts
+   NULL, which reads as their default). NULL, or a size smaller than the size field,
+   does nothing. TQMOVIE_HTTP_OPTIONS_INIT gives the same as an initialiser. */
+TQMOVIE_API void tqmovie_http_options_init(tqmovie_http_options *o, size_t size);
+#define TQMOVIE_HTTP_OPTIONS_INIT {sizeof(tqmovie_http_options), 0, 0, 0, 0, 0, 0, 0, NULL, NULL, NULL, NULL}
+
+/* A pooled HTTP(S) backend with the given options (NULL: every default). The options
+   are read during the call and their texts copied: they need not outlive it. The
+   table's ctx holds the easy handle and belongs to the host: install the table on one
+   client at a time, and release it with tolvane_io_curl_pooled_free once no client has
+   it installed (tqmovie_set_io(NULL) or another backend, tqmovie_shutdown, or
+   tqmovie_client_free). When memory ran out or libcurl refused an option, every field
+   of the table is NULL: installing it makes every request fail with
+   TQMOVIE_ERR_NO_IO ("no IO backend set"). Wrong texts (a missing CA file, a bad proxy
+   URL) show at the first request, as libcurl's error text. Does not call
+   curl_global_init. */
+TQMOVIE_API tq_io tolvane_io_curl_pooled(const tqmovie_http_options *options);
+
+/* Releases the backend of a table tolvane_io_curl_pooled returned (its connections
+   close) and zeroes the table. NULL, a zeroed table or a table of another backend is
+   left alone. Every copy of the table (the one a client holds included) is invalid
+   afterwards. */
+TQMOVIE_API void tolvane_io_curl_pooled_free(tq_io *io);
+
+/* For a host's backend during get/post: reports one header of the final response for
+   client c (NULL: the global state), the client the backend was installed on. Stored
+   within the table's limits above; call it again for every header, in the order
+   received. Heard only while the library waits in that client's get or post entry;
+   ignored otherwise (also when the table is full). Returns 1 when the header was
+   stored, 0 when it was left out. NULL name or value gives 0. The texts are copied. */
+TQMOVIE_API int32_t tqmovie_io_header(tqmovie_client *c, const char *name, const char *value);
 
 #ifdef __cplusplus
 } /* extern "C" */

@@ -27,6 +27,8 @@
 // What a lookup in progress may be told from outside: the bits of tq_ext::op.
 inline constexpr uint32_t tq_op_running = 1u;
 inline constexpr uint32_t tq_op_cancel = 2u;
+// Set by the dispatch while the backend's entry runs: when tqmovie_io_header is heard.
+inline constexpr uint32_t tq_op_request = 4u;
 
 // The cache's private index beside the public slot array (tqmovie_cache.cpp).
 struct tq_cache_index;
@@ -94,6 +96,12 @@ inline bool tq_cancel_requested() noexcept {
     return (ext().op.load(std::memory_order_relaxed) & tq_op_cancel) != 0;
 }
 
+// Adds one response header to the table of s within its limits: the first 32 kept, a
+// name of 1 to 63 visible characters without ':', a value (surrounding spaces and
+// tabs dropped) cut at 255 characters. A name or value holding a control byte (CR, LF
+// and a tab inside the value included) is never stored. false when it was left out.
+bool tq_header_add(tq_state &s, const char *name, size_t name_len, const char *value, size_t value_len) noexcept;
+
 // ----------------------------------------------------------------------------
 // Defaults and fixed texts
 // ----------------------------------------------------------------------------
@@ -141,12 +149,15 @@ inline void tq_io_release(const tq_io &io, void *p) noexcept {
 // ----------------------------------------------------------------------------
 // Growth: one overflow-checked rule for every growing array. Makes room for at
 // least `need` elements: `first` (or `need` if larger) on the first growth, then
-// doubling (or `need` if larger). New elements are not initialised. false, with
-// *arr and *cap untouched, when the size would not fit or memory ran out.
+// doubling (or `need` if larger), but never past `most` unless `need` is. New
+// elements are not initialised. false, with *arr and *cap untouched, when the size
+// would not fit or memory ran out.
 // ----------------------------------------------------------------------------
-template <typename T> bool tq_grow(T **arr, size_t *cap, size_t need, size_t first) noexcept {
+template <typename T>
+bool tq_grow(T **arr, size_t *cap, size_t need, size_t first, size_t most = SIZE_MAX) noexcept {
     if (need <= *cap) return true;
     size_t n = *cap == 0 ? first : (*cap > SIZE_MAX / 2 ? SIZE_MAX : *cap * 2);
+    if (n > most) n = most;
     if (n < need) n = need;
     if (n > SIZE_MAX / sizeof(T)) return false;
     T *p = static_cast<T *>(std::realloc(*arr, n * sizeof(T)));
@@ -241,6 +252,55 @@ template <> struct tq_store<tq_trans> {
     static constexpr size_t first_cap = 4;
 };
 
+// The stored record i of a kind, or NULL out of range.
+template <typename R> const R *tq_stored(int32_t i) noexcept {
+    using st = tq_store<R>;
+    const tq_state &s = state();
+    if (i < 0 || static_cast<uint64_t>(i) >= s.*st::count) return nullptr;
+    return &(s.*st::items)[i];
+}
+
+// ----------------------------------------------------------------------------
+// Text out (tqmovie_export.cpp): a growing text with a sticky failure flag (once an
+// append fails the text is lost and release() gives NULL), and records written in
+// their complete JSON form, the one the decoders read back.
+// ----------------------------------------------------------------------------
+struct tq_text {
+    char *data = nullptr;
+    size_t len = 0, cap = 0;
+    bool failed = false;
+    size_t first_cap = 4096; // a record's complete text is a few kilobytes: start there
+    tq_text() = default;
+    explicit tq_text(size_t first) noexcept : first_cap(first) {}
+    tq_text(const tq_text &) = delete;
+    tq_text &operator=(const tq_text &) = delete;
+    ~tq_text() { std::free(data); }
+    // Appends (the text is NUL-terminated only by release()).
+    void put(const char *bytes, size_t count) noexcept {
+        if (count < cap - len) { // cap > len always holds once data exists; 0 - 0 never passes
+            std::memcpy(data + len, bytes, count);
+            len += count;
+        } else {
+            grow_and_put(bytes, count);
+        }
+    }
+    template <size_t N> void put(const char (&literal)[N]) noexcept { put(literal, N - 1); }
+    void put_text(const char *s) noexcept { put(s, std::strlen(s)); }
+    void fmt(const char *f, ...) noexcept TQMOVIE_PRINTF(2, 3);
+    void integer(int64_t v) noexcept;
+    // The text (the caller's, to free), or NULL when an append failed.
+    char *release() noexcept;
+
+private:
+    void grow_and_put(const char *bytes, size_t count) noexcept;
+};
+void tq_json_full(tq_text &out, const tq_basic &r) noexcept;
+void tq_json_full(tq_text &out, const tq_detail &r) noexcept;
+void tq_json_full(tq_text &out, const tq_trans &r) noexcept;
+// A JSON string, escaped so that the text is valid JSON whatever bytes s holds; NULL
+// is written null.
+void tq_json_string(tq_text &out, const char *s) noexcept;
+
 // ----------------------------------------------------------------------------
 // What the lookups ask of the cache beyond the exported calls. A cached record
 // answers a single-title lookup only when it was fetched in the same language (NULL,
@@ -252,6 +312,17 @@ const tq_basic *tq_cache_answer_basic(const char *imdb_id, const char *language)
 const tq_detail *tq_cache_answer_detail(const char *imdb_id, const char *language, uint32_t sections) noexcept;
 void tq_cache_store_basic(const tq_basic *rec, const char *language) noexcept;
 void tq_cache_store_detail(const tq_detail *rec, const char *language, uint32_t sections) noexcept;
+// For the cache file: take over a heap record with its stamp (false: not stored, and
+// released); what is known of slot k (a NULL language is "en-US"); and swapping the
+// current client's whole cache with another client's (the size limit then applies).
+bool tq_cache_adopt_basic(tq_basic *rec, const char *language, int64_t at) noexcept;
+bool tq_cache_adopt_detail(tq_detail *rec, const char *language, uint32_t sections, int64_t at) noexcept;
+struct tq_cache_slot_meta {
+    const char *basic_lang, *detail_lang;
+    uint32_t detail_sections;
+};
+tq_cache_slot_meta tq_cache_meta(size_t k) noexcept;
+void tq_cache_swap(tqmovie_client &other) noexcept;
 
 // ----------------------------------------------------------------------------
 // Fixture file names, in their order of trial: one table for the fixture backend

@@ -1,10 +1,8 @@
 // SPDX-License-Identifier: MIT
-// tqmovie_api: configuration and status, the result store's appends, the lookups,
-// the result getters and the JSON export.
+// tqmovie_api: configuration and status, the result store's appends, the lookups and
+// the result getters.
 #include "tq_internal.h"
 
-#include <cmath>
-#include <cstdarg>
 #include <cstdio>
 #include <type_traits>
 
@@ -62,16 +60,19 @@ private:
     bool nested_;
 };
 
-// Common start of every lookup: defaults, a clean error text and HTTP status, the
-// store emptied (not by the probe), then the argument and backend checks in that
-// order. Returns the status to end the lookup with, or TQMOVIE_OK to go on. A nested
-// operation is refused before it touches anything the running one uses.
+// Common start of every lookup: defaults, a clean error text, HTTP status and header
+// table (so an answer from the cache or a refused argument shows nothing of an
+// earlier request), the store emptied (not by the probe), then the argument and
+// backend checks in that order. Returns the status to end the lookup with, or
+// TQMOVIE_OK to go on. A nested operation is refused before it touches anything the
+// running one uses.
 int32_t begin_lookup(const operation &op, bool clear_store, bool args_ok, const char *arg_text) noexcept {
     if (op.nested()) return tq_fail(TQMOVIE_ERR_ARG, tq_err_busy);
     tq_state &s = ensure_defaults();
     if (clear_store) tq_clear_results();
     s.err[0] = '\0';
     s.http_code = 0;
+    s.header_count = 0;
     if (!args_ok) return tq_fail(TQMOVIE_ERR_ARG, arg_text);
     if (!s.has_io) return tq_fail(TQMOVIE_ERR_NO_IO, tq_err_no_io);
     return TQMOVIE_OK;
@@ -318,12 +319,6 @@ int32_t translations(const char *const *ids, size_t count, const char *part1, co
 
 inline int32_t low32(size_t n) noexcept { return static_cast<int32_t>(static_cast<uint32_t>(n)); }
 
-template <typename R> const R *rec_at(int32_t i) noexcept {
-    using st = tq_store<R>;
-    const tq_state &s = state();
-    if (i < 0 || static_cast<uint64_t>(i) >= s.*st::count) return nullptr;
-    return &(s.*st::items)[i];
-}
 
 template <typename R> int32_t count_of() noexcept { return low32(state().*tq_store<R>::count); }
 
@@ -341,7 +336,7 @@ template <typename R> int32_t count_of(int32_t i, size_t R::*n) noexcept { retur
 // Element j of the list (a, n) of record i: the element itself (a list of texts) or
 // its member m (a list of sub-records); `none` when either index is out of range.
 template <typename R, typename E> const E *element(int32_t i, int32_t j, E *R::*a, size_t R::*n) noexcept {
-    const R *r = rec_at<R>(i);
+    const R *r = tq_stored<R>(i);
     if (!r || !(r->*a) || j < 0 || static_cast<uint64_t>(j) >= r->*n) return nullptr;
     return &(r->*a)[j];
 }
@@ -355,128 +350,17 @@ F item(int32_t i, int32_t j, E *R::*a, size_t R::*n, F E::*m, std::type_identity
     return e ? e->*m : none;
 }
 
-// ----------------------------------------------------------------------------
-// JSON export: a growable text buffer with a sticky failure flag.
-// ----------------------------------------------------------------------------
-
-struct tq_ms {
-    char *data;
-    size_t length;
-    size_t capacity;
-    int32_t failed;
-};
-
-int tq_ms_put(tq_ms *b, const void *bytes, size_t count) noexcept {
-    if (b->failed) return -1;
-    if (count > SIZE_MAX - b->length - 1 || !tq_grow(&b->data, &b->capacity, b->length + count + 1, 256)) {
-        b->failed = 1;
-        return -1;
-    }
-    if (count) std::memcpy(b->data + b->length, bytes, count);
-    b->length += count;
-    b->data[b->length] = '\0';
-    return 0;
-}
-
-int tq_ms_vfmt(tq_ms *b, const char *fmt, va_list ap) noexcept {
-    if (b->failed) return -1;
-    char local[256];
-    va_list again;
-    va_copy(again, ap);
-    const int n = std::vsnprintf(local, sizeof local, fmt, ap);
-    if (n < 0) {
-        va_end(again);
-        b->failed = 1;
-        return -1;
-    }
-    if (static_cast<size_t>(n) < sizeof local) {
-        va_end(again);
-        return tq_ms_put(b, local, static_cast<size_t>(n));
-    }
-    malloc_ptr<char> tmp(static_cast<char *>(std::malloc(static_cast<size_t>(n) + 1)));
-    if (!tmp) {
-        va_end(again);
-        b->failed = 1;
-        return -1;
-    }
-    std::vsnprintf(tmp.get(), static_cast<size_t>(n) + 1, fmt, again);
-    va_end(again);
-    return tq_ms_put(b, tmp.get(), static_cast<size_t>(n));
-}
-
-int tq_ms_fmt(tq_ms *b, const char *fmt, ...) noexcept TQMOVIE_PRINTF(2, 3);
-int tq_ms_fmt(tq_ms *b, const char *fmt, ...) noexcept {
-    va_list ap;
-    va_start(ap, fmt);
-    const int r = tq_ms_vfmt(b, fmt, ap);
-    va_end(ap);
-    return r;
-}
-
-int tq_ms_puts(tq_ms *b, const char *s) noexcept { return tq_ms_put(b, s, std::strlen(s)); }
-
-int json_esc(tq_ms *b, const char *s) noexcept {
-    if (!s) return tq_ms_put(b, "null", 4);
-    tq_ms_put(b, "\"", 1);
-    // Copy runs of plain bytes in one append; escape the few that need it.
-    const char *run = s;
-    for (const char *p = s; *p; ++p) {
-        const unsigned char c = static_cast<unsigned char>(*p);
-        if (c >= 0x20 && c != '"' && c != '\\') continue;
-        tq_ms_put(b, run, static_cast<size_t>(p - run));
-        run = p + 1;
-        switch (c) {
-        case '"': tq_ms_put(b, "\\\"", 2); break;
-        case '\\': tq_ms_put(b, "\\\\", 2); break;
-        case '\n': tq_ms_put(b, "\\n", 2); break;
-        case '\r': tq_ms_put(b, "\\r", 2); break;
-        case '\t': tq_ms_put(b, "\\t", 2); break;
-        default: tq_ms_fmt(b, "\\u%04x", c); break;
-        }
-    }
-    const char *end = run + std::strlen(run);
-    tq_ms_put(b, run, static_cast<size_t>(end - run));
-    return tq_ms_put(b, "\"", 1);
-}
-
-// "%g" of a non-finite double is not JSON; such a value is written as null.
-int json_num(tq_ms *b, double v) noexcept {
-    if (!std::isfinite(v)) return tq_ms_put(b, "null", 4);
-    return tq_ms_fmt(b, "%g", v);
-}
-
-tq_ms ms_start() noexcept {
-    tq_ms b{nullptr, 0, 0, 0};
-    b.data = static_cast<char *>(std::malloc(256));
-    if (!b.data) {
-        b.failed = 1;
-        return b;
-    }
-    b.capacity = 256;
-    b.data[0] = '{';
-    b.data[1] = '\0';
-    b.length = 1;
-    return b;
-}
-
-char *ms_finish(tq_ms *b) noexcept {
-    if (b->failed) {
-        std::free(b->data);
-        return nullptr;
-    }
-    return b->data;
-}
-
-void json_str_array(tq_ms *b, char *const *items, size_t count) noexcept {
-    for (size_t i = 0; items && i < count; ++i) {
-        if (i) tq_ms_put(b, ",", 1);
-        json_esc(b, items[i]);
-    }
-}
-
 } // namespace
 
 extern "C" {
+
+// ----------------------------------------------------------------------------
+// Version of the loaded library
+// ----------------------------------------------------------------------------
+
+const char *tqmovie_version(void) { return TQMOVIE_VERSION_STRING; }
+
+uint32_t tqmovie_version_number(void) { return static_cast<uint32_t>(TQMOVIE_VERSION_HEX); }
 
 // ----------------------------------------------------------------------------
 // Configuration and status
@@ -671,71 +555,5 @@ const char *tqmovie_trans_item_lang(int32_t i, int32_t j) { return item(i, j, &t
 const char *tqmovie_trans_item_region(int32_t i, int32_t j) { return item(i, j, &tq_trans::items, &tq_trans::items_count, &tq_trans_item::region, nullptr); }
 const char *tqmovie_trans_item_directors(int32_t i, int32_t j) { return item(i, j, &tq_trans::items, &tq_trans::items_count, &tq_trans_item::directors, nullptr); }
 const char *tqmovie_trans_item_actors(int32_t i, int32_t j) { return item(i, j, &tq_trans::items, &tq_trans::items_count, &tq_trans_item::actors, nullptr); }
-
-// ----------------------------------------------------------------------------
-// JSON export
-// ----------------------------------------------------------------------------
-
-char *tqmovie_basic_to_json(int32_t index) {
-    const tq_basic *r = rec_at<tq_basic>(index);
-    if (!r) return nullptr;
-    tq_ms b = ms_start();
-    tq_ms_puts(&b, "\"imDbId\":");
-    json_esc(&b, r->imdb_id);
-    tq_ms_puts(&b, ",\"title\":");
-    json_esc(&b, r->title);
-    tq_ms_puts(&b, ",\"tagLine\":");
-    json_esc(&b, r->tagline);
-    tq_ms_puts(&b, ",\"plot\":");
-    json_esc(&b, r->plot);
-    tq_ms_puts(&b, ",\"posterUrl\":");
-    json_esc(&b, r->poster_url);
-    tq_ms_puts(&b, ",\"pictureUrl\":");
-    json_esc(&b, r->picture_url);
-    tq_ms_fmt(&b, ",\"id\":%d,\"year\":%d,\"duration\":%d,\"isTVShow\":%s", r->id, r->year, r->duration,
-              r->is_tv == 1 ? "true" : r->is_tv == 0 ? "false" : "null");
-    tq_ms_puts(&b, ",\"directors\":[");
-    json_str_array(&b, r->directors, r->directors_count);
-    tq_ms_puts(&b, "],\"genres\":[");
-    json_str_array(&b, r->genres, r->genres_count);
-    tq_ms_puts(&b, "],\"ratings\":{");
-    for (size_t i = 0; r->ratings && i < r->ratings_count; ++i) {
-        if (i) tq_ms_put(&b, ",", 1);
-        // A member name must be a string: a source lost to a failed copy is written "".
-        json_esc(&b, r->ratings[i].source ? r->ratings[i].source : "");
-        tq_ms_put(&b, ":", 1);
-        json_num(&b, r->ratings[i].value);
-    }
-    tq_ms_puts(&b, "}}");
-    return ms_finish(&b);
-}
-
-char *tqmovie_detail_to_json(int32_t index) {
-    const tq_detail *r = rec_at<tq_detail>(index);
-    if (!r) return nullptr;
-    tq_ms b = ms_start();
-    const struct {
-        const char *key;
-        const char *value;
-    } texts[] = {
-        {"\"imDbId\":", r->imdb_id},         {",\"title\":", r->title},
-        {",\"originalTitle\":", r->original_title}, {",\"tagLine\":", r->tagline},
-        {",\"plot\":", r->plot},             {",\"posterUrl\":", r->poster_url},
-        {",\"pictureUrl\":", r->picture_url}, {",\"titleType\":", r->title_type},
-        {",\"genres\":", r->genres},         {",\"directors\":", r->directors},
-    };
-    for (const auto &t : texts) {
-        tq_ms_puts(&b, t.key);
-        json_esc(&b, t.value);
-    }
-    tq_ms_fmt(&b, ",\"id\":%d,\"startYear\":%d,\"endYear\":%d,\"runtimeMinutes\":%d", r->id, r->start_year,
-              r->end_year, r->runtime);
-    tq_ms_puts(&b, ",\"imDbRating\":");
-    json_num(&b, r->imdb_rating);
-    tq_ms_fmt(&b, ",\"nCasts\":%zu,\"nPictures\":%zu,\"nProviders\":%zu,\"nVideos\":%zu,\"nRelated\":%zu",
-              r->cast_count, r->picture_count, r->provider_count, r->video_count, r->related_count);
-    tq_ms_puts(&b, "}");
-    return ms_finish(&b);
-}
 
 } // extern "C"
