@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # Installs the Debian packages the build, the tests and the tools need.
 # Safe to run again: packages already present are left alone.
 # yyjson is not packaged for bookworm; it comes from trixie behind a low apt pin,
@@ -6,7 +7,9 @@
 set -euo pipefail
 
 need=(cmake g++ make pkg-config libcurl4-openssl-dev libgtest-dev libgmock-dev
-      libbenchmark-dev clang libclang-rt-dev libcpp-httplib-dev libyyjson-dev)
+      libbenchmark-dev clang libclang-rt-dev libcpp-httplib-dev libyyjson-dev
+      libssl-dev zlib1g-dev openssl dpkg-dev file
+      python3-venv python3-pytest python3-setuptools python3-wheel)
 
 missing=()
 for p in "${need[@]}"; do

@@ -18,7 +18,8 @@ import sys
 # (numerator, denominator, goal[, options]): the median ratio must be <= goal; None =
 # report only. Names are run names as the benchmark prints them, e.g.
 # "BM_BackendGet/real_time". Options: "scale" multiplies the denominator (filling 100k
-# titles against 100 fillings of 1k), "time" picks "cpu_time" instead of "real_time".
+# titles against 100 fillings of 1k), "time" picks "cpu_time" instead of "real_time", or
+# a user counter the benchmark reports per run (bytes on the wire, say).
 RATIOS = [
     # Each decoder against yyjson parsing the same body plus one strdup per kept string.
     ("BM_BasicDecode", "BM_BasicBaseline", 1.2),
@@ -32,17 +33,31 @@ RATIOS = [
     ("BM_CachedDetailLookup", "BM_DetailCopyAndFree", 1.3),
     # A whole detail batch against parsing its body plus one strdup per string.
     ("BM_DetailBatchLookup", "BM_DetailBatchBaseline", 2.5),
+    # The complete export against parsing what it wrote; a saved cache of 10,000 titles
+    # loaded against decoding the same titles from the service's documents.
+    ("BM_DetailExportFull", "BM_DetailExportParse", 4.0),
+    ("BM_CacheLoad10k", "BM_Decode10k", 1.5),
     # Finding the calling thread's client: a getter with a client current, and on the
     # global state in a process that never made a client current, against a direct read.
     ("BM_ClientGetter", "BM_ClientGetterBaseline", 1.2),
     ("BM_GetterGlobalState", "BM_GetterGlobalDirect", None),
+    # One request through the pooled HTTP backend: over HTTPS against a fresh easy
+    # handle per request with the same CA file (CPU), and over HTTPS and plain HTTP
+    # against one easy handle reused by hand with no header capture and no options.
+    ("BM_Get/https_pooled/real_time", "BM_Get/https_fresh_handle/real_time", 1 / 50, {"time": "cpu_time"}),
+    ("BM_Get/https_pooled/real_time", "BM_Get/https_reused_handle/real_time", 1.2),
+    ("BM_Get/http_pooled/real_time", "BM_Get/http_reused_handle/real_time", 1.2),
+    ("BM_Get/http_fresh_backend/real_time", "BM_Get/http_pooled/real_time", None),
+    # Bytes on the wire for a 24-title detail batch, compressed against not.
+    ("BM_DetailBatchWire/gzip/real_time", "BM_DetailBatchWire/identity/real_time", None, {"time": "wire_bytes"}),
 ]
 
 TO_SECONDS = {"ns": 1e-9, "us": 1e-6, "ms": 1e-3, "s": 1.0}
 
 
 def load(paths, field):
-    """run name -> {repetition index: `field` time in seconds}; failed runs -> None."""
+    """run name -> {repetition index: `field` (a time in seconds, or a counter)}; failed
+    runs -> None; runs without the field are left out."""
     runs = {}
     for path in paths:
         with open(path, encoding="utf-8") as f:
@@ -53,10 +68,20 @@ def load(paths, field):
                 if b.get("error_occurred"):
                     runs[name] = None
                     continue
+                if field not in b:
+                    continue
                 reps = runs.setdefault(name, {})
                 if reps is not None:
-                    reps[b.get("repetition_index", 0)] = b[field] * TO_SECONDS[b.get("time_unit", "ns")]
+                    unit = TO_SECONDS[b.get("time_unit", "ns")] if field.endswith("_time") else 1
+                    reps[b.get("repetition_index", 0)] = b[field] * unit
     return runs
+
+
+def label_of(row):
+    opts = row[3] if len(row) > 3 else {}
+    scale, field = opts.get("scale", 1), opts.get("time", "real_time")
+    return (f"{row[0]} / {row[1]}" + (f" x{scale}" if scale != 1 else "")
+            + ("" if field == "real_time" else " (cpu)" if field == "cpu_time" else f" ({field})"))
 
 
 def describe(runs, name):
@@ -69,15 +94,15 @@ def main(argv):
     if len(argv) < 2:
         print(__doc__.strip(), file=sys.stderr)
         return 2
-    times = {field: load(argv[1:], field) for field in ("real_time", "cpu_time")}
-    width = max(len(f"{row[0]} / {row[1]}") + 6 for row in RATIOS)
+    fields = {"real_time", "cpu_time"} | {row[3]["time"] for row in RATIOS if len(row) > 3 and "time" in row[3]}
+    times = {field: load(argv[1:], field) for field in fields}
+    width = max(len(label_of(row)) for row in RATIOS)
     met = missed = 0
     for row in RATIOS:
         num, den, goal = row[:3]
         opts = row[3] if len(row) > 3 else {}
         runs, scale = times[opts.get("time", "real_time")], opts.get("scale", 1)
-        label = (f"{num} / {den}" + (f" x{scale}" if scale != 1 else "")
-                 + (" (cpu)" if opts.get("time") == "cpu_time" else "")).ljust(width)
+        label = label_of(row).ljust(width)
         want = "report only" if goal is None else f"goal <= {goal:.2f}"
         a, b = runs.get(num), runs.get(den)
         pairs = sorted(set(a) & set(b)) if a and b else []
