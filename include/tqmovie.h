@@ -759,19 +759,25 @@ TQMOVIE_API tqmovie_client *tqmovie_current(void);
 TQMOVIE_API void tqmovie_cancel(tqmovie_client *c);
 
 /* For a backend during its request: 1 when the operation of client c (NULL: the
-   global state) has been cancelled, so the backend should give up and return
-   non-zero; else 0. Meaningful while that client's request runs. */
+   global state) has been cancelled or has passed its deadline, so the backend should
+   give up and return non-zero; else 0. Meaningful while that client's request runs. */
 TQMOVIE_API int32_t tqmovie_io_cancelled(tqmovie_client *c);
 
-/* Progress of a batch, reported after every chunk (the last included); translations
-   report as one chunk. Callers must ignore kinds they do not know: more may come. */
+/* Progress of a lookup: after every chunk of a batch (the last included; translations
+   report as one chunk), and before every wait for another attempt (retries, below).
+   Callers must ignore kinds they do not know: more may come. Read a field only when
+   size covers it. */
 #define TQMOVIE_PROGRESS_CHUNK_DONE 1
+#define TQMOVIE_PROGRESS_RETRY_WAIT 2
 typedef struct tqmovie_progress {
-    size_t size;    /* sizeof(tqmovie_progress) as the library knows it */
-    int32_t kind;   /* TQMOVIE_PROGRESS_CHUNK_DONE */
-    int32_t status; /* the chunk's status (TQMOVIE_OK, or what ends the batch) */
-    uint64_t done;  /* ids done, this chunk included */
-    uint64_t total; /* ids in all */
+    size_t size;       /* sizeof(tqmovie_progress) as the library knows it */
+    int32_t kind;      /* TQMOVIE_PROGRESS_CHUNK_DONE or TQMOVIE_PROGRESS_RETRY_WAIT */
+    int32_t status;    /* the chunk's status (TQMOVIE_OK, or what ends the batch); for a
+                          wait, the failed attempt's (tqmovie_last_error holds its text) */
+    uint64_t done;     /* ids done (this chunk included) */
+    uint64_t total;    /* ids in all (1 for a single title) */
+    uint32_t wait_ms;  /* the wait before the next attempt; 0 for a chunk */
+    int32_t http_code; /* the HTTP status of the last attempt, 0 without one */
 } tqmovie_progress;
 
 /* Called on the lookup's thread. Inside it the host may read getters (the store holds
@@ -784,6 +790,35 @@ typedef int (*tqmovie_progress_fn)(const tqmovie_progress *event, void *user);
 /* Sets the current client's progress callback (NULL: none) and the pointer passed
    back to it as user. */
 TQMOVIE_API void tqmovie_set_progress(tqmovie_progress_fn fn, void *user);
+
+/* Retries, per client (the default is none). With retries > 0 a request that fails is
+   tried again, at most `retries` times:
+     - after an HTTP 429, 502, 503 or 504: after the answer's Retry-After (seconds, or an
+       HTTP date; one in the past means at once) when it has one and it is at most
+       max_wait_ms; a longer one ends the call at once with TQMOVIE_ERR_HTTP; without
+       the header after a backoff: a random wait between 0 and 500 ms doubled per
+       attempt, at most max_wait_ms;
+     - after a transport failure the backend marked as worth another attempt: the
+       shipped HTTP backends mark a connect that failed and a timeout; a host's backend
+       marks its own with tqmovie_io_retryable during its request.
+   Every wait is reported to the progress callback (TQMOVIE_PROGRESS_RETRY_WAIT) first
+   and ends early on tqmovie_cancel (TQMOVIE_ERR_CANCELLED). What the host sees is the
+   last attempt's: status, text, HTTP status, headers (none when it got no answer). */
+TQMOVIE_API void tqmovie_set_retry(uint32_t retries, uint32_t max_wait_ms);
+
+/* The longest one operation of the current client may take, in ms, across its chunks,
+   attempts and waits (0, the default: no limit). The transfer in progress is stopped
+   when it passes, and the operation returns TQMOVIE_ERR_TRANSPORT with the text
+   "deadline exceeded"; records of chunks completed before stay. A wait that would end
+   after the deadline is not begun. A host's backend sees a passed deadline as
+   tqmovie_io_cancelled(c) == 1. */
+TQMOVIE_API void tqmovie_set_deadline(uint32_t ms);
+
+/* For a host's backend during get/post: marks the failure it is about to report as
+   worth another attempt (a connection refused, a timeout), for client c (NULL: the
+   global state), the client it was installed on. Ignored outside that client's
+   request. */
+TQMOVIE_API void tqmovie_io_retryable(tqmovie_client *c);
 
 /* ---------------------------------------------------------------------------------
  * 15. Pooled HTTP backend and response headers

@@ -18,11 +18,11 @@ int32_t do_req(const char *url, const char *req_body, const char *content_type, 
     if (!h) return tq_curl_fail(body, status, err, "curl_easy_init failed");
     curl_easy_setopt(h.get(), CURLOPT_FOLLOWLOCATION, 1L);
     curl_easy_setopt(h.get(), CURLOPT_USERAGENT, tq_curl_user_agent);
-    curl_easy_setopt(h.get(), CURLOPT_TIMEOUT, 120L);
     // libcurl's own default follows redirects without end, so a redirect loop would
     // hold a lookup for the whole 120-second limit.
     curl_easy_setopt(h.get(), CURLOPT_MAXREDIRS, 30L);
-    const tq_curl_request req{url, req_body, content_type, "http,https", TQMOVIE_HTTP_MAX_BODY, false};
+    // 120 seconds for the whole transfer (or less, up to the operation's deadline).
+    const tq_curl_request req{url, req_body, content_type, "http,https", TQMOVIE_HTTP_MAX_BODY, false, 120000};
     return tq_curl_exchange(h.get(), req, body, status, err);
 }
 

@@ -77,7 +77,7 @@ size_t on_header(char *line, size_t size, size_t count, void *userp) {
 // libcurl's transfer-progress callback: non-zero aborts the transfer, which is how a
 // cancel of the operation on this thread's client reaches a transfer in progress.
 // libcurl asks at least once a second, also while waiting for a silent server.
-int stop_requested(void *, curl_off_t, curl_off_t, curl_off_t, curl_off_t) { return tq_cancel_requested() ? 1 : 0; }
+int stop_requested(void *, curl_off_t, curl_off_t, curl_off_t, curl_off_t) { return tq_stop_requested(client()) ? 1 : 0; }
 
 } // namespace
 
@@ -107,6 +107,10 @@ int32_t tq_curl_exchange(CURL *h, const tq_curl_request &req, char **body, int32
     curl_easy_setopt(h, CURLOPT_NOSIGNAL, 1L);
     curl_easy_setopt(h, CURLOPT_XFERINFOFUNCTION, stop_requested);
     curl_easy_setopt(h, CURLOPT_NOPROGRESS, 0L);
+    // The operation's deadline ends the transfer when it passes, to the millisecond.
+    const int64_t left = tq_deadline_left_ms();
+    const int64_t limit = left >= 0 && (left < req.timeout_ms || req.timeout_ms <= 0) ? (left > 0 ? left : 1) : req.timeout_ms;
+    curl_easy_setopt(h, CURLOPT_TIMEOUT_MS, static_cast<long>(limit > 0 ? limit : 0));
 
     slist_ptr headers;
     if (req.body) {
@@ -141,6 +145,8 @@ int32_t tq_curl_exchange(CURL *h, const tq_curl_request &req, char **body, int32
     if (rc != CURLE_OK) {
         // Headers of an exchange that failed answer nothing.
         in.st.header_count = 0;
+        // No connection, or no answer in time: another attempt may well go through.
+        if (rc == CURLE_COULDNT_CONNECT || rc == CURLE_OPERATION_TIMEDOUT) tqmovie_io_retryable(tqmovie_current());
         if (!in.over) return tq_curl_fail(body, status, err, curl_easy_strerror(rc));
         char text[96];
         std::snprintf(text, sizeof text, "response body over the limit of %" PRIu64 " bytes", req.max_body);

@@ -29,6 +29,7 @@ struct tq_curl_request {
     const char *redirect_protocols; // libcurl's list of protocols a redirect may lead to
     uint64_t max_body;              // most body bytes taken (after decoding); UINT64_MAX: no limit
     bool no_expect;                 // send a large POST body at once, never wait for 100-continue
+    int64_t timeout_ms;             // for the whole transfer (shortened by the operation's deadline)
 };
 
 // Ends an entry without a transfer: no body, status 0, a copy of text in *err (when

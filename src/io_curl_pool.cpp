@@ -25,6 +25,7 @@ const char k_busy[] = "pooled HTTP backend busy: it serves one request at a time
 struct pool {
     CURL *h = nullptr;
     uint64_t max_body = 0;
+    int64_t timeout_ms = 0;
     std::atomic<bool> busy{false};
 };
 
@@ -61,7 +62,6 @@ CURLcode configure(CURL *h, const tqmovie_http_options &o) noexcept {
         bool wanted;
     } numbers[] = {
         {CURLOPT_CONNECTTIMEOUT_MS, as_long(o.connect_timeout_ms), true},
-        {CURLOPT_TIMEOUT_MS, as_long(o.timeout_ms), true},
         {CURLOPT_LOW_SPEED_LIMIT, as_long(o.low_speed_bytes), o.low_speed_bytes > 0},
         {CURLOPT_LOW_SPEED_TIME, as_long(o.low_speed_seconds), o.low_speed_seconds > 0},
         {CURLOPT_FOLLOWLOCATION, o.max_redirects >= 0 ? 1L : 0L, true},
@@ -95,7 +95,8 @@ int32_t pool_request(void *ctx, const char *url, const char *request_body, const
     // A request that starts on https stays there: a redirect to plain http would send
     // it on in the clear.
     const bool secure = url && strncasecmp(url, "https://", 8) == 0;
-    const tq_curl_request req{url, request_body, content_type, secure ? "https" : "http,https", p->max_body, true};
+    const tq_curl_request req{url,        request_body, content_type, secure ? "https" : "http,https",
+                              p->max_body, true,         p->timeout_ms};
     const int32_t rc = tq_curl_exchange(p->h, req, body, status, err);
     p->busy.store(false, std::memory_order_release);
     return rc;
@@ -132,6 +133,7 @@ tq_io tolvane_io_curl_pooled(const tqmovie_http_options *options) {
     pool *p = new (mem) pool{};
     p->h = curl_easy_init();
     p->max_body = o.max_body_bytes;
+    p->timeout_ms = o.timeout_ms;
     if (!p->h || configure(p->h, o) != CURLE_OK) {
         release(p);
         return tq_io{};

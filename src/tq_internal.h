@@ -29,6 +29,9 @@ inline constexpr uint32_t tq_op_running = 1u;
 inline constexpr uint32_t tq_op_cancel = 2u;
 // Set by the dispatch while the backend's entry runs: when tqmovie_io_header is heard.
 inline constexpr uint32_t tq_op_request = 4u;
+// Set during a request by a backend whose failure is worth another attempt (a connect
+// that failed, a timeout): tqmovie_io_retryable, or the shipped libcurl backends.
+inline constexpr uint32_t tq_op_retryable = 8u;
 
 // The cache's private index beside the public slot array (tqmovie_cache.cpp).
 struct tq_cache_index;
@@ -40,6 +43,12 @@ struct tq_ext {
     void *progress_user = nullptr;
     tq_cache_index *cache_index = nullptr;
     size_t cache_limit = 0; // most titles in the cache; 0: no limit
+    uint32_t retries = 0;     // further attempts after a failed one; 0: none (tqmovie_set_retry)
+    uint32_t max_wait_ms = 0; // the longest single wait before another attempt
+    uint32_t deadline_ms = 0; // the longest one operation may take; 0: none
+    int64_t deadline_at = 0;  // monotonic ms at which the running operation ends; 0: none
+    uint64_t jitter = 0;      // the backoff's random state
+    uint64_t done = 0, total = 0; // ids done and in all, for a retry's progress event
 };
 
 struct tqmovie_client {
@@ -95,6 +104,31 @@ inline tq_ext &ext() noexcept { return client().ext; }
 inline bool tq_cancel_requested() noexcept {
     return (ext().op.load(std::memory_order_relaxed) & tq_op_cancel) != 0;
 }
+
+// Monotonic clock in milliseconds.
+int64_t tq_monotonic_ms() noexcept;
+
+// Why the current operation must stop now: TQMOVIE_ERR_CANCELLED ("cancelled") after
+// tqmovie_cancel, TQMOVIE_ERR_TRANSPORT ("deadline exceeded") once its deadline has
+// passed (the text set in both cases), else TQMOVIE_OK.
+int32_t tq_stop_status() noexcept;
+// The same question without a text: what a transfer in progress asks.
+bool tq_stop_requested(const tqmovie_client &c) noexcept;
+// Milliseconds left before the running operation's deadline, or -1 without one.
+int64_t tq_deadline_left_ms() noexcept;
+
+// After a failed attempt with status st (HTTP status http): the milliseconds to wait
+// before another one (the answer's Retry-After, else a backoff with full jitter), or
+// -1 when st stands (no retry wanted, none left, or a Retry-After longer than the
+// client allows). The wait is reported to the progress callback.
+int64_t tq_retry_wait(int32_t st, int32_t http, uint32_t attempt) noexcept;
+// Waits ms, ended early by a cancel or the deadline; the status to end with, or 0.
+int32_t tq_retry_sleep(int64_t ms) noexcept;
+
+// Reports a progress event to the current client's callback; false when it asks to
+// stop (which then cancels the operation like tqmovie_cancel). The error text is as it
+// was before the call.
+bool tq_report_progress(tqmovie_progress event) noexcept;
 
 // Adds one response header to the table of s within its limits: the first 32 kept, a
 // name of 1 to 63 visible characters without ':', a value (surrounding spaces and

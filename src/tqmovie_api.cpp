@@ -47,9 +47,15 @@ public:
     operation() noexcept : x_(ext()) {
         uint32_t idle = 0;
         nested_ = !x_.op.compare_exchange_strong(idle, tq_op_running);
+        if (nested_) return;
+        x_.deadline_at = x_.deadline_ms ? tq_monotonic_ms() + x_.deadline_ms : 0;
+        x_.done = 0;
+        x_.total = 1;
     }
     ~operation() {
-        if (!nested_) x_.op.store(0);
+        if (nested_) return;
+        x_.deadline_at = 0;
+        x_.op.store(0);
     }
     operation(const operation &) = delete;
     operation &operator=(const operation &) = delete;
@@ -112,20 +118,11 @@ int32_t post_body(const char *path, const char *const *ids, size_t count, char *
 // A body handed over with a successful dispatch goes back through the backend.
 void release_body(char *body) noexcept { tq_io_release(state().io, body); }
 
-// Tells the progress callback that a chunk ended with `status`; false when it asks to
-// stop (which then cancels the operation like tqmovie_cancel). The error text it may
-// leave behind (a refused nested lookup, say) is the callback's, not the operation's.
-bool report_chunk(uint64_t done, uint64_t total, int32_t status) noexcept {
-    tq_ext &x = ext();
-    if (!x.progress) return true;
-    tq_state &s = state();
-    char err[sizeof s.err];
-    std::memcpy(err, s.err, sizeof err);
-    const tqmovie_progress event{sizeof event, TQMOVIE_PROGRESS_CHUNK_DONE, status, done, total};
-    const int stop = x.progress(&event, x.progress_user);
-    std::memcpy(s.err, err, sizeof err);
-    if (stop != 0) tqmovie_cancel(&client());
-    return stop == 0;
+// Tells the progress callback that a chunk ended with `status`.
+void report_chunk(uint64_t done, uint64_t total, int32_t status) noexcept {
+    ext().done = done;
+    tq_report_progress(tqmovie_progress{sizeof(tqmovie_progress), TQMOVIE_PROGRESS_CHUNK_DONE, status, done, total, 0,
+                                        state().http_code});
 }
 
 // ----------------------------------------------------------------------------
@@ -278,9 +275,11 @@ template <typename Ops> int32_t batch_lookup(const char *const *ids, size_t coun
     int32_t st = begin_lookup(op, true, ids && count != 0, tq_err_ids_required);
     if (st != TQMOVIE_OK) return st;
     const uint64_t ceiling = tqmovie_batch_ceiling();
+    ext().total = count;
     for (size_t off = 0; off < count;) {
-        // A cancel between chunks (from the progress callback, say) ends the batch here.
-        if (tq_cancel_requested()) return tq_fail(TQMOVIE_ERR_CANCELLED, tq_err_cancelled);
+        // A cancel between chunks (from the progress callback, say), or the deadline,
+        // ends the batch here.
+        if (const int32_t stop = tq_stop_status()) return stop;
         const size_t left = count - off;
         const size_t chunk = left < ceiling ? left : static_cast<size_t>(ceiling);
         st = batch_chunk(ids + off, chunk, ops);
@@ -467,6 +466,7 @@ int32_t tqmovie_get_translations(const char *const *ids, size_t count, const cha
     const operation op;
     int32_t st = begin_lookup(op, true, ids && count != 0, tq_err_ids_required);
     if (st != TQMOVIE_OK) return st;
+    ext().total = count;
     st = translations(ids, count, part1, part2);
     report_chunk(count, count, st);
     return st;

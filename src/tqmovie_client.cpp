@@ -132,8 +132,8 @@ void tqmovie_cancel(tqmovie_client *c) {
 }
 
 int32_t tqmovie_io_cancelled(tqmovie_client *c) {
-    const uint32_t s = (c ? c : &tq_global_client)->ext.op.load();
-    return (s & (tq_op_running | tq_op_cancel)) == (tq_op_running | tq_op_cancel) ? 1 : 0;
+    const tqmovie_client &target = c ? *c : tq_global_client;
+    return (target.ext.op.load() & tq_op_running) && tq_stop_requested(target) ? 1 : 0;
 }
 
 void tqmovie_set_progress(tqmovie_progress_fn fn, void *user) {
@@ -143,6 +143,20 @@ void tqmovie_set_progress(tqmovie_progress_fn fn, void *user) {
 }
 
 } // extern "C"
+
+bool tq_report_progress(tqmovie_progress event) noexcept {
+    tq_ext &x = ext();
+    if (!x.progress) return true;
+    // What the callback leaves in the error text (a refused nested lookup, say) is its
+    // own, not the operation's.
+    tq_state &s = state();
+    char err[sizeof s.err];
+    std::memcpy(err, s.err, sizeof err);
+    const int stop = x.progress(&event, x.progress_user);
+    std::memcpy(s.err, err, sizeof err);
+    if (stop != 0) tqmovie_cancel(&client());
+    return stop == 0;
+}
 
 // The exit key's destructor lives in this library: when it is unloaded, threads that
 // exit later must not call into it.

@@ -19,11 +19,11 @@ namespace {
 int32_t finish_request(int32_t rc, int32_t *status, char *desc) noexcept {
     tq_state &s = state();
     s.http_code = *status;
-    // A transfer stopped by a cancel fails in the backend's own words; the operation
-    // reports it as what it is.
-    if (tq_cancel_requested()) {
+    // A transfer stopped by a cancel or the deadline fails in the backend's own words;
+    // the operation reports it as what it is.
+    if (const int32_t stop = tq_stop_status()) {
         tq_io_release(s.io, desc);
-        return tq_fail(TQMOVIE_ERR_CANCELLED, tq_err_cancelled);
+        return stop;
     }
     if (rc != 0) {
         tq_set_err("transport: %s", desc ? desc : "unknown");
@@ -62,8 +62,30 @@ int32_t begin_request(bool has_entry, char **body, int32_t *status) noexcept {
     tq_state &s = state();
     s.header_count = 0;
     if (!s.has_io || !has_entry) return tq_fail(TQMOVIE_ERR_NO_IO, tq_err_no_io);
-    if (tq_cancel_requested()) return tq_fail(TQMOVIE_ERR_CANCELLED, tq_err_cancelled);
-    return TQMOVIE_OK;
+    return tq_stop_status();
+}
+
+// One request, tried again after a failure worth another attempt as the client's
+// retry policy says. What the host sees is the last attempt's status, text, headers
+// and body. send(desc) calls the backend's entry.
+template <typename Send> int32_t dispatch(bool has_entry, char **body, int32_t *status, Send send) noexcept {
+    for (uint32_t attempt = 0;; ++attempt) {
+        if (const int32_t st = begin_request(has_entry, body, status)) return st;
+        std::atomic<uint32_t> &op = ext().op;
+        op.fetch_and(~tq_op_retryable);
+        char *desc = nullptr;
+        int32_t rc;
+        {
+            const request_window window;
+            rc = send(&desc);
+        }
+        const int32_t st = finish_request(rc, status, desc);
+        const int64_t wait = tq_retry_wait(st, *status, attempt);
+        if (wait < 0) return st;
+        std::free(*body); // the failed attempt's answer
+        *body = nullptr;
+        if (const int32_t stop = tq_retry_sleep(wait)) return stop;
+    }
 }
 
 // ----------------------------------------------------------------------------
@@ -327,26 +349,15 @@ char *tq_url_encode(const char *s) {
 
 int32_t tq_http_get(const char *url, char **body, int32_t *status) {
     const tq_io io = state().io;
-    if (const int32_t st = begin_request(io.get != nullptr, body, status)) return st;
-    char *desc = nullptr;
-    int32_t rc;
-    {
-        const request_window window;
-        rc = io.get(io.ctx, url, body, status, &desc);
-    }
-    return finish_request(rc, status, desc);
+    return dispatch(io.get != nullptr, body, status,
+                    [&](char **desc) { return io.get(io.ctx, url, body, status, desc); });
 }
 
 int32_t tq_http_post(const char *url, const char *request_body, char **body, int32_t *status) {
     const tq_io io = state().io;
-    if (const int32_t st = begin_request(io.post != nullptr, body, status)) return st;
-    char *desc = nullptr;
-    int32_t rc;
-    {
-        const request_window window;
-        rc = io.post(io.ctx, url, request_body, "text/plain", body, status, &desc);
-    }
-    return finish_request(rc, status, desc);
+    return dispatch(io.post != nullptr, body, status, [&](char **desc) {
+        return io.post(io.ctx, url, request_body, "text/plain", body, status, desc);
+    });
 }
 
 int32_t tqmovie_io_header(tqmovie_client *c, const char *name, const char *value) {
