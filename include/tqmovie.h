@@ -472,6 +472,8 @@ TQMOVIE_API int32_t tqmovie_is_movie(const char *imdb_id, int32_t *is_movie);
    one (no request; HTTP status stays 0), else fetched with
    GET "<host>/api/AAA/GetMovieBasic?imdbId=<id>&language=<lang>" (language NULL or ""
    means "en-US"). A NULL or empty imdb_id gives TQMOVIE_ERR_ARG, "imdb_id required".
+   Only the first record of an answer is decoded and kept, and it is cached only when
+   it carries the id asked for (compared exactly).
    On TQMOVIE_OK the store holds exactly one record at index 0; after any other status
    it is empty. sections 0 means TQMOVIE_DETAIL_ALL. Further statuses: the decoders'. */
 TQMOVIE_API int32_t tqmovie_get_basic(const char *imdb_id, const char *language);
@@ -483,7 +485,11 @@ TQMOVIE_API int32_t tqmovie_get_detail(const char *imdb_id, const char *language
    towards their chunk. Records are kept in the order the service sends them and every
    basic and detail record is cached; the cache is never read. The first failing request
    ends the call and earlier chunks' records stay in the store. A null or empty answer
-   adds nothing. A NULL ids array or count 0 gives TQMOVIE_ERR_ARG, "ids required".
+   adds nothing. A NULL ids array or count 0 gives TQMOVIE_ERR_ARG, "ids required"; an
+   id holding a comma, white space or a control byte is refused before anything is sent
+   with TQMOVIE_ERR_ARG, "ids[3] contains a comma" (or "white space", "a control
+   byte"). An answer holds at most 4 records per id asked plus 16 per request: more
+   are never built. A record is cached only under an id its request asked for.
    `unused` is never read and may be NULL. */
 TQMOVIE_API int32_t tqmovie_get_basics(const char *const *ids, size_t count);
 TQMOVIE_API int32_t tqmovie_get_details(const char *const *ids, size_t count, const char *unused,

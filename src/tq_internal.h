@@ -335,6 +335,14 @@ void tq_json_full(tq_text &out, const tq_trans &r) noexcept;
 // is written null.
 void tq_json_string(tq_text &out, const char *s) noexcept;
 
+// The document decoders with a bound: at most `most` records of an array answer are
+// built, the rest never (a NUL-terminated body).
+int32_t tq_parse_basic_most(const char *body, tq_basic **out, size_t *count, int32_t expect_array,
+                            size_t most) noexcept;
+int32_t tq_parse_detail_most(const char *body, tq_detail **out, size_t *count, int32_t expect_array,
+                             uint32_t sections, size_t most) noexcept;
+int32_t tq_parse_trans_most(const char *body, tq_trans **out, size_t *count, size_t most) noexcept;
+
 // ----------------------------------------------------------------------------
 // What the lookups ask of the cache beyond the exported calls. A cached record
 // answers a single-title lookup only when it was fetched in the same language (NULL,

@@ -185,8 +185,8 @@ struct basic_ops {
     static const tq_basic *cache_answer(const char *id, const char *language) noexcept {
         return tq_cache_answer_basic(id, language);
     }
-    static int32_t decode(const char *body, tq_basic **out, size_t *n, int32_t expect_array) noexcept {
-        return tq_parse_basic_doc(body, std::strlen(body), out, n, expect_array);
+    static int32_t decode(const char *body, tq_basic **out, size_t *n, int32_t expect_array, size_t most) noexcept {
+        return tq_parse_basic_most(body, out, n, expect_array, most);
     }
     static void cache_put(const tq_basic *r, const char *language) noexcept { tq_cache_store_basic(r, language); }
     // The service is told not to fetch unknown titles anew for multi-id requests only.
@@ -202,8 +202,8 @@ struct detail_ops {
     const tq_detail *cache_answer(const char *id, const char *language) const noexcept {
         return tq_cache_answer_detail(id, language, sections);
     }
-    int32_t decode(const char *body, tq_detail **out, size_t *n, int32_t expect_array) const noexcept {
-        return tq_parse_detail_doc(body, std::strlen(body), out, n, expect_array, sections);
+    int32_t decode(const char *body, tq_detail **out, size_t *n, int32_t expect_array, size_t most) const noexcept {
+        return tq_parse_detail_most(body, out, n, expect_array, sections, most);
     }
     void cache_put(const tq_detail *r, const char *language) const noexcept {
         tq_cache_store_detail(r, language, sections);
@@ -222,9 +222,37 @@ char *mkurl_get(const char *path, const char *imdb_id, const char *language) noe
     return tq_fmt("%s%s?imdbId=%s&language=%s", state().host, path, id.get(), lang.get());
 }
 
+// The most records a batch answer to n ids may hold: a few more than asked (a service
+// may answer an id twice, or a whole file of fixtures) but never a number the server
+// chooses, so memory follows the request.
+size_t answer_bound(size_t n) noexcept { return n > (SIZE_MAX - 16) / 4 ? SIZE_MAX : 4 * n + 16; }
+
+// The ids a request asked for, to cache only records filed under one of them: an
+// answer must not plant a record for a title nobody asked about. Without memory for
+// the list nothing is cached.
+class asked_ids {
+public:
+    asked_ids(const char *const *ids, size_t n) noexcept : ids_(tq_calloc_n<const char *>(n ? n : 1)) {
+        if (!ids_) return;
+        for (size_t i = 0; i < n; ++i)
+            if (ids[i]) ids_.get()[n_++] = ids[i];
+        std::qsort(ids_.get(), n_, sizeof(const char *), compare);
+    }
+    bool has(const char *id) const noexcept {
+        return id && ids_ && std::bsearch(&id, ids_.get(), n_, sizeof(const char *), compare);
+    }
+
+private:
+    static int compare(const void *a, const void *b) noexcept {
+        return std::strcmp(*static_cast<const char *const *>(a), *static_cast<const char *const *>(b));
+    }
+    malloc_ptr<const char *> ids_;
+    size_t n_ = 0;
+};
+
 // One title: a fresh cached record fetched the same way answers without a request,
 // copied straight into the store; otherwise one GET, and the first decoded record
-// moves into the store and is copied into the cache.
+// moves into the store and is copied into the cache when it carries the id asked for.
 template <typename Ops> int32_t single_lookup(const char *imdb_id, const char *language, const Ops &ops) noexcept {
     using Rec = typename Ops::rec;
     const operation op;
@@ -236,13 +264,32 @@ template <typename Ops> int32_t single_lookup(const char *imdb_id, const char *l
     st = get_body(mkurl_get(Ops::single_path, imdb_id, language), &body);
     if (st != TQMOVIE_OK) return st;
     decoded<Rec> recs;
-    st = ops.decode(body, &recs.items, &recs.count, 0);
+    st = ops.decode(body, &recs.items, &recs.count, 0, 1); // only the first record counts
     release_body(body);
     if (st != TQMOVIE_OK) return st;
     const Rec *stored = push_move(&recs.items[0]);
     if (!stored) return TQMOVIE_ERR_NOMEM;
-    ops.cache_put(stored, language);
+    if (stored->imdb_id && std::strcmp(stored->imdb_id, imdb_id) == 0) ops.cache_put(stored, language);
     return TQMOVIE_OK;
+}
+
+// The argument check of a batch: ids to join with commas must hold none themselves,
+// nor white space or a control byte, or one id would go out as two (or carry bytes
+// no request body should). Writes the text naming the first bad id into why and
+// returns false.
+bool ids_ok(const char *const *ids, size_t count, char (&why)[96]) noexcept {
+    std::snprintf(why, sizeof why, "%s", tq_err_ids_required);
+    if (!ids || count == 0) return false;
+    for (size_t i = 0; i < count; ++i) {
+        for (const char *p = ids[i]; p && *p; ++p) {
+            const auto c = static_cast<unsigned char>(*p);
+            const char *what = c == ',' ? "a comma" : c == ' ' ? "white space" : c < 0x20 || c == 0x7F ? "a control byte" : nullptr;
+            if (!what) continue;
+            std::snprintf(why, sizeof why, "ids[%zu] contains %s", i, what);
+            return false;
+        }
+    }
+    return true;
 }
 
 // One chunk of a batch: one request, its records moved into the store and copied
@@ -255,14 +302,15 @@ template <typename Ops> int32_t batch_chunk(const char *const *ids, size_t n, co
     int32_t st = post_body(path, ids, n, &body);
     if (st != TQMOVIE_OK) return st;
     decoded<Rec> recs;
-    st = ops.decode(body, &recs.items, &recs.count, 1);
+    st = ops.decode(body, &recs.items, &recs.count, 1, answer_bound(n));
     release_body(body);
     // A null or empty answer is a chunk without records, not a failure.
     if (st != TQMOVIE_OK && st != TQMOVIE_ERR_EMPTY) return st;
+    const asked_ids asked(ids, n);
     for (size_t i = 0; i < recs.count; ++i) {
         const Rec *stored = push_move(&recs.items[i]);
         if (!stored) return TQMOVIE_ERR_NOMEM;
-        ops.cache_put(stored, nullptr);
+        if (asked.has(stored->imdb_id)) ops.cache_put(stored, nullptr);
     }
     return TQMOVIE_OK;
 }
@@ -272,7 +320,8 @@ template <typename Ops> int32_t batch_chunk(const char *const *ids, size_t n, co
 // in the store and the cache.
 template <typename Ops> int32_t batch_lookup(const char *const *ids, size_t count, const Ops &ops) noexcept {
     const operation op;
-    int32_t st = begin_lookup(op, true, ids && count != 0, tq_err_ids_required);
+    char why[96];
+    int32_t st = begin_lookup(op, true, ids_ok(ids, count, why), why);
     if (st != TQMOVIE_OK) return st;
     const uint64_t ceiling = tqmovie_batch_ceiling();
     ext().total = count;
@@ -303,7 +352,7 @@ int32_t translations(const char *const *ids, size_t count, const char *part1, co
     int32_t st = post_body(path, ids, count, &body);
     if (st != TQMOVIE_OK) return st;
     decoded<tq_trans> sets;
-    st = tq_parse_trans_doc(body, std::strlen(body), &sets.items, &sets.count);
+    st = tq_parse_trans_most(body, &sets.items, &sets.count, answer_bound(count));
     release_body(body);
     if (st != TQMOVIE_OK && st != TQMOVIE_ERR_EMPTY) return st;
     for (size_t i = 0; i < sets.count; ++i)
@@ -464,7 +513,8 @@ int32_t tqmovie_get_details(const char *const *ids, size_t count, const char *un
 // Translations go in one request, reported as one chunk.
 int32_t tqmovie_get_translations(const char *const *ids, size_t count, const char *part1, const char *part2) {
     const operation op;
-    int32_t st = begin_lookup(op, true, ids && count != 0, tq_err_ids_required);
+    char why[96];
+    int32_t st = begin_lookup(op, true, ids_ok(ids, count, why), why);
     if (st != TQMOVIE_OK) return st;
     ext().total = count;
     st = translations(ids, count, part1, part2);

@@ -517,10 +517,12 @@ yyjson_doc *read_body(const char *body, size_t len, int32_t *status) noexcept {
 
 // The procedure shared by the three documents: a null root holds nothing, an array
 // root gives one record per object element that decodes (null elements and other
-// values are skipped; an element that runs out of memory is dropped), and any other
-// root is the document's own business (Doc::other_root).
+// values are skipped; an element that runs out of memory is dropped), up to `most`
+// records (the rest are never built), and any other root is the document's own
+// business (Doc::other_root).
 template <typename Doc>
-int32_t parse_records(const char *body, size_t len, typename Doc::rec **out, size_t *count, const Doc &d) noexcept {
+int32_t parse_records(const char *body, size_t len, typename Doc::rec **out, size_t *count, const Doc &d,
+                      size_t most = SIZE_MAX) noexcept {
     using Rec = typename Doc::rec;
     *out = nullptr;
     *count = 0;
@@ -530,12 +532,13 @@ int32_t parse_records(const char *body, size_t len, typename Doc::rec **out, siz
     yyjson_val *root = yyjson_doc_get_root(doc.get());
 
     if (yyjson_is_arr(root)) {
-        const size_t n = unsafe_yyjson_get_len(root);
+        const size_t n = unsafe_yyjson_get_len(root) < most ? unsafe_yyjson_get_len(root) : most;
         Rec *recs = tq_calloc_n<Rec>(n ? n : 1);
         if (!recs) return TQMOVIE_ERR_NOMEM;
         size_t k = 0, idx, max;
         yyjson_val *e;
         yyjson_arr_foreach(root, idx, max, e) {
+            if (k == n) break;
             if (yyjson_is_null(e)) continue;
             tq_reset(&recs[k]);
             if (!yyjson_is_obj(e)) continue;
@@ -713,3 +716,17 @@ int32_t tq_parse_trans_doc(const char *body, size_t len, tq_trans **out, size_t 
 }
 
 } // extern "C"
+
+int32_t tq_parse_basic_most(const char *body, tq_basic **out, size_t *count, int32_t expect_array,
+                            size_t most) noexcept {
+    return parse_records(body, std::strlen(body), out, count, basic_doc{expect_array}, most);
+}
+
+int32_t tq_parse_detail_most(const char *body, tq_detail **out, size_t *count, int32_t expect_array,
+                             uint32_t sections, size_t most) noexcept {
+    return parse_records(body, std::strlen(body), out, count, detail_doc{expect_array, sections}, most);
+}
+
+int32_t tq_parse_trans_most(const char *body, tq_trans **out, size_t *count, size_t most) noexcept {
+    return parse_records(body, std::strlen(body), out, count, trans_doc{}, most);
+}

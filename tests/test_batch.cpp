@@ -616,4 +616,40 @@ TEST_F(BatchFixture, EachAllocationFailureOfEveryBatch) {
     sweep_batches(batch, install_fixtures, {-1, -1, -1}, 0);
 }
 
+// What an answer may do to the library is bounded by what was asked: a chunk stores
+// at most 4 records per id plus 16 (in the service's order), and only records filed
+// under an asked id are cached; an id that would split or carry raw bytes in the
+// request body is refused before anything is sent.
+TEST_F(BatchHost, AnswersAreBoundedByTheRequest) {
+    Ids many(100), two(2, 1), planted(1, 5);
+    host.always(Reply::ok(records(many, 0, 100)));
+    ASSERT_EQ(tqmovie_get_basics(two.data(), 2), TQMOVIE_OK);
+    ASSERT_EQ(tqmovie_basic_count(), 4 * 2 + 16);
+    EXPECT_EQ(tqmovie_basic_title(23), "Title " + many.text[23]);
+    ASSERT_EQ(tqmovie_get_translations(two.data(), 2, nullptr, nullptr), TQMOVIE_OK);
+    for (int k = 0; k < 100; ++k)
+        EXPECT_EQ(tqmovie_cache_has(many.text[size_t(k)].c_str(), nullptr, nullptr), k < 2) << k;
+
+    host.always(Reply::ok(records(planted, 0, 1)));
+    ASSERT_EQ(tqmovie_get_details(two.data(), 1, nullptr, 0), TQMOVIE_OK);
+    EXPECT_EQ(tqmovie_detail_count(), 1);
+    EXPECT_EQ(tqmovie_cache_has(planted.text[0].c_str(), nullptr, nullptr), 0);
+
+    host.clear_requests();
+    const struct {
+        const char *id;
+        const char *says;
+    } bad[] = {{"tt3,tt4", "ids[1] contains a comma"},
+               {"tt3 ", "ids[1] contains white space"},
+               {"tt\n3", "ids[1] contains a control byte"},
+               {"tt\x7f", "ids[1] contains a control byte"}};
+    for (const auto &b : bad) {
+        const char *ids[] = {"tt1", b.id};
+        EXPECT_EQ(tqmovie_get_basics(ids, 2), TQMOVIE_ERR_ARG);
+        EXPECT_STREQ(tqmovie_last_error(), b.says);
+        EXPECT_EQ(tqmovie_get_translations(ids, 2, nullptr, nullptr), TQMOVIE_ERR_ARG);
+    }
+    EXPECT_EQ(host.request_count(), 0u);
+}
+
 } // namespace
