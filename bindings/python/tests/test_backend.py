@@ -101,27 +101,16 @@ def test_progress_callable(client):
     assert client.progress is None and len(client.details(["tt0068646", "tt0903747"])) == 2
 
 
-def _has(name):
-    return hasattr(tqmovie.library(), name)
-
-
-@pytest.mark.parametrize("call, args", [("set_retry", (1, 1)), ("set_deadline", (1,))])
-def test_later_calls_missing_from_the_library(client, call, args):
-    if _has(f"tqmovie_{call}"):
-        pytest.skip(f"the library has tqmovie_{call}")
-    with pytest.raises(NotImplementedError, match=f"tqmovie_{call}"):
-        getattr(client, call)(*args)
-
-
-@pytest.mark.skipif(not _has("tqmovie_set_retry"), reason="the library has no retries")
 def test_retry_recovers_from_a_failed_request():
     backend = Scripted(Response(503, ""), Response(200, SHAWSHANK))
+    waits = []
     with Client(backend) as c:
         c.set_retry(2, 10)
+        c.progress = lambda p: waits.append((p.kind, p.status)) and False
         assert c.basic("tt0111161").id == 278 and len(backend.requests) == 2
+    assert waits == [(tqmovie.PROGRESS_RETRY_WAIT, 2)]
 
 
-@pytest.mark.skipif(not _has("tqmovie_set_deadline"), reason="the library has no deadline")
 def test_deadline_ends_a_slow_request():
     with Client(Scripted(_wait_for_cancel(threading.Event()))) as c, pytest.raises(tqmovie.Error):
         c.set_deadline(50)

@@ -19,7 +19,7 @@ from .backends import HTTP, Backend, Fixtures, Request, Response, Stub
 from .client import Client, ProgressFn
 from .errors import (ArgumentError, CancelledError, EmptyError, Error, FileError, HTTPError, NoBackendError,
                      OutOfMemoryError, ParseError, Status, TransportError)
-from .records import (PROGRESS_CHUNK_DONE, Basic, CacheState, CastMember, Detail, Picture, Progress, Provider,
+from .records import (PROGRESS_CHUNK_DONE, PROGRESS_RETRY_WAIT, Basic, CacheState, CastMember, Detail, Picture, Progress, Provider,
                       Rating, Section, TranslationItem, Translations, Video)
 
 __version__ = "0.2.0"
@@ -27,7 +27,7 @@ __version__ = "0.2.0"
 __all__ = [
     "Client", "Backend", "Fixtures", "HTTP", "Stub", "Request", "Response", "ProgressFn",
     "Basic", "Detail", "CastMember", "Picture", "Provider", "Video", "Rating", "Translations", "TranslationItem",
-    "Progress", "PROGRESS_CHUNK_DONE", "CacheState", "Section", "Status",
+    "Progress", "PROGRESS_CHUNK_DONE", "PROGRESS_RETRY_WAIT", "CacheState", "Section", "Status",
     "Error", "TransportError", "HTTPError", "ParseError", "EmptyError", "ArgumentError", "NoBackendError",
     "OutOfMemoryError", "CancelledError", "FileError", "library", "library_version",
 ]

@@ -53,7 +53,15 @@ class ProgressEvent(ctypes.Structure):
     """The fields of tqmovie_progress every library version has; read `size` before
     reading anything added later."""
 
-    _fields_ = [("size", c_size_t), ("kind", c_int32), ("status", c_int32), ("done", c_uint64), ("total", c_uint64)]
+    _fields_ = [
+        ("size", c_size_t),
+        ("kind", c_int32),
+        ("status", c_int32),
+        ("done", c_uint64),
+        ("total", c_uint64),
+        ("wait_ms", c_uint32),
+        ("http_code", c_int32),
+    ]
 
 
 GET_FN = ctypes.CFUNCTYPE(c_int32, c_void_p, c_char_p, P_void, P_int32, P_void)
@@ -98,16 +106,13 @@ _SIGNATURES: dict[str, tuple[object, list[object]]] = {
     "tqmovie_cache_save": (c_int32, [c_char_p]),
     "tqmovie_cache_load": (c_int32, [c_char_p]),
     "tqmovie_cache_set_ttl": (None, [c_int32, c_int32]),
+    "tqmovie_set_retry": (None, [c_uint32, c_uint32]),
+    "tqmovie_set_deadline": (None, [c_uint32]),
+    "tqmovie_io_retryable": (None, [c_void_p]),
     "tolvane_io_fake": (TqIo, [c_char_p]),
     "tolvane_io_stub": (TqIo, []),
     "tolvane_io_curl_pooled": (TqIo, [ctypes.POINTER(HttpOptions)]),
     "tolvane_io_curl_pooled_free": (None, [ctypes.POINTER(TqIo)]),
-}
-
-# Declared only when the loaded library has them (later releases).
-_OPTIONAL: dict[str, tuple[object, list[object]]] = {
-    "tqmovie_set_retry": (None, [c_int32, c_int64]),
-    "tqmovie_set_deadline": (None, [c_int64]),
 }
 
 _lock = threading.Lock()
@@ -127,11 +132,9 @@ def _load() -> ctypes.CDLL:
     missing = [name for name in _SIGNATURES if not hasattr(dll, name)]
     if missing:
         raise OSError(f"{path!r} is not a tqmovie library of 0.2 or later: no {', '.join(missing[:3])}")
-    for table in (_SIGNATURES, _OPTIONAL):
-        for name, (restype, argtypes) in table.items():
-            if hasattr(dll, name):
-                fn = getattr(dll, name)
-                fn.restype, fn.argtypes = restype, argtypes
+    for name, (restype, argtypes) in _SIGNATURES.items():
+        fn = getattr(dll, name)
+        fn.restype, fn.argtypes = restype, argtypes
     number = dll.tqmovie_version_number()
     if number >> 16 != MIN_VERSION >> 16 or number < MIN_VERSION:
         raise OSError(f"{path!r} is tqmovie {dll.tqmovie_version().decode()}; this package needs 0.x from 0.2.0 on")

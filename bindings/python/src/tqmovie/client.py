@@ -176,7 +176,8 @@ class Client:
         def on_progress(event: Any, _user: Any) -> int:
             try:
                 e = event.contents
-                return 1 if fn(Progress(e.kind, e.status, e.done, e.total)) else 0  # type: ignore[misc]
+                wait = e.wait_ms if e.size >= ctypes.sizeof(_lib.ProgressEvent) else 0
+                return 1 if fn(Progress(e.kind, e.status, e.done, e.total, wait)) else 0  # type: ignore[misc]
             except BaseException as exc:  # noqa: B902 - nothing may unwind into C
                 sink.reraise = exc
                 return 1
@@ -188,15 +189,16 @@ class Client:
 
     def set_retry(self, retries: int, max_wait_ms: int) -> None:
         """Retries of a failed request and the longest wait between two.
-        NotImplementedError when the loaded library has no retries."""
+        Retried: HTTP 429, 502, 503 and 504 (after the answer's Retry-After when it
+        has one, else a backoff), and transport failures the backend marks."""
         with self._current() as lib:
-            _optional(lib, "tqmovie_set_retry")(retries, max_wait_ms)
+            lib.tqmovie_set_retry(retries, max_wait_ms)
 
     def set_deadline(self, ms: int) -> None:
-        """A time limit for each whole operation, in milliseconds.
-        NotImplementedError when the loaded library has no deadline."""
+        """A time limit for each whole operation, in milliseconds (0: none); past it
+        the operation raises :class:`TransportError` ("deadline exceeded")."""
         with self._current() as lib:
-            _optional(lib, "tqmovie_set_deadline")(ms)
+            lib.tqmovie_set_deadline(ms)
 
     def cancel(self) -> None:
         """Ends the operation running on this client (from any thread); it raises
@@ -313,7 +315,4 @@ class Client:
             self._check(lib.tqmovie_cache_load(_path(path)))
 
 
-def _optional(lib: Any, name: str) -> Any:
-    if not hasattr(lib, name):
-        raise NotImplementedError(f"the loaded tqmovie library ({lib.tqmovie_version().decode()}) has no {name}")
-    return getattr(lib, name)
+

@@ -177,13 +177,15 @@ class Translations:
 class Progress:
     """One progress report of a batch. Ignore kinds you do not know: more may come."""
 
-    kind: int  # PROGRESS_CHUNK_DONE
-    status: int  # the chunk's status
+    kind: int  # PROGRESS_CHUNK_DONE or PROGRESS_RETRY_WAIT
+    status: int  # the chunk's status, or the failed attempt's before a retry wait
     done: int  # ids done, this chunk included
     total: int  # ids in all
+    wait_ms: int = 0  # the wait before the next attempt (PROGRESS_RETRY_WAIT)
 
 
 PROGRESS_CHUNK_DONE = 1
+PROGRESS_RETRY_WAIT = 2
 
 
 @dataclasses.dataclass(frozen=True)
