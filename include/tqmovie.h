@@ -63,7 +63,9 @@
 /* Most response body bytes (256 MiB) the HTTP backends take: always for
    tolvane_io_curl, by default for tolvane_io_curl_pooled. A larger body, counted after
    decoding, fails the transfer as it arrives with "response body over the limit of
-   268435456 bytes". */
+   268435456 bytes". The body of an answer outside 200..299, which no lookup reads, is
+   cut after 64 KiB and the answer counts as complete, so its status is what the host
+   sees (TQMOVIE_ERR_HTTP, "HTTP 404") however large a page the server sends. */
 #define TQMOVIE_HTTP_MAX_BODY 268435456u
 
 #if defined(_WIN32)

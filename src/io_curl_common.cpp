@@ -21,12 +21,19 @@ using slist_ptr = std::unique_ptr<curl_slist, slist_deleter>;
 // buffer is always a valid text. It grows geometrically, so a large body costs a
 // logarithmic number of reallocations instead of one per chunk, but never past what
 // the limit allows; the first chunk gets exactly what it needs.
+// An error answer's body is never read by a lookup: beyond this much of it the
+// transfer ends and the answer counts as complete, so a server cannot hold a lookup
+// on a 500 MiB error page before its status is known.
+constexpr size_t error_body_max = 64 * 1024;
+
 struct sink {
     char *data = nullptr;
     size_t len = 0;
     size_t cap = 0;
     uint64_t limit;
-    bool over = false; // a chunk was refused for the limit
+    long code = 0;           // the status of the response being received
+    bool over = false;       // a chunk was refused for the limit
+    bool error_cut = false;  // an error answer's body was cut at error_body_max
     tq_state &st;      // whose header table the response fills
     sink(uint64_t max_body, tq_state &s) noexcept : limit(max_body), st(s) {}
     sink(const sink &) = delete;
@@ -43,6 +50,10 @@ size_t on_body(char *data, size_t size, size_t count, void *userp) {
     if (count != 0 && size > SIZE_MAX / count) return 0;
     const size_t n = size * count;
     if (n == 0) return 0;
+    if ((s->code < 200 || s->code > 299) && n > error_body_max - (s->len < error_body_max ? s->len : error_body_max)) {
+        s->error_cut = true;
+        return 0;
+    }
     if (n > s->limit - s->len) {
         s->over = true;
         return 0;
@@ -67,6 +78,8 @@ size_t on_header(char *line, size_t size, size_t count, void *userp) {
     if (len > 0 && line[len - 1] == '\r') --len;
     if (len >= 5 && std::memcmp(line, "HTTP/", 5) == 0) {
         s->st.header_count = 0;
+        const char *space = static_cast<const char *>(std::memchr(line, ' ', len));
+        s->code = space ? std::strtol(space + 1, nullptr, 10) : 0;
     } else if (const char *colon = static_cast<const char *>(std::memchr(line, ':', len))) {
         const size_t name_len = static_cast<size_t>(colon - line);
         tq_header_add(s->st, line, name_len, colon + 1, len - name_len - 1);
@@ -142,6 +155,7 @@ int32_t tq_curl_exchange(CURL *h, const tq_curl_request &req, char **body, int32
     if (rc == CURLE_OK) rc = curl_easy_perform(h);
     // The header list goes with this call; a pooled handle lives on.
     curl_easy_setopt(h, CURLOPT_HTTPHEADER, static_cast<curl_slist *>(nullptr));
+    if (rc == CURLE_WRITE_ERROR && in.error_cut) rc = CURLE_OK; // an error page, cut: its status is the answer
     if (rc != CURLE_OK) {
         // Headers of an exchange that failed answer nothing.
         in.st.header_count = 0;

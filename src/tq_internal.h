@@ -249,6 +249,12 @@ inline void tq_reset_trans(tq_trans *r) noexcept { std::memset(r, 0, sizeof *r);
 // not be allocated (dst then holds what was copied).
 int32_t tq_copy_trans(tq_trans *dst, const tq_trans *src) noexcept;
 
+// A deep copy that counts as failed (-1) when any text could not be copied either, so
+// the record is whole or not at all: what the cache keeps and hands out, since a
+// record missing a text would otherwise answer for a day. dst as for tq_copy_basic.
+int32_t tq_copy_whole(tq_basic *dst, const tq_basic *src, uint32_t sections) noexcept;
+int32_t tq_copy_whole(tq_detail *dst, const tq_detail *src, uint32_t sections) noexcept;
+
 // One spelling for the three record kinds, for code that is generic over them.
 inline void tq_reset(tq_basic *r) noexcept { tq_reset_basic(r); }
 inline void tq_reset(tq_detail *r) noexcept { tq_reset_detail(r); }

@@ -428,7 +428,7 @@ template <typename K> void put(const typename K::rec *rec, const char *language,
     const size_t k = slot_for(rec);
     if (k == none) return;
     heap_record<R> copy(tq_calloc_n<R>(1));
-    if (copy.rec && tq_copy(copy.rec, rec, TQMOVIE_DETAIL_ALL) != 0) drop(copy.release());
+    if (copy.rec && tq_copy_whole(copy.rec, rec, TQMOVIE_DETAIL_ALL) != 0) drop(copy.release());
     file_record<K>(k, copy.release(), language, sections, tq_now());
 }
 
@@ -447,7 +447,7 @@ template <typename K> int32_t get(const char *imdb_id, typename K::rec *out, int
     const typename K::rec *rec = fresh<K>(k);
     if (rec == nullptr || out == nullptr) return 0;
     const uint32_t mask = sections == 0 ? TQMOVIE_DETAIL_ALL : static_cast<uint32_t>(sections);
-    if (tq_copy(out, rec, mask) != 0) {
+    if (tq_copy_whole(out, rec, mask) != 0) {
         tq_release(out); // leaves the empty record; the caller treats it as a miss
         return 0;
     }

@@ -106,11 +106,14 @@ template <auto M> struct text {
         d.*M = tq_strdup(s.*M);
         return true;
     }
+    template <typename R> static bool whole(const R &d, const R &s, uint32_t) noexcept { return !(s.*M) || d.*M; }
 };
 
 // Elements of a list: texts (a NULL one stays NULL) or sub-records.
 inline void release_elem(char *&p) noexcept { std::free(p); }
 template <typename R> void release_elem(R &r) noexcept { release_record(r); }
+inline bool whole_elem(char *const &d, char *const &s) noexcept { return !s || d; }
+template <typename R> bool whole_elem(const R &d, const R &s) noexcept;
 inline bool copy_elem(char *&d, char *const &s) noexcept {
     d = tq_strdup(s);
     return d != nullptr || s == nullptr;
@@ -145,6 +148,14 @@ template <auto A, auto N, uint32_t Section = 0> struct list {
         d.*N = n;
         return true;
     }
+    template <typename R> static bool whole(const R &d, const R &s, uint32_t sections) noexcept {
+        if (Section && !(sections & Section)) return true;
+        const size_t n = s.*A ? s.*N : 0;
+        if (n != 0 && (d.*N != n || !(d.*A))) return false;
+        for (size_t i = 0; i < n; ++i)
+            if (!whole_elem((d.*A)[i], (s.*A)[i])) return false;
+        return true;
+    }
 };
 
 template <typename... F> struct fields {
@@ -153,6 +164,10 @@ template <typename... F> struct fields {
     // In order, stopping at the first list that cannot be allocated.
     template <typename R> static bool copy(R &d, const R &s, uint32_t sections) noexcept {
         return (F::copy(d, s, sections) && ...);
+    }
+    // Whether d holds everything of s the sections select (no text lost on the way).
+    template <typename R> static bool whole(const R &d, const R &s, uint32_t sections) noexcept {
+        return (F::whole(d, s, sections) && ...);
     }
 };
 
@@ -191,6 +206,9 @@ template <> struct layout<tq_trans_item>
 template <> struct layout<tq_trans> : fields<text<&tq_trans::imdb_id>, list<&tq_trans::items, &tq_trans::items_count>> {};
 
 template <typename R> void release_record(R &r) noexcept { layout<R>::release(r); }
+template <typename R> bool whole_elem(const R &d, const R &s) noexcept {
+    return layout<R>::whole(d, s, TQMOVIE_DETAIL_ALL);
+}
 
 // d receives the scalars with the struct, then a copy of every owned member the
 // sections select. On false d is a valid record holding what was copied.
@@ -239,6 +257,13 @@ char *tq_fmt(const char *fmt, ...) noexcept {
 }
 
 int32_t tq_copy_trans(tq_trans *dst, const tq_trans *src) noexcept { return copy_rec(dst, src, 0); }
+
+int32_t tq_copy_whole(tq_basic *dst, const tq_basic *src, uint32_t) noexcept {
+    return copy_rec(dst, src, 0) == 0 && (!src || layout<tq_basic>::whole(*dst, *src, 0)) ? 0 : -1;
+}
+int32_t tq_copy_whole(tq_detail *dst, const tq_detail *src, uint32_t sections) noexcept {
+    return copy_rec(dst, src, sections) == 0 && (!src || layout<tq_detail>::whole(*dst, *src, sections)) ? 0 : -1;
+}
 
 bool tq_header_add(tq_state &s, const char *name, size_t name_len, const char *value, size_t value_len) noexcept {
     const int32_t at = s.header_count < 0 ? 0 : s.header_count;
