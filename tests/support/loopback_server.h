@@ -8,7 +8,8 @@
 // It counts connections and the bytes it sends (what went over the wire).
 //
 // Also here: a listener whose connects hang (StalledListener), a port that refuses
-// them (RefusingPort), and gzip() for compressed answers.
+// them (RefusingPort), and gzip() for compressed answers. hostile_server.h builds the
+// misbehaving answers (huge, endless, slow, silent) on it.
 //
 // It binds to the loopback address only and never connects anywhere itself.
 #ifndef TQ_TEST_LOOPBACK_SERVER_H
@@ -89,6 +90,9 @@ struct HttpResponse {
     // (kEndless: until the client gives up), so a huge body costs the server nothing.
     uint64_t generated = 0;
     bool chunked = false; // a generated body goes out in chunks, without Content-Length
+    bool unframed = false; // ... or with neither: it ends when the connection closes
+    int trickle_ms = 0;    // when not 0, a generated body goes out one byte each trickle_ms
+    bool silent = false;   // read the request, never answer, hold the connection open
     static constexpr uint64_t kEndless = UINT64_MAX;
 };
 
@@ -255,6 +259,12 @@ private:
         }
         HttpResponse res = handler_(req);
         if (res.hang_up) return false;
+        if (res.silent) {
+            // Until the client gives up (closes) or the server stops.
+            while (!stop_ && (!wait_readable(c, 20) || ::recv(c, chunk, sizeof chunk, 0) > 0)) {
+            }
+            return false;
+        }
         bool sent = true;
         if (!res.raw.empty()) {
             sent = send_all(c, res.raw);
@@ -264,7 +274,7 @@ private:
             for (const auto &h : res.headers) head += h.first + ": " + h.second + "\r\n";
             if (res.generated && res.chunked)
                 head += "Transfer-Encoding: chunked\r\n";
-            else
+            else if (!(res.generated && res.unframed)) // an unframed body runs until the close
                 head += "Content-Length: " + std::to_string(res.generated ? res.generated : body.size()) + "\r\n";
             head += keep_alive_ ? "\r\n" : "Connection: close\r\n\r\n";
             sent = send_all(c, head);
@@ -278,19 +288,22 @@ private:
         return false;
     }
 
-    // A generated body in pieces of 64 KiB (each a chunk when chunked), until it is
-    // all out, the client goes away or the server stops.
+    // A generated body in pieces of 64 KiB (each a chunk when chunked; one byte when
+    // trickling), until it is all out, the client goes away or the server stops. The
+    // pattern repeats every 26 bytes, so every piece is a window into one block made once.
     bool send_generated(int c, const HttpResponse &res) {
-        std::string piece(65536, ' ');
+        const size_t most = res.trickle_ms ? 1 : 65536;
+        std::string block(most + 26, ' ');
+        for (size_t i = 0; i < block.size(); ++i) block[i] = pattern_byte(i);
         for (uint64_t at = 0; at < res.generated && !stop_;) {
-            const size_t n = static_cast<size_t>(std::min<uint64_t>(piece.size(), res.generated - at));
-            piece.resize(n);
-            for (size_t i = 0; i < n; ++i) piece[i] = pattern_byte(at + i);
+            const size_t n = static_cast<size_t>(std::min<uint64_t>(most, res.generated - at));
             char size_line[32];
             std::snprintf(size_line, sizeof size_line, "%zx\r\n", n);
             if (res.chunked && !send_all(c, size_line, std::strlen(size_line))) return false;
-            if (!send_all(c, piece) || (res.chunked && !send_all(c, "\r\n", 2))) return false;
+            if (!send_all(c, block.data() + at % 26, n) || (res.chunked && !send_all(c, "\r\n", 2))) return false;
             at += n;
+            for (int slept = 0; slept < res.trickle_ms && !stop_; slept += 20)
+                if (wait_readable(c, 20) && ::recv(c, size_line, 1, MSG_PEEK | MSG_DONTWAIT) <= 0) return false;
         }
         return !res.chunked || send_all(c, "0\r\n\r\n", 5);
     }
