@@ -120,10 +120,12 @@ int64_t tq_deadline_left_ms() noexcept;
 // After a failed attempt with status st (HTTP status http): the milliseconds to wait
 // before another one (the answer's Retry-After, else a backoff with full jitter), or
 // -1 when st stands (no retry wanted, none left, or a Retry-After longer than the
-// client allows). The wait is reported to the progress callback.
+// client allows).
 int64_t tq_retry_wait(int32_t st, int32_t http, uint32_t attempt) noexcept;
-// Waits ms, ended early by a cancel or the deadline; the status to end with, or 0.
-int32_t tq_retry_sleep(int64_t ms) noexcept;
+// Reports the wait to the progress callback and waits ms, ended early by a cancel or
+// the deadline (a wait that would end after the deadline is neither reported nor
+// begun); the status to end with, or 0.
+int32_t tq_retry_sleep(int64_t ms, int32_t st) noexcept;
 
 // Reports a progress event to the current client's callback; false when it asks to
 // stop (which then cancels the operation like tqmovie_cancel). The error text is as it

@@ -111,14 +111,15 @@ int64_t tq_retry_wait(int32_t st, int32_t http, uint32_t attempt) noexcept {
         const int64_t cap = attempt < 20 ? first_backoff_ms << attempt : INT64_MAX / 4;
         wait = jitter(x, cap < x.max_wait_ms ? cap : x.max_wait_ms);
     }
-    tq_report_progress(tqmovie_progress{sizeof(tqmovie_progress), TQMOVIE_PROGRESS_RETRY_WAIT, st, x.done, x.total,
-                                        static_cast<uint32_t>(wait), state().http_code});
     return wait;
 }
 
-int32_t tq_retry_sleep(int64_t ms) noexcept {
+int32_t tq_retry_sleep(int64_t ms, int32_t st) noexcept {
     const int64_t left = tq_deadline_left_ms();
     if (left >= 0 && ms >= left) return tq_fail(TQMOVIE_ERR_TRANSPORT, k_deadline_exceeded); // no use waiting
+    const tq_ext &x = ext();
+    tq_report_progress(tqmovie_progress{sizeof(tqmovie_progress), TQMOVIE_PROGRESS_RETRY_WAIT, st, x.done, x.total,
+                                        static_cast<uint32_t>(ms), state().http_code});
     const int64_t until = tq_monotonic_ms() + ms;
     // Short naps, so that a cancel from another thread or a signal handler is seen soon.
     for (int64_t now = tq_monotonic_ms(); now < until; now = tq_monotonic_ms()) {

@@ -84,7 +84,7 @@ template <typename Send> int32_t dispatch(bool has_entry, char **body, int32_t *
         if (wait < 0) return st;
         std::free(*body); // the failed attempt's answer
         *body = nullptr;
-        if (const int32_t stop = tq_retry_sleep(wait)) return stop;
+        if (const int32_t stop = tq_retry_sleep(wait, st)) return stop;
     }
 }
 
