@@ -5,7 +5,7 @@
 // over plain HTTP on 127.0.0.1, answering the six requests the library sends. It lets
 // the HTTP backend and the command-line tool be exercised end to end without the
 // network. It is a test aid, not a server: it binds to the loopback address only and
-// keeps no state between requests.
+// keeps no state between requests but their count.
 //
 // Answers:
 //   GET  /api/AAA/IsMovie?imdbId=ID             true/false (rule in is_movie_answer)
@@ -17,6 +17,12 @@
 // Batch bodies are comma-joined ids; records come in request order, unknown ids are
 // left out. A missing or malformed id, or the wrong method on one of these paths,
 // gets 400.
+//
+// On demand it misbehaves as a busy service does, so that a client's retries can be
+// tried: 429 with Retry-After for the first K or every Kth request, 503 without it,
+// answers delayed, connections closed mid-body. Requests are numbered from 1 in the
+// order they arrive; GET /stats tells how many came and how each was answered, and
+// is neither counted nor delayed.
 #include "tq_internal.h"
 
 #include <httplib.h>
@@ -29,6 +35,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <memory>
 #include <string>
 #include <thread>
 #include <vector>
@@ -59,6 +66,40 @@ bool valid_id(const std::string &id) {
 }
 
 using tqtool::is_directory;
+
+// ---------------------------------------------------------------------------------
+// Misbehaviour on demand, and the request count
+// ---------------------------------------------------------------------------------
+
+// What the switches ask for; 0 turns a switch off.
+struct misbehaviour {
+    uint64_t rate_limit_first = 0;  // 429 for requests 1..K
+    uint64_t rate_limit_every = 0;  // 429 for requests K, 2K, ...
+    std::string retry_after = "1";  // the 429's Retry-After; empty: none sent
+    uint64_t unavailable_first = 0; // 503 without Retry-After for requests 1..K
+    uint64_t unavailable_every = 0; // ... for requests K, 2K, ...
+    uint64_t drop_every = 0;        // requests K, 2K, ...: the connection closes mid-body
+    uint64_t delay_ms = 0;          // before every answer
+};
+
+struct counters {
+    std::atomic<uint64_t> requests{0}, rate_limited{0}, unavailable{0}, dropped{0};
+};
+
+bool picked(uint64_t n, uint64_t first, uint64_t every) { return n <= first || (every != 0 && n % every == 0); }
+
+std::atomic<bool> stopping{false};
+
+// Sleeps in short naps, so that a stop is not held up by a long --delay.
+void delay(uint64_t ms) {
+    const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
+    while (!stopping.load() && std::chrono::steady_clock::now() < until)
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+}
+
+// Set by the pre-routing handler for the post-routing handler, which runs on the same
+// worker thread for the same request.
+thread_local bool drop_this_answer = false;
 
 bool read_file(const std::string &path, std::string &out) {
     FILE *f = std::fopen(path.c_str(), "rb");
@@ -243,6 +284,55 @@ bool parse_fixture(const std::string &name, const std::string &body, doc_owner &
     return holder.doc != nullptr;
 }
 
+// Counts each request and decides, before any route, whether it is answered as asked
+// or misbehaves; a dropped answer is cut in the post-routing handler, once it is built.
+void install_misbehaviour(httplib::Server &svr, const misbehaviour &m, counters &c) {
+    svr.set_pre_routing_handler([&m, &c](const httplib::Request &req, httplib::Response &res) {
+        drop_this_answer = false;
+        if (req.path == "/stats") return httplib::Server::HandlerResponse::Unhandled;
+        const uint64_t n = ++c.requests;
+        if (m.delay_ms) delay(m.delay_ms);
+        if (picked(n, m.rate_limit_first, m.rate_limit_every)) {
+            ++c.rate_limited;
+            if (!m.retry_after.empty()) res.set_header("Retry-After", m.retry_after);
+            answer_text(res, 429, "rate limited");
+            return httplib::Server::HandlerResponse::Handled;
+        }
+        if (picked(n, m.unavailable_first, m.unavailable_every)) {
+            ++c.unavailable;
+            answer_text(res, 503, "unavailable");
+            return httplib::Server::HandlerResponse::Handled;
+        }
+        drop_this_answer = m.drop_every != 0 && n % m.drop_every == 0;
+        return httplib::Server::HandlerResponse::Unhandled;
+    });
+    svr.set_post_routing_handler([&c](const httplib::Request &, httplib::Response &res) {
+        if (!drop_this_answer) return;
+        drop_this_answer = false;
+        ++c.dropped;
+        // The head promises the whole body; half of it goes out, then the provider
+        // fails and the server closes the connection.
+        auto body = std::make_shared<std::string>(std::move(res.body));
+        res.body.clear();
+        const std::string type = res.get_header_value("Content-Type");
+        res.headers.erase("Content-Type");
+        res.set_content_provider(body->size(), type, [body](size_t, size_t, httplib::DataSink &sink) {
+            sink.write(body->data(), body->size() / 2);
+            return false;
+        });
+    });
+    svr.Get("/stats", [&c](const httplib::Request &, httplib::Response &res) {
+        char text[160];
+        std::snprintf(text, sizeof text, "{\"requests\":%llu,\"rateLimited\":%llu,\"unavailable\":%llu,\"dropped\":%llu}",
+                      static_cast<unsigned long long>(c.requests.load()),
+                      static_cast<unsigned long long>(c.rate_limited.load()),
+                      static_cast<unsigned long long>(c.unavailable.load()),
+                      static_cast<unsigned long long>(c.dropped.load()));
+        res.status = 200;
+        res.set_content(text, "application/json");
+    });
+}
+
 void install_routes(httplib::Server &svr, const fixtures &fx) {
     const fixtures *f = &fx;
 
@@ -351,16 +441,26 @@ void install_routes(httplib::Server &svr, const fixtures &fx) {
 
 void usage(FILE *out) {
     std::fprintf(out,
-                 "usage: %s [--port N] [--fixtures DIR] [--verbose]\n"
+                 "usage: %s [--port N] [--fixtures DIR] [--verbose] [MISBEHAVIOUR...]\n"
                  "\n"
                  "Serves the fixture files in DIR (default: the bundled sample fixtures) as the\n"
                  "movie metadata service on http://127.0.0.1:N. Port 0 (the default) picks a free\n"
                  "port. Prints \"listening on http://127.0.0.1:PORT\" once ready; stops cleanly on\n"
-                 "SIGINT or SIGTERM.\n"
+                 "SIGINT or SIGTERM. GET /stats counts the requests and how they were answered.\n"
                  "  --port N        TCP port on 127.0.0.1 (0-65535, default 0)\n"
                  "  --fixtures DIR  fixture directory\n"
                  "  --verbose       log every request on standard error\n"
-                 "  --help, --version\n",
+                 "  --help, --version\n"
+                 "\n"
+                 "Misbehaviour (requests are numbered from 1; K of 0 switches one off):\n"
+                 "  --rate-limit-first K   answer 429 to the first K requests\n"
+                 "  --rate-limit-every K   answer 429 to every Kth request\n"
+                 "  --retry-after VALUE    the 429's Retry-After: seconds or an HTTP date\n"
+                 "                         (default 1; empty: no header)\n"
+                 "  --unavailable-first K  answer 503 without Retry-After to the first K requests\n"
+                 "  --unavailable-every K  ... to every Kth request\n"
+                 "  --delay MS             hold every answer back MS milliseconds\n"
+                 "  --drop-every K         close the connection mid-body on every Kth request\n",
                  program);
 }
 
@@ -370,10 +470,39 @@ int usage_error(const char *what, const char *arg) {
     return exit_usage;
 }
 
+// A whole number from 0 to max; false for anything else.
+bool parse_number(const std::string &text, uint64_t max, uint64_t *out) {
+    if (text.empty() || text[0] < '0' || text[0] > '9') return false;
+    char *end = nullptr;
+    errno = 0;
+    const unsigned long long v = std::strtoull(text.c_str(), &end, 10);
+    if (*end != '\0' || errno != 0 || v > max) return false;
+    *out = v;
+    return true;
+}
+
+// A header value must not end the header early.
+bool header_safe(const std::string &text) {
+    for (unsigned char c : text)
+        if (c < 0x20 || c == 0x7F) return false;
+    return true;
+}
+
 int run(int argc, char **argv) {
     long port = 0;
     std::string dir;
     bool verbose = false;
+    misbehaviour m;
+    const struct {
+        const char *name;
+        uint64_t *target;
+        uint64_t max;
+    } counts[] = {{"--rate-limit-first", &m.rate_limit_first, UINT64_MAX},
+                  {"--rate-limit-every", &m.rate_limit_every, UINT64_MAX},
+                  {"--unavailable-first", &m.unavailable_first, UINT64_MAX},
+                  {"--unavailable-every", &m.unavailable_every, UINT64_MAX},
+                  {"--drop-every", &m.drop_every, UINT64_MAX},
+                  {"--delay", &m.delay_ms, 3600000}};
     for (int i = 1; i < argc; ++i) {
         std::string a = argv[i];
         std::string value;
@@ -396,11 +525,27 @@ int run(int argc, char **argv) {
             verbose = true;
             continue;
         }
+        bool takes_value = a == "--port" || a == "--fixtures" || a == "--retry-after";
+        for (const auto &c : counts) takes_value = takes_value || a == c.name;
+        if (takes_value && !has_value) {
+            if (i + 1 >= argc) return usage_error("option needs a value", a.c_str());
+            value = argv[++i];
+        }
+        if (a == "--retry-after") {
+            if (!header_safe(value)) return usage_error("--retry-after holds a control character", nullptr);
+            m.retry_after = value;
+            continue;
+        }
+        bool counted = false;
+        for (const auto &c : counts) {
+            if (a != c.name) continue;
+            if (!parse_number(value, c.max, c.target))
+                return usage_error(c.max == UINT64_MAX ? "option needs a whole number" : "--delay needs 0 to 3600000 ms",
+                                   (a + " " + value).c_str());
+            counted = true;
+        }
+        if (counted) continue;
         if (a == "--port" || a == "--fixtures") {
-            if (!has_value) {
-                if (i + 1 >= argc) return usage_error("option needs a value", a.c_str());
-                value = argv[++i];
-            }
             if (a == "--fixtures") {
                 dir = value;
                 continue;
@@ -443,6 +588,8 @@ int run(int argc, char **argv) {
         svr.set_logger([](const httplib::Request &req, const httplib::Response &res) {
             std::fprintf(stderr, "%s %s -> %d\n", req.method.c_str(), req.target.c_str(), res.status);
         });
+    counters count;
+    install_misbehaviour(svr, m, count);
     install_routes(svr, fx);
 
     int bound = port == 0 ? svr.bind_to_any_port("127.0.0.1")
@@ -460,6 +607,7 @@ int run(int argc, char **argv) {
         // only acts on a running server.
         while (!svr.is_running() && !listen_done.load())
             std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        stopping.store(true);
         svr.stop();
     });
 

@@ -6,8 +6,9 @@
 
 _tqmovie() {
     local cur=${COMP_WORDS[COMP_CWORD]} prev=${COMP_WORDS[COMP_CWORD - 1]}
-    local commands="is-movie basic detail basics details translations help"
-    local general="--fixtures --host --stub --json --json-lines --cache-limit --help --version"
+    local commands="is-movie basic detail basics details translations cache help"
+    local general="--fixtures --host --stub --json --json-lines --full --retry --max-wait --deadline --cache
+        --cache-limit --help --version"
     local http="--connect-timeout --timeout --cacert --capath --proxy --max-body"
     local cmd="" i w
 
@@ -17,7 +18,8 @@ _tqmovie() {
         case $w in
         --) break ;;
         --fixtures | --host | --language | --sections | --batch-size | --lang | --region | --cache-limit | \
-            --connect-timeout | --timeout | --cacert | --capath | --proxy | --max-body)
+            --connect-timeout | --timeout | --cacert | --capath | --proxy | --max-body | --cache | --retry | \
+            --max-wait | --deadline)
             ((i++)) ;;
         -*) ;;
         *)
@@ -32,7 +34,7 @@ _tqmovie() {
         COMPREPLY=($(compgen -d -- "$cur"))
         return
         ;;
-    --cacert)
+    --cacert | --cache)
         COMPREPLY=($(compgen -f -- "$cur"))
         return
         ;;
@@ -60,7 +62,7 @@ _tqmovie() {
         COMPREPLY=($(compgen -W "CN DE FR ES JP US" -- "$cur"))
         return
         ;;
-    --batch-size | --cache-limit | --connect-timeout | --timeout | --max-body)
+    --batch-size | --cache-limit | --connect-timeout | --timeout | --max-body | --retry | --max-wait | --deadline)
         return
         ;;
     esac
@@ -81,6 +83,8 @@ _tqmovie() {
     fi
     if [[ -z $cmd ]]; then
         COMPREPLY=($(compgen -W "$commands" -- "$cur"))
+    elif [[ $cmd == cache && $prev == cache ]]; then
+        COMPREPLY=($(compgen -W "list count clear" -- "$cur"))
     elif [[ $cmd == help ]]; then
         COMPREPLY=($(compgen -W "${commands% help}" -- "$cur"))
     fi
@@ -94,11 +98,13 @@ _tqmovie_mock_service() {
         COMPREPLY=($(compgen -d -- "$cur"))
         return
         ;;
-    --port)
+    --port | --rate-limit-first | --rate-limit-every | --retry-after | --unavailable-first | \
+        --unavailable-every | --delay | --drop-every)
         return
         ;;
     esac
-    COMPREPLY=($(compgen -W "--port --fixtures --verbose --help --version" -- "$cur"))
+    COMPREPLY=($(compgen -W "--port --fixtures --verbose --help --version --rate-limit-first --rate-limit-every
+        --retry-after --unavailable-first --unavailable-every --delay --drop-every" -- "$cur"))
 }
 
 complete -F _tqmovie tqmovie

@@ -6,7 +6,7 @@
 #include <gtest/gtest.h>
 #include <yyjson.h>
 #ifdef TQ_HAVE_HTTPLIB
-#include <httplib.h>
+#include "mock_service.h"
 #endif
 
 #include <cerrno>
@@ -212,6 +212,15 @@ TEST_F(Cli, UsageErrorsExit64WithoutOutput) {
         {"--json", "--json-lines", "basic", "tt0111161"},
         {"basic", "--cache-limit", "-1", "tt0111161"},
         {"basic", "--cache-limit", "many", "tt0111161"},
+        {"basic", "--retry", "-1", "tt0111161"},
+        {"--max-wait", "5", "basic", "tt0111161"}, // without --retry
+        {"--retry", "2", "--max-wait", "soon", "basic", "tt0111161"},
+        {"--deadline", "0", "basic", "tt0111161"},
+        {"--full", "basic", "tt0111161"}, // without --json
+        {"cache"},                        // without --cache
+        {"--cache", "/tmp/tq.json", "cache", "purge"},
+        {"--cache", "/tmp/tq.json", "cache", "list", "count"},
+        {"--cache", "", "basic", "tt0111161"},
     };
     for (const auto &args : cases) {
         std::string shown;
@@ -259,6 +268,44 @@ TEST_F(Cli, JsonOutputIsTheLibraryExport) {
     EXPECT_EQ(cli({"details", "--json-lines", "tt0111161", "tt0903747", "tt0468569"}).out, expected);
     expected = library_json([&] { return tqmovie_get_basics(ids, 3); }, false);
     EXPECT_EQ(cli({"basics", "--json-lines", "tt0111161", "tt0903747", "tt0468569"}).out, expected);
+}
+
+// --full: each record as the library's complete export, translations included.
+TEST_F(Cli, FullJsonIsTheCompleteExport) {
+    const struct {
+        std::vector<std::string> args;
+        int32_t (*lookup)();
+        int32_t (*count)();
+        char *(*to_json)(int32_t);
+    } cases[] = {
+        {{"basic", "tt0111161"}, [] { return tqmovie_get_basic("tt0111161", nullptr); }, tqmovie_basic_count,
+         tqmovie_basic_to_json_full},
+        {{"detail", "tt0903747"}, [] { return tqmovie_get_detail("tt0903747", nullptr, 0); }, tqmovie_detail_count,
+         tqmovie_detail_to_json_full},
+        {{"translations", "tt0111161"},
+         [] {
+             const char *ids[] = {"tt0111161"};
+             return tqmovie_get_translations(ids, 1, nullptr, nullptr);
+         },
+         tqmovie_trans_count, tqmovie_trans_to_json},
+    };
+    for (const auto &c : cases) {
+        tq_io io = tolvane_io_fake(TQ_FIXTURES_DIR);
+        tqmovie_set_io(&io);
+        std::string expected;
+        ASSERT_EQ(c.lookup(), TQMOVIE_OK);
+        for (int32_t i = 0; i < c.count(); ++i) {
+            char *text = c.to_json(i);
+            expected += std::string(text ? text : "(null)") + "\n";
+            std::free(text);
+        }
+        tqmovie_shutdown();
+        std::vector<std::string> args = {"--json-lines", "--full"};
+        args.insert(args.end(), c.args.begin(), c.args.end());
+        run_result r = cli(args);
+        EXPECT_EQ(r.exit, 0) << r.err;
+        EXPECT_EQ(r.out, expected) << c.args[0];
+    }
 }
 
 TEST_F(Cli, ProgressChunksGiveTheSameRecords) {
@@ -495,53 +542,10 @@ TEST_F(Cli, CtrlCCancelsTheRunningLookupAndExits130) {
 // ---------------------------------------------------------------------------------
 
 #ifdef TQ_HAVE_HTTPLIB
-const std::string service = TQ_SERVICE_PATH;
-
-struct service_process {
-    pid_t pid = -1;
-    int port = 0;
-};
-
-// Starts the service on an ephemeral port and reads the port from its first line.
-service_process start_service(const std::string &fixtures) {
-    service_process s;
-    int out[2];
-    if (pipe(out)) return s;
-    posix_spawn_file_actions_t fa;
-    posix_spawn_file_actions_init(&fa);
-    posix_spawn_file_actions_adddup2(&fa, out[1], 1);
-    posix_spawn_file_actions_addclose(&fa, out[0]);
-    posix_spawn_file_actions_addclose(&fa, out[1]);
-    std::vector<std::string> args = {service, "--port", "0", "--fixtures", fixtures};
-    std::vector<char *> argv;
-    for (auto &a : args) argv.push_back(a.data());
-    argv.push_back(nullptr);
-    int rc = posix_spawn(&s.pid, service.c_str(), &fa, nullptr, argv.data(), environ);
-    posix_spawn_file_actions_destroy(&fa);
-    close(out[1]);
-    if (rc != 0) {
-        s.pid = -1;
-        close(out[0]);
-        return s;
-    }
-    std::string line;
-    char c;
-    pollfd p{out[0], POLLIN, 0};
-    while (line.find('\n') == std::string::npos && poll(&p, 1, 10000) > 0 && read(out[0], &c, 1) == 1) line += c;
-    close(out[0]);
-    const std::string prefix = "listening on http://127.0.0.1:";
-    if (line.rfind(prefix, 0) == 0) s.port = std::atoi(line.c_str() + prefix.size());
-    return s;
-}
-
-int stop_service(service_process &s, int sig) {
-    if (s.pid <= 0) return -1;
-    kill(s.pid, sig);
-    int status = 0;
-    waitpid(s.pid, &status, 0);
-    s.pid = -1;
-    return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-}
+using tqtest::service;
+using tqtest::service_process;
+using tqtest::start_service;
+using tqtest::stop_service;
 
 class MockService : public ::testing::Test {
 protected:
@@ -676,6 +680,88 @@ TEST_F(MockService, TransportOptionsReachTheBackend) {
     EXPECT_TRUE(contains(small.err, "transport: response body over the limit of 100 bytes")) << small.err;
     run_result proxied = cli({"--host", host(), "--proxy", "http://127.0.0.1:1", "basic", "tt0111161"});
     EXPECT_TRUE(contains(proxied.err, "transport: Couldn't connect to server")) << proxied.err;
+}
+
+// --retry N against a service that refuses the first requests: each wait is shown,
+// and the exit status is the last attempt's.
+TEST(MockServiceRetry, WaitsAreShownAndTheLastAttemptCounts) {
+    struct {
+        std::vector<std::string> service, args;
+        int exit;
+        long requests;
+        std::vector<std::string> err_parts;
+    } cases[] = {
+        {{"--rate-limit-first", "2", "--retry-after", "0"}, {"--retry", "3"}, 0, 3,
+         {"tqmovie: waiting 0.0 s: HTTP 429 (retry 1 of 3)\n", "tqmovie: waiting 0.0 s: HTTP 429 (retry 2 of 3)\n"}},
+        {{"--unavailable-every", "1"}, {"--retry", "1", "--max-wait", "0.01"}, 12, 2,
+         {"(retry 1 of 1)", "TQMOVIE_ERR_HTTP (2): HTTP 503 [HTTP status 503]"}},
+        {{"--rate-limit-first", "1", "--retry-after", "600"}, {"--retry", "3", "--max-wait", "5"}, 12, 1,
+         {"HTTP 429 [HTTP status 429]"}},
+        {{"--delay", "3000"}, {"--deadline", "0.2"}, 11, 1, {"TQMOVIE_ERR_TRANSPORT (1): deadline exceeded"}},
+    };
+    for (const auto &c : cases) {
+        tqtest::scoped_service svc(TQ_FIXTURES_DIR, c.service);
+        ASSERT_GT(svc.port, 0);
+        std::vector<std::string> args = {"--host", svc.url()};
+        args.insert(args.end(), c.args.begin(), c.args.end());
+        args.insert(args.end(), {"basic", "tt0111161"});
+        run_result r = cli(args);
+        EXPECT_EQ(r.exit, c.exit) << c.service[0] << ": " << r.err;
+        EXPECT_EQ(tqtest::stat(svc), c.requests) << c.service[0];
+        for (const std::string &part : c.err_parts) EXPECT_TRUE(contains(r.err, part)) << part << " in " << r.err;
+        if (c.exit == 0) {
+            EXPECT_TRUE(contains(r.out, "The Shawshank Redemption"));
+        }
+    }
+}
+
+// --cache FILE: a second run is answered from the file, with no request; the cache
+// command lists, counts and clears the file; a file it cannot read is left alone.
+TEST(MockServiceCache, SecondRunIsAnsweredFromTheFile) {
+    tqtest::scoped_service svc(TQ_FIXTURES_DIR);
+    ASSERT_GT(svc.port, 0);
+    TempFixtures dir;
+    const std::string file = dir.dir() + "/cache.json";
+    const std::vector<std::string> lookup = {"--host", svc.url(), "--cache", file, "detail", "tt0903747",
+                                             "--sections", "cast", "--language", "de-DE"};
+    run_result first = cli(lookup);
+    ASSERT_EQ(first.exit, 0) << first.err;
+    EXPECT_EQ(tqtest::stat(svc), 1);
+    run_result second = cli(lookup);
+    EXPECT_EQ(second.exit, 0) << second.err;
+    EXPECT_EQ(second.out, first.out);
+    EXPECT_EQ(tqtest::stat(svc), 1) << "the second run asked the service";
+
+    run_result count = cli({"--cache", file, "cache", "count"});
+    EXPECT_EQ(count.out, "1 title, 1 record (0 basic, 1 detail), 1 fresh\n") << count.err;
+    run_result list = cli({"--cache", file, "--json", "cache"});
+    ASSERT_EQ(list.exit, 0) << list.err;
+    yyjson_doc *d = yyjson_read(list.out.data(), list.out.size(), 0);
+    yyjson_val *rec = yyjson_arr_get_first(yyjson_doc_get_root(d));
+    EXPECT_STREQ(yyjson_get_str(yyjson_obj_get(rec, "imdbId")), "tt0903747") << list.out;
+    EXPECT_STREQ(yyjson_get_str(yyjson_obj_get(rec, "kind")), "detail");
+    EXPECT_STREQ(yyjson_get_str(yyjson_obj_get(rec, "language")), "de-DE");
+    EXPECT_TRUE(yyjson_get_bool(yyjson_obj_get(rec, "fresh")));
+    EXPECT_EQ(yyjson_arr_size(yyjson_obj_get(rec, "sections")), 1u);
+    yyjson_doc_free(d);
+    run_result text = cli({"--cache", file, "cache", "list"});
+    EXPECT_TRUE(contains(text.out, "tt0903747  detail  ")) << text.out;
+    EXPECT_TRUE(contains(text.out, "de-DE     cast      Breaking Bad\n")) << text.out;
+
+    EXPECT_EQ(cli({"--cache", file, "cache", "clear"}).exit, 0);
+    EXPECT_EQ(cli({"--cache", file, "cache", "count"}).out, "0 titles, 0 records (0 basic, 0 detail), 0 fresh\n");
+    EXPECT_EQ(cli(lookup).exit, 0);
+    EXPECT_EQ(tqtest::stat(svc), 2);
+
+    // A file that is not a cache: the run stops before any request and keeps the file.
+    TempFixtures bad_dir;
+    bad_dir.put("cache.json", "{\"format\":");
+    const std::string bad = bad_dir.dir() + "/cache.json";
+    run_result refused = cli({"--host", svc.url(), "--cache", bad, "basic", "tt0111161"});
+    EXPECT_EQ(refused.exit, 13) << refused.err;
+    EXPECT_TRUE(contains(refused.err, "cache " + bad + ": TQMOVIE_ERR_PARSE (3)")) << refused.err;
+    EXPECT_EQ(file_text(bad), "{\"format\":");
+    EXPECT_EQ(tqtest::stat(svc), 2);
 }
 
 TEST(MockServiceBroken, BatchFailurePrintsTheChunksThatWentThrough) {

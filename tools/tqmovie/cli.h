@@ -1,7 +1,8 @@
 // SPDX-License-Identifier: MIT
 // The tqmovie tool's own declarations, shared by its parts: the entry and the
 // commands (main.cpp), the options and the ids (options.cpp), the readable summary
-// (text_output.cpp) and the JSON output (json_output.cpp).
+// (text_output.cpp), the JSON output (json_output.cpp) and the cache command
+// (cache_command.cpp).
 #ifndef TQ_TOOLS_CLI_H
 #define TQ_TOOLS_CLI_H
 
@@ -26,7 +27,10 @@ constexpr int exit_interrupted = 130; // Ctrl-C: 128 + SIGINT, as a shell report
 // Longest fixture directory the fixture backend keeps without cutting it (512-byte buffer).
 constexpr size_t fixture_dir_max = 511;
 
-enum command_kind { cmd_is_movie, cmd_basic, cmd_detail, cmd_basics, cmd_details, cmd_translations };
+enum command_kind { cmd_is_movie, cmd_basic, cmd_detail, cmd_basics, cmd_details, cmd_translations, cmd_cache };
+
+// What the cache command does with the --cache file.
+enum class cache_action { list, count, clear };
 
 // The records a command leaves in the library's store.
 enum class record_kind { basic, detail, trans };
@@ -51,6 +55,7 @@ struct options {
     bool version = false;
     bool json = false;       // JSON output, --json or --json-lines
     bool json_lines = false; // one object per line instead of one document
+    bool full = false;       // --full: the library's complete export
     bool stub = false;
     int progress = -1; // -1 automatic, 0 off, 1 on
     const char *language = nullptr;
@@ -61,6 +66,10 @@ struct options {
     const char *host = nullptr;
     const char *batch_text = nullptr;
     const char *cache_limit_text = nullptr;
+    const char *cache_file = nullptr; // --cache FILE
+    const char *retry_text = nullptr;
+    const char *max_wait_text = nullptr;
+    const char *deadline_text = nullptr;
     // The HTTP transport's settings, for --host only (prepare_options fills http).
     const char *connect_timeout_text = nullptr;
     const char *timeout_text = nullptr;
@@ -72,6 +81,10 @@ struct options {
     uint32_t sections = TQMOVIE_DETAIL_ALL;
     uint64_t batch_size = 0;
     uint64_t cache_limit = 0;
+    uint32_t retries = 0;
+    uint32_t max_wait_ms = 60000; // the longest retry wait, with --retry
+    uint32_t deadline_ms = 0;     // 0: none
+    cache_action cache_do = cache_action::list;
     bool ids_from_stdin = false;
     size_t stdin_at = 0; // ids from standard input go where the '-' stood
     id_list ids;
@@ -89,15 +102,23 @@ void print_command_help(const command_info &c);
 // text_output.cpp
 void text_is_movie(const char *id, bool is_movie);
 void text_record(record_kind r, int32_t i);
+// A service text for the terminal: control bytes shown as '?'.
+void put_clean(const char *s);
 
 // json_output.cpp. Standard output holds one JSON document, an array with one element
 // per record (or probe answer), opened by json_begin and closed by json_end; with
 // lines (--json-lines) it holds one object per line instead. json_record returns
 // TQMOVIE_OK, or TQMOVIE_ERR_NOMEM when the library could not build its export text.
-void json_begin(bool lines);
+// With full, records are the library's complete export (--full).
+void json_begin(bool lines, bool full);
 void json_end();
 void json_is_movie(const char *id, bool is_movie);
 int32_t json_record(record_kind r, int32_t i);
+// An element of the tool's own: written between these two, with json_str for texts.
+void json_element_start();
+void json_element_end();
+// A JSON string literal (or null for NULL), every control byte escaped.
+void json_str(FILE *out, const char *s);
 
 // Errors as JSON on standard error (--json, --json-lines): one object per error,
 // {"error":KIND,"message":TEXT, the members that apply, "exit":STATUS}.
@@ -115,6 +136,13 @@ struct error_report {
     int32_t http_status = 0;                 // 0: the backend reported none
 };
 void json_error(const error_report &e);
+
+// main.cpp: "tqmovie: WHAT ID: STATUS_NAME (n): text" on standard error, or its JSON
+// object of the given kind; returns the exit status for st.
+int report_failure(const char *kind, const char *what, const char *id, int32_t st);
+
+// cache_command.cpp: the cache command on the --cache file; returns the exit status.
+int run_cache_command(const options &o);
 
 } // namespace tqtool
 

@@ -12,20 +12,23 @@ bool json_errors = false;
 namespace {
 
 bool lines_mode = true; // until json_begin says otherwise
-size_t elements = 0;    // written so far
+bool full_export = false;
+size_t elements = 0; // written so far
+
+} // namespace
 
 // Before each element: the array's opening or the comma after the previous element.
-void element_start() {
+void json_element_start() {
     if (!lines_mode) std::fputs(elements == 0 ? "[\n" : ",\n", stdout);
     ++elements;
 }
 
-void element_end() {
+void json_element_end() {
     if (lines_mode) std::fputc('\n', stdout);
 }
 
-// A JSON string literal (or null). Bytes from 0x80 up pass unchanged so UTF-8 stays
-// UTF-8; every control byte is escaped, as JSON requires.
+// Bytes from 0x80 up pass unchanged so UTF-8 stays UTF-8; every control byte is
+// escaped, as JSON requires.
 void json_str(FILE *out, const char *s) {
     if (!s) {
         std::fputs("null", out);
@@ -51,7 +54,11 @@ void json_str(FILE *out, const char *s) {
     std::fputc('"', out);
 }
 
-void json_str(const char *s) { json_str(stdout, s); }
+namespace {
+
+void element_start() { json_element_start(); }
+void element_end() { json_element_end(); }
+void json_str(const char *s) { tqtool::json_str(stdout, s); }
 
 // The members of a translation, under the keys the service uses.
 const struct {
@@ -62,7 +69,7 @@ const struct {
                           {"actors", tqmovie_trans_item_actors},   {"iso_639_1", tqmovie_trans_item_lang},
                           {"iso_3166_1", tqmovie_trans_item_region}};
 
-// Translation sets have no export of their own in the library.
+// Translation sets in the service's shape, written by the tool (--full uses the library's export).
 void json_trans(int32_t i) {
     element_start();
     std::fputs("{\"imDbId\":", stdout);
@@ -85,8 +92,9 @@ void json_trans(int32_t i) {
 
 } // namespace
 
-void json_begin(bool lines) {
+void json_begin(bool lines, bool full) {
     lines_mode = lines;
+    full_export = full;
     elements = 0;
 }
 
@@ -103,11 +111,17 @@ void json_is_movie(const char *id, bool is_movie) {
 }
 
 int32_t json_record(record_kind r, int32_t i) {
-    if (r == record_kind::trans) {
+    if (r == record_kind::trans && !full_export) {
         json_trans(i);
         return TQMOVIE_OK;
     }
-    char *text = r == record_kind::basic ? tqmovie_basic_to_json(i) : tqmovie_detail_to_json(i);
+    char *text;
+    if (r == record_kind::trans)
+        text = tqmovie_trans_to_json(i);
+    else if (r == record_kind::basic)
+        text = full_export ? tqmovie_basic_to_json_full(i) : tqmovie_basic_to_json(i);
+    else
+        text = full_export ? tqmovie_detail_to_json_full(i) : tqmovie_detail_to_json(i);
     if (!text) return TQMOVIE_ERR_NOMEM;
     element_start();
     std::fputs(text, stdout);

@@ -4,17 +4,21 @@
 // A thin shell over the public C API: it installs one backend (the bundled sample
 // fixtures by default, the HTTP backend with --host, or the stub), runs one public
 // operation per invocation and prints the stored results either as an aligned
-// summary or as the library's own JSON export. Of the library it uses nothing but
-// tqmovie.h, so it doubles as a worked example of how a host drives the library.
+// summary or as the library's own JSON export. With --cache FILE the record cache
+// outlives the run; --retry and --deadline set the library's retry policy. Of the
+// library it uses nothing but tqmovie.h, so it doubles as a worked example of how a
+// host drives the library.
 //
 // Exit status: 0 success, 1 ids not found by a batch, 10 + the library's status code
-// when an operation failed (11 transport ... 18 out of memory), 64 usage error, 66
-// fixture directory missing, 74 writing the output failed, 130 interrupted.
+// when an operation failed (11 transport ... 18 out of memory, 20 cache file), 64
+// usage error, 66 fixture directory missing, 74 writing the output failed, 130
+// interrupted.
 #include "cli.h"
 
 #include <cerrno>
 #include <csignal>
 #include <cstdarg>
+#include <cstddef>
 #include <cstdlib>
 #include <cstring>
 
@@ -66,6 +70,8 @@ int install_backend(const options &o) {
     if (o.host) tqmovie_set_host(o.host);
     if (o.batch_size) tqmovie_set_batch_ceiling(o.batch_size);
     if (o.cache_limit_text) tqmovie_cache_set_limit(o.cache_limit);
+    if (o.retries) tqmovie_set_retry(o.retries, o.max_wait_ms);
+    if (o.deadline_ms) tqmovie_set_deadline(o.deadline_ms);
     return 0;
 }
 
@@ -95,13 +101,16 @@ int exit_for_status(int32_t st) {
     return exit_software;
 }
 
+} // namespace
+
 // "tqmovie: basic tt1: TQMOVIE_ERR_HTTP (2): HTTP 404 [HTTP status 404]"
-int report_failure(const char *what, const char *id, int32_t st) {
+int report_failure(const char *kind, const char *what, const char *id, int32_t st) {
     const char *text = tqmovie_last_error();
     if (*text == '\0') text = st == TQMOVIE_ERR_NOMEM ? "out of memory" : "no error text";
-    int32_t http = tqmovie_last_http_code();
+    // A cache file has no HTTP status; the one left from the lookup would mislead.
+    int32_t http = std::strcmp(kind, "lookup failed") == 0 ? tqmovie_last_http_code() : 0;
     if (json_errors) {
-        error_report e{"lookup failed", text, exit_for_status(st), what, id};
+        error_report e{kind, text, exit_for_status(st), what, id};
         e.status = st;
         e.status_name = status_name(st);
         e.http_status = http;
@@ -114,6 +123,8 @@ int report_failure(const char *what, const char *id, int32_t st) {
     std::fputc('\n', stderr);
     return exit_for_status(st);
 }
+
+namespace {
 
 // ---------------------------------------------------------------------------------
 // Ctrl-C: the running lookup is cancelled and the tool exits 130
@@ -186,13 +197,58 @@ int32_t print_results(const options &o, int32_t &printed, bool &first_record) {
     return TQMOVIE_OK;
 }
 
+// ---------------------------------------------------------------------------------
+// Progress: chunks of a batch, and the waits before another attempt
+// ---------------------------------------------------------------------------------
+
+struct batch_run;
+int on_chunk(batch_run &b, const tqmovie_progress &event);
+void end_progress_line(batch_run &b);
+
+// What the progress callback serves: the batch being printed (none for the
+// single-title commands) and the retries of the request in progress.
+struct progress_context {
+    batch_run *batch = nullptr;
+    uint32_t retries = 0; // --retry
+    uint32_t waits = 0;   // waits for the request in progress so far
+};
+
+// "tqmovie: waiting 1.0 s: HTTP 429 (retry 1 of 3)": the library is about to wait
+// before trying the failed request again; its text says why.
+void report_wait(progress_context &p, const tqmovie_progress &event) {
+    if (p.batch) end_progress_line(*p.batch);
+    ++p.waits;
+    std::fprintf(stderr, "%s: waiting %.1f s: %s (retry %u of %u)\n", program, event.wait_ms / 1000.0,
+                 tqmovie_last_error(), p.waits, p.retries);
+    std::fflush(stderr);
+}
+
+int on_progress(const tqmovie_progress *event, void *user) {
+    progress_context &p = *static_cast<progress_context *>(user);
+    // Fields past the ones a library knows are read only when its size covers them.
+    if (event->kind == TQMOVIE_PROGRESS_RETRY_WAIT &&
+        event->size >= offsetof(tqmovie_progress, wait_ms) + sizeof event->wait_ms) {
+        report_wait(p, *event);
+        return interrupted ? 1 : 0;
+    }
+    if (event->kind == TQMOVIE_PROGRESS_CHUNK_DONE && p.batch) {
+        p.waits = 0; // the next chunk is a request of its own
+        return on_chunk(*p.batch, *event);
+    }
+    return 0;
+}
+
 // Single-title commands: one lookup per id. Every id is tried so that a script gets
 // all the answers it can; the exit status is that of the first failure.
 int run_single(const options &o) {
     int exit_code = 0;
     bool first_record = true;
+    progress_context p;
+    p.retries = o.retries;
+    tqmovie_set_progress(on_progress, &p);
     for (size_t n = 0; n < o.ids.count && !interrupted; ++n) {
         const char *id = o.ids.items[n];
+        p.waits = 0;
         int32_t st;
         if (o.cmd->kind == cmd_is_movie) {
             int32_t is_movie = 0;
@@ -206,10 +262,11 @@ int run_single(const options &o) {
         }
         if (interrupted) break;
         if (st != TQMOVIE_OK) {
-            int e = report_failure(o.cmd->name, id, st);
+            int e = report_failure("lookup failed", o.cmd->name, id, st);
             if (!exit_code) exit_code = e;
         }
     }
+    tqmovie_set_progress(nullptr, nullptr);
     return interrupted ? report_interrupted(o.cmd->name) : exit_code;
 }
 
@@ -232,6 +289,7 @@ struct batch_run {
     bool progress;        // "chunk k of n" on standard error
     bool tty;             // ... on one line rewritten in place
     size_t announced = 0; // chunks announced so far
+    bool line_open = false; // a "chunk k of n" rewritten in place waits for its line end
     int32_t printed = 0;  // records printed so far
     bool first_record = true;
     int32_t print_status = TQMOVIE_OK;
@@ -241,21 +299,25 @@ void announce_chunk(batch_run &b, uint64_t done, uint64_t total) {
     ++b.announced;
     uint64_t left = total - done;
     size_t n = static_cast<size_t>(left < b.ceiling ? left : b.ceiling);
-    if (b.tty)
+    if (b.tty) {
         std::fprintf(stderr, "\r%s: chunk %zu of %zu", program, b.announced, b.chunks);
-    else
+        b.line_open = true;
+    } else
         std::fprintf(stderr, "%s: chunk %zu of %zu (%zu id%s)\n", program, b.announced, b.chunks, n,
                      n == 1 ? "" : "s");
     std::fflush(stderr);
 }
 
-int on_chunk(const tqmovie_progress *event, void *user) {
-    batch_run &b = *static_cast<batch_run *>(user);
-    if (event->kind != TQMOVIE_PROGRESS_CHUNK_DONE) return 0;
+void end_progress_line(batch_run &b) {
+    if (b.line_open) std::fputc('\n', stderr);
+    b.line_open = false;
+}
+
+int on_chunk(batch_run &b, const tqmovie_progress &event) {
     if (b.print_status == TQMOVIE_OK) b.print_status = print_results(b.o, b.printed, b.first_record);
     std::fflush(stdout);
-    if (b.progress && event->status == TQMOVIE_OK && event->done < event->total && !interrupted)
-        announce_chunk(b, event->done, event->total);
+    if (b.progress && event.status == TQMOVIE_OK && event.done < event.total && !interrupted)
+        announce_chunk(b, event.done, event.total);
     // Records that cannot be printed end the batch: the rest would be lost as well.
     return b.print_status != TQMOVIE_OK || interrupted ? 1 : 0;
 }
@@ -309,18 +371,57 @@ int run_batch(const options &o) {
     batch_run b{o, ceiling, chunks, chunked_kind && want_progress && chunks >= 2, tty};
 
     if (b.progress) announce_chunk(b, 0, count);
-    tqmovie_set_progress(on_chunk, &b);
+    progress_context p;
+    p.batch = &b;
+    p.retries = o.retries;
+    tqmovie_set_progress(on_progress, &p);
     int32_t st = run_batch_call(o, o.ids.items, count);
     tqmovie_set_progress(nullptr, nullptr);
     // Whatever the callback did not see (a batch refused before its first chunk holds
     // nothing, but nothing is assumed).
     if (b.print_status == TQMOVIE_OK) b.print_status = print_results(o, b.printed, b.first_record);
-    if (b.progress && tty) std::fputc('\n', stderr);
+    end_progress_line(b);
     if (interrupted) return report_interrupted(o.cmd->name);
     // A batch that failed on its own says so; one the printing stopped, the printing.
     if (b.print_status != TQMOVIE_OK && (st == TQMOVIE_OK || st == TQMOVIE_ERR_CANCELLED)) st = b.print_status;
-    if (st != TQMOVIE_OK) return report_failure(o.cmd->name, nullptr, st);
+    if (st != TQMOVIE_OK) return report_failure("lookup failed", o.cmd->name, nullptr, st);
     return report_not_found(o);
+}
+
+// ---------------------------------------------------------------------------------
+// --cache FILE: the record cache loaded before the command and saved after it
+// ---------------------------------------------------------------------------------
+
+// A file that does not exist yet is an empty cache; one that cannot be read is an
+// error, so that the save at the end does not overwrite what it could not read.
+int load_cache(const options &o) {
+    if (access(o.cache_file, F_OK) != 0 && errno == ENOENT) return 0;
+    int32_t st = tqmovie_cache_load(o.cache_file);
+    return st == TQMOVIE_OK ? 0 : report_failure("cache file", "cache", o.cache_file, st);
+}
+
+int save_cache(const options &o) {
+    int32_t st = tqmovie_cache_save(o.cache_file);
+    return st == TQMOVIE_OK ? 0 : report_failure("cache file", "cache", o.cache_file, st);
+}
+
+// A lookup command from its backend to its output, with the cache file around it.
+int run_lookup(const options &o) {
+    int st = install_backend(o);
+    if (st == 0 && o.cache_file) st = load_cache(o);
+    if (st != 0) return st;
+    catch_interrupt();
+    // From here on standard output holds one document, whatever happens.
+    if (o.json) json_begin(o.json_lines, o.full);
+    bool single = o.cmd->kind == cmd_is_movie || o.cmd->kind == cmd_basic || o.cmd->kind == cmd_detail;
+    st = single ? run_single(o) : run_batch(o);
+    if (o.json) json_end();
+    // What the run fetched is kept, also when it failed part way or was interrupted.
+    if (o.cache_file) {
+        int saved = save_cache(o);
+        if (st == 0) st = saved;
+    }
+    return st;
 }
 
 // --json and --json-lines ask for errors as JSON from the first one on, a usage error
@@ -354,15 +455,7 @@ int run(int argc, char **argv) {
         st = exit_usage;
     } else if (st == 0) {
         st = prepare_options(o);
-        if (st == 0) st = install_backend(o);
-        if (st == 0) {
-            catch_interrupt();
-            // From here on standard output holds one document, whatever happens.
-            if (o.json) json_begin(o.json_lines);
-            bool single = o.cmd->kind == cmd_is_movie || o.cmd->kind == cmd_basic || o.cmd->kind == cmd_detail;
-            st = single ? run_single(o) : run_batch(o);
-            if (o.json) json_end();
-        }
+        if (st == 0) st = o.cmd->kind == cmd_cache ? run_cache_command(o) : run_lookup(o);
         tqmovie_shutdown();
         tolvane_io_curl_pooled_free(&http_backend);
     }

@@ -57,6 +57,13 @@ const command_info commands[] = {
      "Looks up the translations of all titles in one request.\n"
      "  --lang L     language code (default zh)\n"
      "  --region R   region code (default CN)\n"},
+    {"cache", cmd_cache, 0, "cache [list|count|clear] --cache FILE",
+     "Works on the cache file given with --cache FILE, without a request:\n"
+     "  list    one line per record: id, basic or detail, age, whether a lookup would\n"
+     "          still take it (fresh), language, detail sections, title (the default)\n"
+     "  count   the titles and records the file holds\n"
+     "  clear   empties the file (an unreadable file included)\n"
+     "A file that does not exist reads as an empty cache.\n"},
 };
 
 int usage_error(const char *fmt, ...) TQMOVIE_PRINTF(1, 2);
@@ -210,16 +217,51 @@ int parse_batch_size(const char *text, uint64_t *out) {
     return usage_error("--batch-size needs a positive number, not '%s'", text);
 }
 
-// Seconds with an optional fraction ("2", "0.5") as milliseconds, at least one.
-bool parse_seconds(const char *text, int64_t *ms) {
+// Seconds with an optional fraction ("2", "0.5") as milliseconds, at least one (or
+// 0 for a zero when zero_ok).
+bool parse_seconds(const char *text, int64_t *ms, bool zero_ok = false) {
     if ((*text < '0' || *text > '9') && *text != '.') return false; // no sign, blank, inf or nan
     errno = 0;
     char *end = nullptr;
     const double s = std::strtod(text, &end);
-    if (errno != 0 || *end != '\0' || !(s > 0) || s > 1e9) return false;
+    if (errno != 0 || *end != '\0' || !(s > 0 || (zero_ok && s == 0)) || s > 1e9) return false;
     *ms = static_cast<int64_t>(s * 1000.0 + 0.5);
-    if (*ms < 1) *ms = 1;
+    if (*ms < 1 && s > 0) *ms = 1;
     return true;
+}
+
+// Seconds as the library's 32-bit milliseconds (at most about 49 days).
+bool parse_seconds_u32(const char *text, uint32_t *ms, bool zero_ok) {
+    int64_t v = 0;
+    if (!parse_seconds(text, &v, zero_ok) || v > static_cast<int64_t>(UINT32_MAX)) return false;
+    *ms = static_cast<uint32_t>(v);
+    return true;
+}
+
+// --retry, --max-wait, --deadline: the library's retry policy and deadline.
+int check_retry_options(options &o) {
+    uint64_t n = 0;
+    if (o.retry_text && (!parse_count(o.retry_text, true, &n) || n > UINT32_MAX))
+        return usage_error("--retry needs a number of further attempts, not '%s'", o.retry_text);
+    o.retries = static_cast<uint32_t>(n);
+    if (o.max_wait_text && !o.retry_text) return usage_error("option --max-wait applies with --retry only");
+    if (o.max_wait_text && !parse_seconds_u32(o.max_wait_text, &o.max_wait_ms, true))
+        return usage_error("--max-wait needs a number of seconds (0 or more), not '%s'", o.max_wait_text);
+    if (o.deadline_text && !parse_seconds_u32(o.deadline_text, &o.deadline_ms, false))
+        return usage_error("--deadline needs a positive number of seconds, not '%s'", o.deadline_text);
+    return 0;
+}
+
+// The cache command's one argument, and the file it needs.
+int check_cache_command(options &o) {
+    if (!o.cache_file) return usage_error("'cache' needs --cache FILE");
+    if (o.ids_from_stdin || o.ids.count > 1) return usage_error("'cache' takes one of list, count and clear");
+    const char *what = o.ids.count ? o.ids.items[0] : "list";
+    if (std::strcmp(what, "list") == 0) o.cache_do = cache_action::list;
+    else if (std::strcmp(what, "count") == 0) o.cache_do = cache_action::count;
+    else if (std::strcmp(what, "clear") == 0) o.cache_do = cache_action::clear;
+    else return usage_error("unknown cache action '%s' (use list, count or clear)", what);
+    return 0;
 }
 
 // The HTTP transport's settings (the pooled backend's options), which only --host uses.
@@ -264,6 +306,9 @@ int check_options(options &o) {
 
     if (o.json && o.json_lines) return usage_error("give one of --json and --json-lines");
     if (o.json_lines) o.json = true;
+    if (o.full && !o.json) return usage_error("option --full applies with --json or --json-lines only");
+    if (o.cache_file && *o.cache_file == '\0') return usage_error("--cache needs a file name");
+    if (const int retry_st = check_retry_options(o)) return retry_st;
     if (o.cache_limit_text && !parse_count(o.cache_limit_text, true, &o.cache_limit))
         return usage_error("--cache-limit needs a number of titles (0: no limit), not '%s'", o.cache_limit_text);
 
@@ -319,8 +364,20 @@ void print_general_usage(FILE *out) {
                  "Output:\n"
                  "  --json           one JSON document, an array of records, instead of the summary\n"
                  "  --json-lines     JSON, one object per line\n"
+                 "  --full           with --json: every field and list of a record (the\n"
+                 "                   library's complete export; translations in its form too)\n"
+                 "\n"
+                 "Retries (any backend; --host is where they matter):\n"
+                 "  --retry N        try a request again up to N times after HTTP 429, 502, 503,\n"
+                 "                   504 or a failed connect, waiting as the answer's Retry-After\n"
+                 "                   says or backing off (each wait shown on standard error)\n"
+                 "  --max-wait S     the longest wait in seconds (default 60); an answer asking\n"
+                 "                   for longer ends the lookup\n"
+                 "  --deadline S     the longest one lookup or batch may take, in seconds\n"
                  "\n"
                  "Cache:\n"
+                 "  --cache FILE     load the record cache from FILE (when it exists) and save\n"
+                 "                   it back at the end; see the cache command\n"
                  "  --cache-limit N  keep at most N titles in the record cache (0: no limit)\n"
                  "\n"
                  "An ID of \"-\" reads ids from standard input, one per line (blank lines and\n"
@@ -330,16 +387,16 @@ void print_general_usage(FILE *out) {
                  "\n"
                  "Exit status: 0 success; 1 a batch went through but some ids have no record;\n"
                  "10 + the library status code when an operation failed (11 transport, 12 HTTP,\n"
-                 "13 parse, 14 empty, 16 argument, 17 no backend, 18 out of memory); 64 usage\n"
-                 "error; 66 fixture directory not found; 74 output could not be written;\n"
-                 "130 interrupted (Ctrl-C).\n",
+                 "13 parse, 14 empty, 16 argument, 17 no backend, 18 out of memory, 20 cache\n"
+                 "file); 64 usage error; 66 fixture directory not found; 74 output could not be\n"
+                 "written; 130 interrupted (Ctrl-C).\n",
                  program);
 }
 
 void print_command_help(const command_info &c) {
     std::printf("usage: %s [OPTIONS] %s\n\n%s", program, c.synopsis, c.help);
     std::printf("\nBackend and output options: --fixtures DIR | --host URL | --stub, --json | --json-lines,\n"
-                "--cache-limit N\n"
+                "--full, --retry N, --max-wait S, --deadline S, --cache FILE, --cache-limit N\n"
                 "An ID of \"-\" reads ids from standard input, one per line.\n");
 }
 
@@ -366,7 +423,7 @@ int parse_args(int argc, char **argv, options &o) {
                 const char *name;
                 bool *target;
             } flags[] = {{"help", &o.help},       {"version", &o.version}, {"json", &o.json},
-                         {"json-lines", &o.json_lines}, {"stub", &o.stub}};
+                         {"json-lines", &o.json_lines}, {"stub", &o.stub},       {"full", &o.full}};
             bool matched = false;
             for (const flag &f : flags) {
                 if (!is(f.name)) continue;
@@ -389,7 +446,9 @@ int parse_args(int argc, char **argv, options &o) {
                           {"batch-size", &o.batch_text}, {"cache-limit", &o.cache_limit_text},
                           {"connect-timeout", &o.connect_timeout_text}, {"timeout", &o.timeout_text},
                           {"cacert", &o.cacert}, {"capath", &o.capath}, {"proxy", &o.proxy},
-                          {"max-body", &o.max_body_text}};
+                          {"max-body", &o.max_body_text}, {"cache", &o.cache_file},
+                          {"retry", &o.retry_text}, {"max-wait", &o.max_wait_text},
+                          {"deadline", &o.deadline_text}};
             for (const valued &v : values) {
                 if (!is(v.name)) continue;
                 if (eq) {
@@ -426,6 +485,7 @@ int parse_args(int argc, char **argv, options &o) {
 
 int prepare_options(options &o) {
     int st = check_options(o);
+    if (!st && o.cmd->kind == cmd_cache) return check_cache_command(o);
     if (!st) st = expand_stdin_ids(o);
     if (!st && o.ids.count == 0) st = usage_error("'%s' needs at least one id", o.cmd->name);
     return st;

@@ -8,7 +8,6 @@
 #include <cstring>
 
 namespace tqtool {
-namespace {
 
 // Service texts go to a terminal: control bytes (C0, DEL and the UTF-8 encoded C1
 // range) are shown as '?' so that a record cannot move the cursor or retitle the
@@ -27,6 +26,8 @@ void put_clean(const char *s) {
         }
     }
 }
+
+namespace {
 
 void put_line(const char *text) {
     put_clean(text);
