@@ -5,7 +5,8 @@
 #   check_install.sh shared  SOURCE_DIR BUILD_DIR WORK_DIR
 #       installs BUILD_DIR into WORK_DIR/prefix (not the prefix it was configured
 #       with), builds the examples through find_package and through pkg-config, runs
-#       them and the installed tools
+#       them (retry_after against a stand-in service on a free loopback port) and the
+#       installed tools
 #   check_install.sh static  SOURCE_DIR BUILD_DIR WORK_DIR
 #       the same with a static library built in WORK_DIR/build (BUILD_SHARED_LIBS=OFF)
 #   check_install.sh package SOURCE_DIR BUILD_DIR WORK_DIR
@@ -37,14 +38,42 @@ expect_output() {
   grep -qF -- "$want" <<<"$out" || fail "$what: no '$want' in: $out"
 }
 
-# The examples of one build directory, against the fixtures of one installed tree.
+# retry_after against a stand-in service on a free loopback port that refuses the
+# first request with Retry-After: 1: one wait, then the title.
+run_retry_example() {
+  local exe=$1 service=$2 fixtures=$3 out=$work/service.out pid port got rc=0
+  "$service" --port 0 --fixtures "$fixtures" --rate-limit-first 1 --retry-after 1 >"$out" 2>&1 &
+  pid=$!
+  for _ in $(seq 200); do
+    grep -q '^listening on' "$out" && break
+    sleep 0.05
+  done
+  port=$(sed -n 's|^listening on http://127.0.0.1:||p' "$out")
+  [ -n "$port" ] || { kill "$pid"; fail "the stand-in did not start: $(cat "$out")"; }
+  got=$("$exe" "http://127.0.0.1:$port" tt0111161 2>&1) || rc=$?
+  kill "$pid"
+  wait "$pid" || true
+  [ "$rc" -eq 0 ] || fail "$exe exited $rc: $got"
+  for want in "waiting 1000 ms after HTTP 429 (Retry-After: 1)" "The Shawshank Redemption (1994) after 2 attempts"; do
+    grep -qF -- "$want" <<<"$got" || fail "$exe: no '$want' in: $got"
+  done
+}
+
+# The examples of one build directory, against the fixtures of one installed tree,
+# retry_after against the tree's stand-in service (else the build tree's).
 run_examples() {
   local dir=$1 root=$2
-  local fixtures=$root/share/tqmovie/fixtures
+  local fixtures=$root/share/tqmovie/fixtures service=$root/bin/tqmovie-mock-service
   expect_output "$dir/lookup" "The Shawshank Redemption (1994)" "$dir/lookup" "$fixtures"
   expect_output "$dir/lookup" "tqmovie $version" "$dir/lookup" "$fixtures"
   expect_output "$dir/memory_backend" "memory backend: ok" "$dir/memory_backend"
   expect_output "$dir/threads" "threads: ok" "$dir/threads" "$fixtures"
+  [ -x "$service" ] || service=$build/tools/tqmovie-mock-service
+  if [ -x "$service" ]; then
+    run_retry_example "$dir/retry_after" "$service" "$fixtures"
+  else
+    echo "(no tqmovie-mock-service built: retry_after is built, not run)"
+  fi
 }
 
 # Builds the examples both ways against the tree under root (a prefix) and runs them.
