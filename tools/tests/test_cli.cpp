@@ -205,6 +205,10 @@ TEST_F(Cli, UsageErrorsExit64WithoutOutput) {
         {"basic", "tt0111161", "--language"},
         {"basic", "-", "-"},
         {"--host", "http://127.0.0.1/" + std::string(250, 'a'), "basic", "tt0111161"},
+        {"--host", "ftp://127.0.0.1", "basic", "tt0111161"},
+        {"--host", "http://127.0.0.1/x#", "basic", "tt0111161"},
+        {"--host", "http://127.0.0.1/?x", "basic", "tt0111161"},
+        {"--host", "http://127.0.0.1/ a", "basic", "tt0111161"},
         {"--fixtures", std::string(600, 'd'), "basic", "tt0111161"},
         {"--cacert", "/tmp/ca.pem", "basic", "tt0111161"},
         {"--host", "http://127.0.0.1:9", "--timeout", "soon", "basic", "tt0111161"},
@@ -390,6 +394,12 @@ TEST_F(Cli, SummaryShowsControlBytesHarmlessly) {
     ASSERT_EQ(r.exit, 0) << r.err;
     EXPECT_EQ(lines(r.out)[0], "Evil?]0;owned? ?2J??Title");
     EXPECT_EQ(r.out.find('\x1b'), std::string::npos);
+    // JSON output escapes the C1 controls too, the library's summary as much as the tool's own objects.
+    for (const char *form : {"--json", "--json-lines"}) {
+        run_result j = cli({"--fixtures", fx.dir(), form, "basic", "tt0000004"});
+        EXPECT_NE(j.out.find("\\u009b2J"), std::string::npos) << j.out;
+        EXPECT_EQ(j.out.find("\xc2\x9b"), std::string::npos) << j.out;
+    }
 }
 
 // --json writes one document, an array of what --json-lines writes line by line, also
@@ -642,6 +652,9 @@ TEST_F(MockService, EveryToolCommandWorksOverHttp) {
     run_result probe = cli({"--host", host(), "is-movie", "tt0111161", "tt0903747"});
     EXPECT_EQ(probe.exit, 0) << probe.err;
     EXPECT_EQ(probe.out, "tt0111161 true\ntt0903747 false\n");
+    // A scheme in capitals goes on in lower case.
+    const std::string upper = "HTTP://" + std::string(host()).substr(7);
+    EXPECT_EQ(cli({"--host", upper, "is-movie", "tt0111161"}).out, "tt0111161 true\n");
 
     // Per-title answers are the same documents the fixture backend serves.
     for (std::vector<std::string> args : {std::vector<std::string>{"basic", "tt0111161", "--language", "pt-BR"},

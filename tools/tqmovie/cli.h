@@ -64,6 +64,7 @@ struct options {
     const char *region = nullptr;
     const char *fixtures = nullptr;
     const char *host = nullptr;
+    char host_lower[1024] = {}; // --host with its scheme in lower case
     const char *batch_text = nullptr;
     const char *cache_limit_text = nullptr;
     const char *cache_file = nullptr; // --cache FILE

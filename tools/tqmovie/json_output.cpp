@@ -27,8 +27,9 @@ void json_element_end() {
     if (lines_mode) std::fputc('\n', stdout);
 }
 
-// Bytes from 0x80 up pass unchanged so UTF-8 stays UTF-8; every control byte is
-// escaped, as JSON requires.
+// Bytes from 0x80 up pass unchanged so UTF-8 stays UTF-8, but for the C1 controls
+// (U+0080 to U+009F), escaped like every other control character so that no
+// terminal sees them raw.
 void json_str(FILE *out, const char *s) {
     if (!s) {
         std::fputs("null", out);
@@ -45,10 +46,13 @@ void json_str(FILE *out, const char *s) {
         case '\b': std::fputs("\\b", out); break;
         case '\f': std::fputs("\\f", out); break;
         default:
-            if (*p < 0x20)
+            if (*p < 0x20) {
                 std::fprintf(out, "\\u%04x", static_cast<unsigned>(*p));
-            else
+            } else if (*p == 0xC2 && p[1] >= 0x80 && p[1] <= 0x9F) {
+                std::fprintf(out, "\\u%04x", static_cast<unsigned>(*++p));
+            } else {
                 std::fputc(*p, out);
+            }
         }
     }
     std::fputc('"', out);
@@ -124,7 +128,14 @@ int32_t json_record(record_kind r, int32_t i) {
         text = full_export ? tqmovie_detail_to_json_full(i) : tqmovie_detail_to_json(i);
     if (!text) return TQMOVIE_ERR_NOMEM;
     element_start();
-    std::fputs(text, stdout);
+    // The library's summaries pass the C1 controls through; inside a JSON string (the
+    // only place they can be) they go out escaped.
+    for (const char *p = text; *p; ++p) {
+        const auto c = static_cast<unsigned char>(*p);
+        const auto next = static_cast<unsigned char>(p[1]);
+        if (c == 0xC2 && next >= 0x80 && next <= 0x9F) std::printf("\\u%04x", static_cast<unsigned>(*++p & 0xFF));
+        else std::fputc(c, stdout);
+    }
     element_end();
     std::free(text);
     return TQMOVIE_OK;

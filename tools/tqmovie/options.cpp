@@ -7,6 +7,7 @@
 #include <cstdarg>
 #include <cstdlib>
 #include <cstring>
+#include <strings.h>
 
 #include <sys/types.h>
 
@@ -315,6 +316,18 @@ int check_options(options &o) {
     int backends = (o.stub ? 1 : 0) + (o.host ? 1 : 0) + (o.fixtures ? 1 : 0);
     if (backends > 1) return usage_error("give at most one of --fixtures, --host and --stub");
     if (o.host) {
+        // A base URL that would send requests elsewhere is refused: another scheme (the
+        // library would put "https://" before "ftp://"), a query or fragment that would
+        // cut the API path off, white space. HTTP:// and the like go on in lower case.
+        if (std::strpbrk(o.host, "?# \t\r\n\v\f"))
+            return usage_error("--host URL may not hold '?', '#' or white space");
+        if (const char *sep = std::strstr(o.host, "://")) {
+            const size_t n = static_cast<size_t>(sep - o.host);
+            if (!((n == 4 && strncasecmp(o.host, "http", 4) == 0) || (n == 5 && strncasecmp(o.host, "https", 5) == 0)))
+                return usage_error("--host takes an http:// or https:// URL, not '%.*s://'", static_cast<int>(n > 16 ? 16 : n), o.host);
+            std::snprintf(o.host_lower, sizeof o.host_lower, "%.*s%s", static_cast<int>(n), n == 4 ? "http" : "https", sep);
+            o.host = o.host_lower;
+        }
         // The library cuts a longer base URL; a cut URL would send requests elsewhere.
         bool has_scheme = std::strncmp(o.host, "http://", 7) == 0 || std::strncmp(o.host, "https://", 8) == 0;
         size_t stored = std::strlen(o.host) + (has_scheme ? 0 : 8);
