@@ -85,6 +85,7 @@ template <typename Send> int32_t dispatch(bool has_entry, char **body, int32_t *
         std::free(*body); // the failed attempt's answer
         *body = nullptr;
         if (const int32_t stop = tq_retry_sleep(wait, st)) return stop;
+        state().err[0] = '\0'; // the next attempt speaks for itself
     }
 }
 
