@@ -8,6 +8,7 @@
 #include "alloc_fail.h"
 
 #include <dlfcn.h>
+#include <pthread.h>
 #include <stdint.h>
 #include <string.h>
 
@@ -21,6 +22,10 @@ static _Alignas(16) char boot[8192];
 static size_t boot_used;
 
 static __thread int tl_armed;
+/* Inside pthread_create: what glibc takes for the new thread's own bookkeeping (its TLS
+   vector) stays in glibc's cache of thread stacks after the thread ends, so it is
+   counted and may fail, but it is not tracked as the caller's. */
+static __thread int tl_untracked;
 /* Only the arming thread adds to the table, but any thread may free what it added
    (libcurl hands blocks to its resolver thread), so the table is locked. */
 static char track_lock;
@@ -112,7 +117,7 @@ void *malloc(size_t n) {
     }
     if (should_fail()) return NULL;
     void *p = real_malloc(n);
-    if (p && tl_armed) track_add(p);
+    if (p && tl_armed && !tl_untracked) track_add(p);
     return p;
 }
 
@@ -127,7 +132,7 @@ void *calloc(size_t a, size_t b) {
     }
     if (should_fail()) return NULL;
     void *p = real_calloc(a, b);
-    if (p && tl_armed) track_add(p);
+    if (p && tl_armed && !tl_untracked) track_add(p);
     return p;
 }
 
@@ -142,7 +147,7 @@ void *realloc(void *old, size_t n) {
     void *p = real_realloc(old, n);
     if (p || n == 0) {
         if (old) track_remove(old);
-        if (p && tl_armed) track_add(p);
+        if (p && tl_armed && !tl_untracked) track_add(p);
     }
     return p;
 }
@@ -152,6 +157,18 @@ void free(void *p) {
     if (!real_free) resolve();
     track_remove(p);
     real_free(p);
+}
+
+typedef int (*create_fn)(pthread_t *restrict, const pthread_attr_t *restrict, void *(*)(void *), void *restrict);
+
+int pthread_create(pthread_t *restrict thread, const pthread_attr_t *restrict attr, void *(*start)(void *),
+                   void *restrict arg) {
+    static create_fn real_create;
+    if (!real_create) real_create = (create_fn)dlsym(RTLD_NEXT, "pthread_create");
+    ++tl_untracked;
+    const int rc = real_create(thread, attr, start, arg);
+    --tl_untracked;
+    return rc;
 }
 
 void tqtest_alloc_arm(long k) { tqtest_alloc_arm_mode(k, 0); }

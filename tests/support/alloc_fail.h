@@ -5,7 +5,9 @@
 // While an AllocFailure is alive, allocations made on the arming thread are counted;
 // the k-th of them (0-based) fails - only that one, or every one from it on, as memory
 // that has run out stays out - and every pointer they return is tracked until it is
-// freed, so a test can prove that a failing path released everything it took.
+// freed, so a test can prove that a failing path released everything it took. What
+// glibc takes inside pthread_create for a new thread (kept in its cache of thread stacks
+// after the thread ends) is counted and may fail, but is not tracked.
 #ifndef TQ_TEST_ALLOC_FAIL_H
 #define TQ_TEST_ALLOC_FAIL_H
 
