@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # SPDX-License-Identifier: MIT
 # Builds the library and runs the whole test suite twice through ctest: a normal
-# build, then an AddressSanitizer + UndefinedBehaviorSanitizer build (LeakSanitizer
-# included). Then a ThreadSanitizer build of the library and the thread tests, and the
+# build, whose test programs then run once more under valgrind's Memcheck, then an
+# AddressSanitizer + UndefinedBehaviorSanitizer build (LeakSanitizer included). Then a
+# ThreadSanitizer build of the library and the thread tests, and the
 # libFuzzer targets built with clang, each given a short, bounded run over its seed
 # corpus; last, the Python package's tests against the normal build's library.
 # Installs any missing Debian packages first.
@@ -17,6 +18,39 @@ echo "== normal build"
 cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
 cmake --build build -j"$jobs"
 (cd build && ctest --output-on-failure -j"$jobs")
+
+echo "== valgrind over every test program of the normal build"
+# Memcheck over each C and C++ test program (the programs they start are not followed):
+# any error, or a block definitely or indirectly lost, fails the step. Only the C
+# library's allocator is replaced (somalloc=nouserintercepts), so the tests' own malloc,
+# the allocation-failure interposer, stays in front.
+vg_out=build/valgrind
+rm -rf "$vg_out" && mkdir -p "$vg_out"
+vg_one() { # name, program, arguments
+  local name=$1 start=$SECONDS rc=0
+  shift
+  (cd tests && timeout 1800 valgrind --soname-synonyms=somalloc=nouserintercepts --error-exitcode=1 \
+    --leak-check=full --errors-for-leak-kinds=definite,indirect --child-silent-after-fork=yes \
+    --log-file="../$vg_out/$name.log" "$@") >"$vg_out/$name.out" 2>&1 || rc=$?
+  local lost
+  lost=$(grep -hoE '(definitely|indirectly) lost: [0-9,]+ bytes' "$vg_out/$name.log" | tr '\n' ' ') || true
+  printf '%-22s rc=%s %5ss  %s, %s\n' "$name" "$rc" $((SECONDS - start)) \
+    "$(grep -hoE '[0-9,]+ errors' "$vg_out/$name.log" | head -1)" "${lost:-no leaks}" >>"$vg_out/summary"
+}
+for exe in build/tests/test_alloc_sweep build/tests/test_threads build/tests/test_* build/tools/tests/test_*; do
+  [[ -f $exe && -x $exe && ! -e $vg_out/$(basename "$exe").out ]] || continue
+  while (($(jobs -rp | wc -l) >= jobs)); do wait -n || true; done
+  : >"$vg_out/$(basename "$exe").out"
+  vg_one "$(basename "$exe")" "$PWD/$exe" &
+done
+wait
+sort "$vg_out/summary"
+if grep -v ' rc=0 ' "$vg_out/summary" >/dev/null ||
+  [[ $(wc -l <"$vg_out/summary") -ne $(find "$vg_out" -name '*.out' | wc -l) ]]; then
+  grep -h '^\[  FAILED  \] .*\.' "$vg_out"/*.out >&2 || true
+  echo "under valgrind: a test failed, or a memory error or leak was found (see $vg_out/)" >&2
+  exit 1
+fi
 
 echo "== sanitizer build (ASan + UBSan + LSan)"
 cmake -S . -B build-asan -DCMAKE_BUILD_TYPE=Debug -DTQMOVIE_SANITIZE=ON -DTQMOVIE_BUILD_BENCH=OFF >/dev/null
