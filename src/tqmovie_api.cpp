@@ -341,15 +341,17 @@ template <typename Ops> int32_t batch_lookup(const char *const *ids, size_t coun
 
 // The one request of a translations lookup, its sets appended to the store.
 int32_t translations(const char *const *ids, size_t count, const char *part1, const char *part2) noexcept {
-    char path[320];
+    // The two parts are the host's own texts of any length: the path is sized to them.
+    malloc_ptr<char> path;
     {
         malloc_ptr<char> p1(tq_url_encode(part1 ? part1 : "zh"));
         malloc_ptr<char> p2(tq_url_encode(part2 ? part2 : "CN"));
         if (!p1 || !p2) return TQMOVIE_ERR_NOMEM;
-        std::snprintf(path, sizeof path, k_path_trans, p1.get(), p2.get());
+        path.reset(tq_fmt(k_path_trans, p1.get(), p2.get()));
+        if (!path) return TQMOVIE_ERR_NOMEM;
     }
     char *body = nullptr;
-    int32_t st = post_body(path, ids, count, &body);
+    int32_t st = post_body(path.get(), ids, count, &body);
     if (st != TQMOVIE_OK) return st;
     decoded<tq_trans> sets;
     st = tq_parse_trans_most(body, &sets.items, &sets.count, answer_bound(count));

@@ -355,6 +355,7 @@ TEST_F(BatchHost, TableWithoutPostEntryIsStatus7) {
 // ---------------------------------------------------------------------------------
 
 TEST_F(BatchHost, TranslationQueryValues) {
+    const std::string long_part(400, 'x'), long_query = "&part1=zh&part2=" + long_part;
     struct Case {
         const char *p1, *p2, *query;
     } cases[] = {
@@ -362,6 +363,8 @@ TEST_F(BatchHost, TranslationQueryValues) {
         {"", "", "&part1=&part2="},
         {"pt", "BR", "&part1=pt&part2=BR"},
         {"a b", "c&d", "&part1=a%20b&part2=c%26d"},
+        // Long parts reach the service whole, however long the path becomes.
+        {"zh", long_part.c_str(), long_query.c_str()},
     };
     const char *ids[] = {"tt1", "tt2"};
     for (const Case &c : cases) {
