@@ -48,8 +48,7 @@ void BM_CacheHit(benchmark::State &state) {
     size_t k = 0;
     for (auto _ : state) {
         tq_basic out;
-        if (tq_cache_get_basic(t.ids[(k++ % 16) * (t.ids.size() / 16)].c_str(), &out) != 1)
-            state.SkipWithError("miss");
+        if (tq_cache_get_basic(t.ids[(k++ % 16) * (t.ids.size() / 16)].c_str(), &out) != 1) state.SkipWithError("miss");
         tq_free_basic(&out);
     }
     tqmovie_cache_clear();
@@ -174,7 +173,8 @@ void BM_Decode10k(benchmark::State &state) {
         for (const std::string &doc : t.docs) {
             tq_detail *recs;
             size_t n;
-            if (tq_parse_detail_doc(doc.c_str(), doc.size(), &recs, &n, 0, 0) != TQMOVIE_OK) state.SkipWithError("decode");
+            if (tq_parse_detail_doc(doc.c_str(), doc.size(), &recs, &n, 0, 0) != TQMOVIE_OK)
+                state.SkipWithError("decode");
             tq_free_detail(&recs[0]);
             std::free(recs);
         }

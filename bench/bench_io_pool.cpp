@@ -23,7 +23,7 @@
 #include <benchmark/benchmark.h>
 #include <curl/curl.h>
 #ifdef TQ_HAVE_HTTPLIB
-#include <httplib.h>
+#  include <httplib.h>
 #endif
 
 #include "loopback_server.h"
@@ -88,7 +88,8 @@ struct Servers {
         http_thread.join();
     }
     std::string url(bool tls) const {
-        return (tls ? "https://127.0.0.1:" + std::to_string(https_port) : "http://127.0.0.1:" + std::to_string(http_port)) +
+        return (tls ? "https://127.0.0.1:" + std::to_string(https_port)
+                    : "http://127.0.0.1:" + std::to_string(http_port)) +
                kPath;
     }
 };
@@ -190,12 +191,20 @@ void BM_Get(benchmark::State &state, bool tls, variant v) {
     }
 }
 
-BENCHMARK_CAPTURE(BM_Get, https_fresh_handle, true, variant::fresh_handle)->Unit(benchmark::kMicrosecond)->UseRealTime();
+BENCHMARK_CAPTURE(BM_Get, https_fresh_handle, true, variant::fresh_handle)
+    ->Unit(benchmark::kMicrosecond)
+    ->UseRealTime();
 BENCHMARK_CAPTURE(BM_Get, https_pooled, true, variant::pooled)->Unit(benchmark::kMicrosecond)->UseRealTime();
-BENCHMARK_CAPTURE(BM_Get, https_reused_handle, true, variant::reused_handle)->Unit(benchmark::kMicrosecond)->UseRealTime();
-BENCHMARK_CAPTURE(BM_Get, http_fresh_backend, false, variant::fresh_backend)->Unit(benchmark::kMicrosecond)->UseRealTime();
+BENCHMARK_CAPTURE(BM_Get, https_reused_handle, true, variant::reused_handle)
+    ->Unit(benchmark::kMicrosecond)
+    ->UseRealTime();
+BENCHMARK_CAPTURE(BM_Get, http_fresh_backend, false, variant::fresh_backend)
+    ->Unit(benchmark::kMicrosecond)
+    ->UseRealTime();
 BENCHMARK_CAPTURE(BM_Get, http_pooled, false, variant::pooled)->Unit(benchmark::kMicrosecond)->UseRealTime();
-BENCHMARK_CAPTURE(BM_Get, http_reused_handle, false, variant::reused_handle)->Unit(benchmark::kMicrosecond)->UseRealTime();
+BENCHMARK_CAPTURE(BM_Get, http_reused_handle, false, variant::reused_handle)
+    ->Unit(benchmark::kMicrosecond)
+    ->UseRealTime();
 #endif // TQ_HAVE_HTTPLIB
 
 // --- bytes on the wire ----------------------------------------------------------------
@@ -212,7 +221,8 @@ const std::string &batch_body() {
         std::sort(files.begin(), files.end());
         if (files.empty()) std::abort();
         std::string out = "[";
-        for (size_t i = 0; i < 24; ++i) out += (i ? "," : "") + slurp(std::string(TQ_FIXTURES_DIR) + "/" + files[i % files.size()]);
+        for (size_t i = 0; i < 24; ++i)
+            out += (i ? "," : "") + slurp(std::string(TQ_FIXTURES_DIR) + "/" + files[i % files.size()]);
         return out + "]";
     }();
     return body;

@@ -44,8 +44,8 @@ std::string detail_object() {
     for (int i = 0; i < 15; ++i) {
         const std::string n = std::to_string(i);
         s += (i ? "," : "") + std::string(R"({"name":"Cast Member )") + n + R"(","idOrName":"nm01865)" + n +
-             R"(","poster":"https://images.example.com/people/nm01865)" + n +
-             R"(.jpg","characterOrRole":"Character )" + n + R"(","birthday":"1956-03-07"})";
+             R"(","poster":"https://images.example.com/people/nm01865)" + n + R"(.jpg","characterOrRole":"Character )" +
+             n + R"(","birthday":"1956-03-07"})";
     }
     s += R"(],"relatedIMDbIds":[)";
     for (int i = 0; i < 10; ++i) s += (i ? ",\"tt100" : "\"tt100") + std::to_string(i) + "\"";
@@ -61,8 +61,9 @@ std::string detail_object() {
              std::to_string(i) + "}";
     s += R"(],"videos":[)";
     for (int i = 0; i < 5; ++i)
-        s += (i ? "," : "") + std::string(R"({"id":"5f1a2b3c4d5e6f70819)") + std::to_string(i) +
-             R"(","key":"HhesaQXLuRY","name":"Official Trailer","site":"YouTube","type":"Trailer","iso_639_1":"en","iso_3166_1":"US","size":1080})";
+        s +=
+            (i ? "," : "") + std::string(R"({"id":"5f1a2b3c4d5e6f70819)") + std::to_string(i) +
+            R"(","key":"HhesaQXLuRY","name":"Official Trailer","site":"YouTube","type":"Trailer","iso_639_1":"en","iso_3166_1":"US","size":1080})";
     return s + "]}";
 }
 
@@ -178,8 +179,7 @@ std::string detail_batch() {
     return s + "]";
 }
 
-int32_t answer_from_memory(void *ctx, const char *, const char *, const char *, char **body, int32_t *status,
-                           char **) {
+int32_t answer_from_memory(void *ctx, const char *, const char *, const char *, char **body, int32_t *status, char **) {
     const auto *text = static_cast<const std::string *>(ctx);
     *body = static_cast<char *>(std::malloc(text->size() + 1));
     std::memcpy(*body, text->c_str(), text->size() + 1);

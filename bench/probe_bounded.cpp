@@ -28,10 +28,10 @@ using tqtest::Hostile;
 struct Case {
     Hostile mode;
     bool pooled;
-    int64_t timeout_ms;     // pooled options; 0 takes the default
+    int64_t timeout_ms; // pooled options; 0 takes the default
     int64_t low_speed_bytes;
     int64_t low_speed_seconds;
-    uint32_t deadline_ms;   // 0: none
+    uint32_t deadline_ms; // 0: none
     const char *note;
 };
 

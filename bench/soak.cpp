@@ -48,8 +48,9 @@ std::string basic_json(const std::string &id) {
 
 std::string detail_json(const std::string &id) {
     const unsigned n = id_number(id);
-    std::string j = "{\"imDbId\":\"" + id + "\",\"title\":\"Title " + id + "\",\"plot\":\"" + std::string(n % 301, 'p') +
-                    "\",\"startYear\":" + std::to_string(1950 + n % 70) + ",\"imDbRating\":7.25,\"casts\":[";
+    std::string j = "{\"imDbId\":\"" + id + "\",\"title\":\"Title " + id + "\",\"plot\":\"" +
+                    std::string(n % 301, 'p') + "\",\"startYear\":" + std::to_string(1950 + n % 70) +
+                    ",\"imDbRating\":7.25,\"casts\":[";
     for (unsigned i = 0; i < n % 9; ++i)
         j += std::string(i ? "," : "") + "{\"name\":\"Actor " + std::to_string(i) + "\",\"role\":\"Role\"}";
     j += "],\"pictures\":[";
@@ -74,7 +75,7 @@ std::string query_value(const char *url, const char *key) {
 
 int32_t memory_get(void *, const char *url, char **body, int32_t *status, char **) {
     const std::string id = query_value(url, "imdbId=");
-    std::string text = std::strstr(url, "IsMovie") ? (id_number(id) % 3 ? "true" : "false")
+    std::string text = std::strstr(url, "IsMovie")          ? (id_number(id) % 3 ? "true" : "false")
                        : std::strstr(url, "GetMovieDetail") ? detail_json(id)
                                                             : basic_json(id);
     *body = heap_copy(text);
@@ -90,7 +91,7 @@ int32_t memory_post(void *, const char *url, const char *request_body, const cha
         const std::string id = ids.substr(at, comma - at);
         if (!id.empty()) {
             if (text.size() > 1) text += ',';
-            text += std::strstr(url, "Translations") ? trans_json(id)
+            text += std::strstr(url, "Translations")      ? trans_json(id)
                     : std::strstr(url, "GetMovieDetails") ? detail_json(id)
                                                           : basic_json(id);
         }
@@ -186,8 +187,8 @@ struct Soak {
         if (pick(2)) {
             expect_ok(tqmovie_get_basic(id.c_str(), on_memory ? language() : nullptr));
         } else {
-            expect_ok(tqmovie_get_detail(id.c_str(), on_memory ? language() : nullptr,
-                                         static_cast<uint32_t>(pick(16))));
+            expect_ok(
+                tqmovie_get_detail(id.c_str(), on_memory ? language() : nullptr, static_cast<uint32_t>(pick(16))));
         }
     }
 
@@ -199,7 +200,9 @@ struct Soak {
         tqmovie_set_batch_ceiling(1 + pick(30));
         switch (pick(3)) {
         case 0: expect_ok(tqmovie_get_basics(ptrs.data(), ptrs.size())); break;
-        case 1: expect_ok(tqmovie_get_details(ptrs.data(), ptrs.size(), nullptr, static_cast<int32_t>(pick(16)))); break;
+        case 1:
+            expect_ok(tqmovie_get_details(ptrs.data(), ptrs.size(), nullptr, static_cast<int32_t>(pick(16))));
+            break;
         default: expect_ok(tqmovie_get_translations(ptrs.data(), ptrs.size(), nullptr, nullptr)); break;
         }
     }
@@ -211,7 +214,7 @@ struct Soak {
         for (int32_t i = 0; i < tqmovie_detail_count(); ++i)
             for (int32_t j = 0; j < tqmovie_detail_cast_count(i); ++j)
                 if (const char *n = tqmovie_detail_cast_name(i, j)) sink = sink + std::strlen(n);
-        char *texts[] = {tqmovie_basic_to_json(0),      tqmovie_detail_to_json(0), tqmovie_basic_to_json_full(0),
+        char *texts[] = {tqmovie_basic_to_json(0), tqmovie_detail_to_json(0), tqmovie_basic_to_json_full(0),
                          tqmovie_detail_to_json_full(0), tqmovie_trans_to_json(0)};
         for (char *t : texts) std::free(t);
     }
@@ -279,12 +282,19 @@ struct Soak {
         const bool on_memory = pick(2);
         tqmovie_use(on_memory ? memory : fixed);
         const uint64_t r = pick(100);
-        const Kind kind = r < 35 ? k_lookup : r < 45 ? k_batch : r < 48 ? k_probe : r < 68 ? k_export : r < 93 ? k_cache : k_client;
+        const Kind kind = r < 35   ? k_lookup
+                          : r < 45 ? k_batch
+                          : r < 48 ? k_probe
+                          : r < 68 ? k_export
+                          : r < 93 ? k_cache
+                                   : k_client;
         ++by_kind[kind];
         switch (kind) {
         case k_lookup: lookup(on_memory); break;
         case k_batch: batch(on_memory); break;
-        case k_probe: expect_ok(tqmovie_is_movie((on_memory ? memory_id() : std::string(fixture_id())).c_str(), nullptr)); break;
+        case k_probe:
+            expect_ok(tqmovie_is_movie((on_memory ? memory_id() : std::string(fixture_id())).c_str(), nullptr));
+            break;
         case k_export: read_and_export(); break;
         case k_cache: cache_operation(on_memory); break;
         default: client_churn(); break;
@@ -323,8 +333,13 @@ int main(int argc, char **argv) {
     for (int i = 0; i < 16; ++i)
         if (soak.by_status[i]) std::printf(" %d: %" PRIu64, i, soak.by_status[i]);
     std::printf("; progress events: %" PRIu64 "\n", soak.progress_events);
-    const char *const kinds[] = {"lookups", "batches", "probes", "getters and exports", "cache operations",
-                                 "cache saves and loads", "clients made and freed"};
+    const char *const kinds[] = {"lookups",
+                                 "batches",
+                                 "probes",
+                                 "getters and exports",
+                                 "cache operations",
+                                 "cache saves and loads",
+                                 "clients made and freed"};
     std::printf("operations:");
     for (int k = 0; k < Soak::k_kinds; ++k) std::printf("%s %s %" PRIu64, k ? "," : "", kinds[k], soak.by_kind[k]);
     std::printf("\n");

@@ -52,7 +52,8 @@ int main(int argc, char **argv) {
     if (!isnan(rating)) printf("  rating    %.1f\n", rating);
     n = tqmovie_detail_cast_count(0);
     for (i = 0; i < n && i < 3; ++i)
-        printf("  cast      %s as %s\n", or_dash(tqmovie_detail_cast_name(0, i)), or_dash(tqmovie_detail_cast_role(0, i)));
+        printf("  cast      %s as %s\n", or_dash(tqmovie_detail_cast_name(0, i)),
+               or_dash(tqmovie_detail_cast_role(0, i)));
     n = tqmovie_detail_provider_count(0);
     for (i = 0; i < n; ++i)
         printf("  watch     %s (%s, %s)\n", or_dash(tqmovie_detail_provider_name(0, i)),

@@ -96,8 +96,8 @@ static int32_t mem_get(void *ctx, const char *url, char **body, int32_t *status,
 }
 
 /* A batch answer: a JSON array of the known ids' documents, in request order. */
-static int32_t mem_post(void *ctx, const char *url, const char *request_body, const char *content_type,
-                        char **body, int32_t *status, char **err) {
+static int32_t mem_post(void *ctx, const char *url, const char *request_body, const char *content_type, char **body,
+                        int32_t *status, char **err) {
     size_t len, cap = 2, used;
     const char *name = endpoint(url, &len);
     const char *p;
@@ -106,8 +106,10 @@ static int32_t mem_post(void *ctx, const char *url, const char *request_body, co
     (void)ctx;
     (void)content_type; /* always "text/plain" */
     if (!name) return fail(err, "memory backend: unexpected URL");
-    kind = is(name, len, "GetMovieBasics") ? 0 : is(name, len, "GetMovieDetails") ? 1
-         : is(name, len, "GetMovieTranslations") ? 2 : -1;
+    kind = is(name, len, "GetMovieBasics")         ? 0
+           : is(name, len, "GetMovieDetails")      ? 1
+           : is(name, len, "GetMovieTranslations") ? 2
+                                                   : -1;
     if (kind < 0) return answer(body, status, 404, "no such endpoint", err);
 
     for (p = request_body; *p; ++p) cap += *p == ',' ? 1 : 0;
@@ -141,13 +143,13 @@ static void mem_free(void *ctx, void *ptr) {
 }
 
 static int failures;
-#define CHECK(c)                                                                  \
-    do {                                                                          \
-        if (!(c)) {                                                               \
-            fprintf(stderr, "%s:%d: check failed: %s\n", __FILE__, __LINE__, #c); \
-            ++failures;                                                           \
-        }                                                                         \
-    } while (0)
+#define CHECK(c)                                                                                                       \
+  do {                                                                                                                 \
+    if (!(c)) {                                                                                                        \
+      fprintf(stderr, "%s:%d: check failed: %s\n", __FILE__, __LINE__, #c);                                            \
+      ++failures;                                                                                                      \
+    }                                                                                                                  \
+  } while (0)
 
 int main(void) {
     tq_io io = {NULL, mem_get, mem_post, mem_free};

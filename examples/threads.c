@@ -20,9 +20,12 @@ static const struct {
     const char *id;
     const char *title;
 } titles[] = {
-    {"tt0111161", "The Shawshank Redemption"}, {"tt0068646", "The Godfather"},
-    {"tt0468569", "The Dark Knight"},          {"tt0903747", "Breaking Bad"},
-    {"tt0133093", "The Matrix"},               {"tt0944947", "Game of Thrones"},
+    {"tt0111161", "The Shawshank Redemption"},
+    {"tt0068646", "The Godfather"},
+    {"tt0468569", "The Dark Knight"},
+    {"tt0903747", "Breaking Bad"},
+    {"tt0133093", "The Matrix"},
+    {"tt0944947", "Game of Thrones"},
 };
 #define TITLES (sizeof titles / sizeof titles[0])
 

@@ -24,13 +24,13 @@
 #include <vector>
 
 // A violated invariant is a crash: libFuzzer keeps the input that caused it.
-#define FUZZ_CHECK(cond)                                                                 \
-    do {                                                                                 \
-        if (!(cond)) {                                                                   \
-            std::fprintf(stderr, "%s:%d: check failed: %s\n", __FILE__, __LINE__, #cond); \
-            std::abort();                                                                \
-        }                                                                                \
-    } while (0)
+#define FUZZ_CHECK(cond)                                                                                               \
+  do {                                                                                                                 \
+    if (!(cond)) {                                                                                                     \
+      std::fprintf(stderr, "%s:%d: check failed: %s\n", __FILE__, __LINE__, #cond);                                    \
+      std::abort();                                                                                                    \
+    }                                                                                                                  \
+  } while (0)
 
 // Two texts that must be equal; both are printed when they are not.
 inline void fuzz_same(const std::string &got, const std::string &want, const char *what) {
@@ -84,7 +84,8 @@ template <typename Rec> void check_outputs(int32_t st, const Rec *out, size_t co
         FUZZ_CHECK(out == nullptr);
         const char *err = tqmovie_last_error();
         FUZZ_CHECK(std::strcmp(err, "yyjson parse failed") == 0 || std::strcmp(err, "expected JSON array") == 0 ||
-                   std::strcmp(err, "unexpected JSON root type") == 0 || std::strcmp(err, "basic object parse failed") == 0 ||
+                   std::strcmp(err, "unexpected JSON root type") == 0 ||
+                   std::strcmp(err, "basic object parse failed") == 0 ||
                    std::strcmp(err, "detail object parse failed") == 0);
         if (expect_array) FUZZ_CHECK(std::strcmp(err, "unexpected JSON root type") != 0);
     }
@@ -125,7 +126,10 @@ struct fuzz_ids {
         for (size_t i = 0; i < ptr.size(); ++i)
             for (const char *p = ptr[i]; p && *p; ++p) {
                 const auto c = static_cast<unsigned char>(*p);
-                *what = c == ',' ? "a comma" : c == ' ' ? "white space" : c < 0x20 || c == 0x7F ? "a control byte" : nullptr;
+                *what = c == ','                ? "a comma"
+                        : c == ' '              ? "white space"
+                        : c < 0x20 || c == 0x7F ? "a control byte"
+                                                : nullptr;
                 if (*what) return static_cast<long>(i);
             }
         return -1;
@@ -303,8 +307,9 @@ inline const std::string &fuzz_temp_dir() {
         std::string tmpl = std::string(base) + "/tqmovie-fuzz-XXXXXX";
         FUZZ_CHECK(mkdtemp(tmpl.data()) != nullptr);
         std::atexit([] {
-            nftw(fuzz_temp_dir().c_str(), [](const char *p, const struct stat *, int, FTW *) { return remove(p); }, 16,
-                 FTW_DEPTH | FTW_PHYS);
+            nftw(
+                fuzz_temp_dir().c_str(), [](const char *p, const struct stat *, int, FTW *) { return remove(p); }, 16,
+                FTW_DEPTH | FTW_PHYS);
         });
         return tmpl;
     }());
@@ -321,10 +326,24 @@ using text_fn = const char *(*)(int32_t);
 using int_fn = int32_t (*)(int32_t);
 using item_text_fn = const char *(*)(int32_t, int32_t);
 using item_int_fn = int32_t (*)(int32_t, int32_t);
-struct text_get { const char *key; text_fn get; };
-struct int_get { const char *key; int_fn get; int32_t empty; }; // empty: left out of the export, and out of range
-struct item_text_get { const char *key; item_text_fn get; };
-struct item_int_get { const char *key; item_int_fn get; int32_t empty; };
+struct text_get {
+    const char *key;
+    text_fn get;
+};
+struct int_get {
+    const char *key;
+    int_fn get;
+    int32_t empty;
+}; // empty: left out of the export, and out of range
+struct item_text_get {
+    const char *key;
+    item_text_fn get;
+};
+struct item_int_get {
+    const char *key;
+    item_int_fn get;
+    int32_t empty;
+};
 struct list_get {
     const char *key, *summary_key;
     int_fn count;
@@ -368,8 +387,10 @@ inline void same_real(yyjson_val *v, double got, bool full) {
         return;
     }
     FUZZ_CHECK(std::isfinite(got) && yyjson_is_num(v));
-    if (full) FUZZ_CHECK(yyjson_is_real(v) && yyjson_get_real(v) == got);
-    else FUZZ_CHECK(std::fabs(yyjson_get_num(v) - got) <= 1e-5 * std::fabs(got) + 1e-300);
+    if (full)
+        FUZZ_CHECK(yyjson_is_real(v) && yyjson_get_real(v) == got);
+    else
+        FUZZ_CHECK(std::fabs(yyjson_get_num(v) - got) <= 1e-5 * std::fabs(got) + 1e-300);
 }
 inline bool nan_out(double v) { return std::isnan(v) && !std::signbit(v); }
 
@@ -401,7 +422,8 @@ inline void same_objects(yyjson_val *arr, const list_get &l, int32_t i) {
 
 // Which record a stored or decoded one is: its id and title (NULL told apart from "").
 inline std::string record_key(const char *id, const char *title) {
-    return (id ? "+" + std::string(id) : std::string("-")) + '\n' + (title ? "+" + std::string(title) : std::string("-"));
+    return (id ? "+" + std::string(id) : std::string("-")) + '\n' +
+           (title ? "+" + std::string(title) : std::string("-"));
 }
 inline std::string key_of(const tq_basic &r) { return record_key(r.imdb_id, r.title); }
 inline std::string key_of(const tq_detail &r) { return record_key(r.imdb_id, r.title); }
@@ -426,8 +448,9 @@ template <typename Rec, typename Parse> std::vector<std::string> decoded_keys(Pa
 // decoded document, and a batch lookup.
 struct basic_kind {
     static constexpr text_get texts[] = {
-        {"imDbId", tqmovie_basic_imdb_id}, {"title", tqmovie_basic_title},           {"tagLine", tqmovie_basic_tagline},
-        {"plot", tqmovie_basic_plot},      {"posterUrl", tqmovie_basic_poster_url}, {"pictureUrl", tqmovie_basic_picture_url}};
+        {"imDbId", tqmovie_basic_imdb_id},       {"title", tqmovie_basic_title},
+        {"tagLine", tqmovie_basic_tagline},      {"plot", tqmovie_basic_plot},
+        {"posterUrl", tqmovie_basic_poster_url}, {"pictureUrl", tqmovie_basic_picture_url}};
     static constexpr int_get ints[] = {
         {"id", tqmovie_basic_id, 0}, {"year", tqmovie_basic_year, -1}, {"duration", tqmovie_basic_duration, -1}};
     static int32_t count() { return tqmovie_basic_count(); }
@@ -464,21 +487,27 @@ struct basic_kind {
     static std::string key(int32_t i) { return record_key(tqmovie_basic_imdb_id(i), tqmovie_basic_title(i)); }
     static std::vector<std::string> decode(const char *body, size_t len, int32_t expect_array) {
         return decoded_keys<tq_basic>(
-            [&](tq_basic **out, size_t *n) { return tq_parse_basic_doc(body, len, out, n, expect_array); }, tq_free_basic);
+            [&](tq_basic **out, size_t *n) { return tq_parse_basic_doc(body, len, out, n, expect_array); },
+            tq_free_basic);
     }
     static int32_t batch(const char *const *ids, size_t n) { return tqmovie_get_basics(ids, n); }
 };
 
 struct detail_kind {
     // In the order of the export; the summary holds the first ten.
-    static constexpr text_get texts[] = {
-        {"imDbId", tqmovie_detail_imdb_id},         {"title", tqmovie_detail_title},
-        {"originalTitle", tqmovie_detail_original_title}, {"tagLine", tqmovie_detail_tagline},
-        {"plot", tqmovie_detail_plot},              {"posterUrl", tqmovie_detail_poster_url},
-        {"pictureUrl", tqmovie_detail_picture_url}, {"titleType", tqmovie_detail_title_type},
-        {"genres", tqmovie_detail_genres},          {"directors", tqmovie_detail_directors},
-        {"trailerUrl", tqmovie_detail_trailer_url}, {"extension1", tqmovie_detail_extension1},
-        {"logoBase64", tqmovie_detail_logo_base64}};
+    static constexpr text_get texts[] = {{"imDbId", tqmovie_detail_imdb_id},
+                                         {"title", tqmovie_detail_title},
+                                         {"originalTitle", tqmovie_detail_original_title},
+                                         {"tagLine", tqmovie_detail_tagline},
+                                         {"plot", tqmovie_detail_plot},
+                                         {"posterUrl", tqmovie_detail_poster_url},
+                                         {"pictureUrl", tqmovie_detail_picture_url},
+                                         {"titleType", tqmovie_detail_title_type},
+                                         {"genres", tqmovie_detail_genres},
+                                         {"directors", tqmovie_detail_directors},
+                                         {"trailerUrl", tqmovie_detail_trailer_url},
+                                         {"extension1", tqmovie_detail_extension1},
+                                         {"logoBase64", tqmovie_detail_logo_base64}};
     static constexpr int_get ints[] = {{"id", tqmovie_detail_id, 0},
                                        {"startYear", tqmovie_detail_start_year, -1},
                                        {"endYear", tqmovie_detail_end_year, -1},
@@ -498,10 +527,13 @@ struct detail_kind {
                                                  {"logoUrl", tqmovie_detail_provider_logo},
                                                  {"watchType", tqmovie_detail_provider_type}};
     static constexpr item_int_get provider_ints[] = {{"displayPriority", tqmovie_detail_provider_priority, 0}};
-    static constexpr item_text_get video[] = {
-        {"id", tqmovie_detail_video_id},     {"key", tqmovie_detail_video_key},   {"name", tqmovie_detail_video_name},
-        {"site", tqmovie_detail_video_site}, {"type", tqmovie_detail_video_type}, {"iso_639_1", tqmovie_detail_video_lang},
-        {"iso_3166_1", tqmovie_detail_video_region}};
+    static constexpr item_text_get video[] = {{"id", tqmovie_detail_video_id},
+                                              {"key", tqmovie_detail_video_key},
+                                              {"name", tqmovie_detail_video_name},
+                                              {"site", tqmovie_detail_video_site},
+                                              {"type", tqmovie_detail_video_type},
+                                              {"iso_639_1", tqmovie_detail_video_lang},
+                                              {"iso_3166_1", tqmovie_detail_video_region}};
     static constexpr item_int_get video_ints[] = {{"size", tqmovie_detail_video_size, 0}};
     static constexpr list_get lists[] = {
         {"casts", "nCasts", tqmovie_detail_cast_count, cast, {}},
@@ -515,13 +547,15 @@ struct detail_kind {
     static const char *imdb_id(int32_t i) { return tqmovie_detail_imdb_id(i); }
     static void check(int32_t i, yyjson_val *o, bool full) {
         FUZZ_CHECK(yyjson_is_obj(o));
-        for (size_t t = 0; t < (full ? std::size(texts) : 10); ++t) same_text(yyjson_obj_get(o, texts[t].key), texts[t].get(i));
+        for (size_t t = 0; t < (full ? std::size(texts) : 10); ++t)
+            same_text(yyjson_obj_get(o, texts[t].key), texts[t].get(i));
         for (const auto &m : ints) same_int(yyjson_obj_get(o, m.key), m.get(i), m.empty);
         same_real(yyjson_obj_get(o, "imDbRating"), tqmovie_detail_imdb_rating(i), full);
         if (full) {
             same_tv(yyjson_obj_get(o, "isTVShow"), tqmovie_detail_is_tv(i));
             for (const auto &l : lists) same_objects(yyjson_obj_get(o, l.key), l, i);
-            same_texts(yyjson_obj_get(o, "relatedIMDbIds"), tqmovie_detail_related_count(i), tqmovie_detail_related_id, i);
+            same_texts(yyjson_obj_get(o, "relatedIMDbIds"), tqmovie_detail_related_count(i), tqmovie_detail_related_id,
+                       i);
         } else {
             for (const auto &l : lists) same_int(yyjson_obj_get(o, l.summary_key), l.count(i), -1);
             same_int(yyjson_obj_get(o, "nRelated"), tqmovie_detail_related_count(i), -1);
@@ -545,9 +579,9 @@ struct detail_kind {
 
 struct trans_kind {
     static constexpr item_text_get item[] = {
-        {"title", tqmovie_trans_item_title},         {"tagLine", tqmovie_trans_item_tagline},
-        {"plot", tqmovie_trans_item_plot},           {"directors", tqmovie_trans_item_directors},
-        {"actors", tqmovie_trans_item_actors},       {"iso_639_1", tqmovie_trans_item_lang},
+        {"title", tqmovie_trans_item_title},      {"tagLine", tqmovie_trans_item_tagline},
+        {"plot", tqmovie_trans_item_plot},        {"directors", tqmovie_trans_item_directors},
+        {"actors", tqmovie_trans_item_actors},    {"iso_639_1", tqmovie_trans_item_lang},
         {"iso_3166_1", tqmovie_trans_item_region}};
     static constexpr list_get items{"items", nullptr, tqmovie_trans_items_count, item, {}};
     static int32_t count() { return tqmovie_trans_count(); }
@@ -567,7 +601,9 @@ struct trans_kind {
         return decoded_keys<tq_trans>([&](tq_trans **out, size_t *n) { return tq_parse_trans_doc(body, len, out, n); },
                                       tq_free_trans);
     }
-    static int32_t batch(const char *const *ids, size_t n) { return tqmovie_get_translations(ids, n, nullptr, nullptr); }
+    static int32_t batch(const char *const *ids, size_t n) {
+        return tqmovie_get_translations(ids, n, nullptr, nullptr);
+    }
 };
 
 // A complete export, wrapped in "[" and "]", decodes into one record, and that record

@@ -16,17 +16,16 @@ namespace {
 using listing = std::map<std::string, const char *>;
 
 const char nul_file[] = "{\"imDbId\":\"tt5\"}\0junk";
-const listing full_listing = {
-    {"basic-tt1.json", "{\"imDbId\":\"tt1\",\"title\":\"One\"}"},
-    {"sample-GetMovieBasic-tt2.json", "{\"imDbId\":\"tt2\"}"},
-    {"detail-tt1.json", "{\"imDbId\":\"tt1\",\"title\":\"One in detail\"}"},
-    {"sample-GetMovieDetail-tt2-TRUNCATED.json", "{\"imDbId\":\"tt2\",\"cut\":true}"},
-    {"sample-GetMovieDetail-tt3.json", "{\"imDbId\":\"tt3\"}"},
-    {"detail-tt4.json", nullptr},
-    {"detail-tt5.json", nul_file},
-    {"detail-tt6.json", ""},
-    {"basics-batch.json", "[{\"imDbId\":\"tt1\"}]"},
-    {"translations-batch.json", "[{\"imDbId\":\"tt1\",\"items\":[]}]"}};
+const listing full_listing = {{"basic-tt1.json", "{\"imDbId\":\"tt1\",\"title\":\"One\"}"},
+                              {"sample-GetMovieBasic-tt2.json", "{\"imDbId\":\"tt2\"}"},
+                              {"detail-tt1.json", "{\"imDbId\":\"tt1\",\"title\":\"One in detail\"}"},
+                              {"sample-GetMovieDetail-tt2-TRUNCATED.json", "{\"imDbId\":\"tt2\",\"cut\":true}"},
+                              {"sample-GetMovieDetail-tt3.json", "{\"imDbId\":\"tt3\"}"},
+                              {"detail-tt4.json", nullptr},
+                              {"detail-tt5.json", nul_file},
+                              {"detail-tt6.json", ""},
+                              {"basics-batch.json", "[{\"imDbId\":\"tt1\"}]"},
+                              {"translations-batch.json", "[{\"imDbId\":\"tt1\",\"items\":[]}]"}};
 const listing fallback_listing = {{"sample-GetMovieBasics-batch2.json", "[]"}};
 const listing no_listing = {};
 
@@ -59,8 +58,10 @@ const std::vector<fixture_dir> &dirs() {
         // Cut at 511 characters, "<full>/./././..." still names <full>.
         std::string long_path = full + "/";
         while (long_path.size() < 600) long_path += "./";
-        return std::vector<fixture_dir>{
-            {full, &full_listing}, {fallback, &fallback_listing}, {fuzz_temp_dir() + "/missing", &no_listing}, {long_path, &full_listing}};
+        return std::vector<fixture_dir>{{full, &full_listing},
+                                        {fallback, &fallback_listing},
+                                        {fuzz_temp_dir() + "/missing", &no_listing},
+                                        {long_path, &full_listing}};
     }();
     return d;
 }
@@ -122,7 +123,9 @@ answer expected_get(const listing &files, const char *url) {
         return answer{0, 200, film ? "true" : "false"};
     }
     if (std::strstr(url, "GetMovieDetail")) {
-        if (read_first(files, {"detail-%s.json", "sample-GetMovieDetail-%s-TRUNCATED.json", "sample-GetMovieDetail-%s.json"}, id, a))
+        if (read_first(files,
+                       {"detail-%s.json", "sample-GetMovieDetail-%s-TRUNCATED.json", "sample-GetMovieDetail-%s.json"},
+                       id, a))
             return a;
         return fail(a, "fake: detail not found");
     }
@@ -179,8 +182,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     FUZZ_CHECK(io.get && io.post && io.free);
     char *body = reinterpret_cast<char *>(1), *err = reinterpret_cast<char *>(1);
     int32_t status = -1;
-    const int32_t rc = post ? io.post(io.ctx, url, request_body, "text/plain", &body, &status, want_err ? &err : nullptr)
-                            : io.get(io.ctx, url, &body, &status, want_err ? &err : nullptr);
+    const int32_t rc = post
+                           ? io.post(io.ctx, url, request_body, "text/plain", &body, &status, want_err ? &err : nullptr)
+                           : io.get(io.ctx, url, &body, &status, want_err ? &err : nullptr);
     const answer want = post ? expected_post(*dir.files, url, request_body) : expected_get(*dir.files, url);
     FUZZ_CHECK(rc == want.rc && status == want.status);
     if (rc == 0) {

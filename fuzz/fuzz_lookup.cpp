@@ -81,9 +81,13 @@ void check_probe(const char *id) {
     }
     const char *p = a.body.c_str();
     while (*p == ' ' || *p == '\t' || *p == '\r' || *p == '\n') ++p;
-    if (std::strncmp(p, "true", 4) == 0) FUZZ_CHECK(st == TQMOVIE_OK && is_movie == 1);
-    else if (std::strncmp(p, "false", 5) == 0) FUZZ_CHECK(st == TQMOVIE_OK && is_movie == 0);
-    else FUZZ_CHECK(st == TQMOVIE_ERR_PARSE && is_movie == 0 && std::strcmp(tqmovie_last_error(), "unexpected IsMovie body") == 0);
+    if (std::strncmp(p, "true", 4) == 0)
+        FUZZ_CHECK(st == TQMOVIE_OK && is_movie == 1);
+    else if (std::strncmp(p, "false", 5) == 0)
+        FUZZ_CHECK(st == TQMOVIE_OK && is_movie == 0);
+    else
+        FUZZ_CHECK(st == TQMOVIE_ERR_PARSE && is_movie == 0 &&
+                   std::strcmp(tqmovie_last_error(), "unexpected IsMovie body") == 0);
 }
 
 // What the cache holds for the title asked for, as these lookups stored it: a record
@@ -104,7 +108,9 @@ struct basic_single : basic_kind {
     static void only_sections(uint32_t) {}
 };
 struct detail_single : detail_kind {
-    static int32_t lookup(const char *id, const char *language, uint32_t s) { return tqmovie_get_detail(id, language, s); }
+    static int32_t lookup(const char *id, const char *language, uint32_t s) {
+        return tqmovie_get_detail(id, language, s);
+    }
     // A record the cache answers with holds the sections asked for, no more.
     static void only_sections(uint32_t s) {
         const int32_t counts[] = {tqmovie_detail_cast_count(0) + tqmovie_detail_related_count(0),
@@ -182,11 +188,13 @@ template <typename K> void check_batch(const fuzz_ids &ids, uint64_t chunk) {
             want.insert(want.end(), keys.begin(), keys.begin() + static_cast<long>(std::min(keys.size(), most)));
         }
         FUZZ_CHECK(static_cast<size_t>(K::count()) == want.size());
-        for (size_t i = 0; i < want.size(); ++i) fuzz_same(K::key(static_cast<int32_t>(i)), want[i], "record of a batch");
+        for (size_t i = 0; i < want.size(); ++i)
+            fuzz_same(K::key(static_cast<int32_t>(i)), want[i], "record of a batch");
     }
     for (size_t k = 0; k < g_tq.cache_count; ++k) {
         const char *key = g_tq.cache[k].imdb_id;
-        FUZZ_CHECK(key && std::any_of(ids.ptr.begin(), ids.ptr.end(), [&](const char *id) { return id && !std::strcmp(id, key); }));
+        FUZZ_CHECK(key && std::any_of(ids.ptr.begin(), ids.ptr.end(),
+                                      [&](const char *id) { return id && !std::strcmp(id, key); }));
     }
     check_store<K>(8);
 }

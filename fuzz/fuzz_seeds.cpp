@@ -92,7 +92,8 @@ int main(int argc, char **argv) {
     seed("fuzz_lookup", "no-body", "200 tt0111161,-,,tt 1\nETag: x\n");
     cache_seeds(fixtures);
 
-    seed("fuzz_url", "ids", bytes("https://api.tolvane.com\0tt0111161\0de-DE\0zh\0CN\0tt0111161\0tt0068646\0-\0tt0468569"));
+    seed("fuzz_url", "ids",
+         bytes("https://api.tolvane.com\0tt0111161\0de-DE\0zh\0CN\0tt0111161\0tt0068646\0-\0tt0468569"));
     seed("fuzz_url", "odd", bytes("api.example/v1/\0tt 1/?&=#\0\0\0\0tt1"));
     seed("fuzz_headers", "cache", bytes("ETag\0\"abc\"\0Cache-Control\0 max-age=60 \0Retry-After\0120\0etag\0second"));
     seed("fuzz_headers", "bad", bytes("Bad Name\0v\0X-Tab\0a\tb\0:\0colon\0X-Long\0") + std::string(300, 'v'));
@@ -100,13 +101,13 @@ int main(int argc, char **argv) {
     seed("fuzz_fixture", "detail", get + "/api/AAA/GetMovieDetail?imdbId=tt1&language=en-US");
     seed("fuzz_fixture", "basic-sample", get + "/api/AAA/GetMovieBasic?imdbId=tt2&language=en-US");
     seed("fuzz_fixture", "probe", get + "/api/AAA/IsMovie?imdbId=tt9999999");
-    seed("fuzz_fixture", "details", post + "/api/AAA/GetMovieDetails?read=true&getKeys=false" +
-                                        bytes("\0tt1,tt2, tt5,,tt4,tt6,tt3"));
-    seed("fuzz_fixture", "basics-fallback", "\x03" + std::string(k_host) +
-                                                "/api/AAA/GetMovieBasics?read=true&ignoreNew=true&getKeys=false" +
-                                                bytes("\0tt1,tt2"));
-    seed("fuzz_fixture", "translations-missing", "\x05" + std::string(k_host) +
-                                                     "/api/AAA/GetMovieTranslations?read=true&getKeys=false&part1=zh&part2=CN" +
-                                                     bytes("\0tt1"));
+    seed("fuzz_fixture", "details",
+         post + "/api/AAA/GetMovieDetails?read=true&getKeys=false" + bytes("\0tt1,tt2, tt5,,tt4,tt6,tt3"));
+    seed("fuzz_fixture", "basics-fallback",
+         "\x03" + std::string(k_host) + "/api/AAA/GetMovieBasics?read=true&ignoreNew=true&getKeys=false" +
+             bytes("\0tt1,tt2"));
+    seed("fuzz_fixture", "translations-missing",
+         "\x05" + std::string(k_host) + "/api/AAA/GetMovieTranslations?read=true&getKeys=false&part1=zh&part2=CN" +
+             bytes("\0tt1"));
     return 0;
 }

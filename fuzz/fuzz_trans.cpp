@@ -15,7 +15,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
         if (st == TQMOVIE_ERR_PARSE) {
             FUZZ_CHECK(out == nullptr);
             const char *err = tqmovie_last_error();
-            FUZZ_CHECK(std::strcmp(err, "yyjson parse failed") == 0 || std::strcmp(err, "expected translations array") == 0);
+            FUZZ_CHECK(std::strcmp(err, "yyjson parse failed") == 0 ||
+                       std::strcmp(err, "expected translations array") == 0);
         }
         for (size_t i = 0; i < count; ++i) {
             check_list(out[i].items, out[i].items_count);

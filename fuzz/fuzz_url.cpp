@@ -35,8 +35,8 @@ const char *field(const std::vector<std::string> &f, size_t i) { return i < f.si
 // The single-title requests: refused without a request for a NULL or empty id.
 void check_singles(const char *id, const char *language) {
     const bool refused = !id || !*id;
-    const std::string query = "?imdbId=" + encode_model(id) + "&language=" +
-                              encode_model(language && *language ? language : "en-US");
+    const std::string query =
+        "?imdbId=" + encode_model(id) + "&language=" + encode_model(language && *language ? language : "en-US");
     backend.forget();
     int32_t is_movie;
     FUZZ_CHECK((tqmovie_is_movie(id, &is_movie) == TQMOVIE_ERR_ARG) == refused);
@@ -104,8 +104,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     backend.forget();
     check_batch(ids, tqmovie_get_details(ids.ptr.data(), ids.size(), nullptr, 0), 2, details, details);
     backend.forget();
-    const std::string trans_path = "/api/AAA/GetMovieTranslations?read=true&getKeys=false&part1=" +
-                                   encode_model(part1 ? part1 : "zh") + "&part2=" + encode_model(part2 ? part2 : "CN");
+    const std::string trans_path =
+        "/api/AAA/GetMovieTranslations?read=true&getKeys=false&part1=" + encode_model(part1 ? part1 : "zh") +
+        "&part2=" + encode_model(part2 ? part2 : "CN");
     const int32_t st = tqmovie_get_translations(ids.ptr.data(), ids.size(), part1, part2);
     check_batch(ids, st, ids.size(), trans_path, trans_path);
     return 0;

@@ -112,15 +112,15 @@ struct yyjson_val;
 #define TQMOVIE_ERR_PARSE 3     /* body is not what the operation expects */
 #define TQMOVIE_ERR_EMPTY 4     /* no body, or no usable record in it */
 /* 5 is not used. */
-#define TQMOVIE_ERR_ARG 6    /* required argument missing: "imdb_id required", "ids required" */
-#define TQMOVIE_ERR_NO_IO 7  /* no backend installed, or its needed entry is null: "no IO backend set" */
-#define TQMOVIE_ERR_NOMEM 8  /* an allocation failed; no error text */
+#define TQMOVIE_ERR_ARG 6       /* required argument missing: "imdb_id required", "ids required" */
+#define TQMOVIE_ERR_NO_IO 7     /* no backend installed, or its needed entry is null: "no IO backend set" */
+#define TQMOVIE_ERR_NOMEM 8     /* an allocation failed; no error text */
 #define TQMOVIE_ERR_CANCELLED 9 /* the operation was cancelled (tqmovie_cancel): "cancelled" */
 #define TQMOVIE_ERR_FILE 10     /* a cache file could not be opened, read or written */
 
 /* Detail sections. Only the low four bits are read. Public operations, decoders and
    the cache read 0 as TQMOVIE_DETAIL_ALL; tq_copy_detail reads 0 as "no section". */
-#define TQMOVIE_DETAIL_CAST 1u      /* cast and related ids */
+#define TQMOVIE_DETAIL_CAST 1u /* cast and related ids */
 #define TQMOVIE_DETAIL_PICTURES 2u
 #define TQMOVIE_DETAIL_PROVIDERS 4u
 #define TQMOVIE_DETAIL_VIDEOS 8u
@@ -266,8 +266,8 @@ typedef struct tq_trans {
 typedef struct tq_io {
     void *ctx;
     int32_t (*get)(void *ctx, const char *url, char **body, int32_t *status, char **err);
-    int32_t (*post)(void *ctx, const char *url, const char *request_body, const char *content_type,
-                    char **body, int32_t *status, char **err);
+    int32_t (*post)(void *ctx, const char *url, const char *request_body, const char *content_type, char **body,
+                    int32_t *status, char **err);
     void (*free)(void *ctx, void *ptr);
 } tq_io;
 
@@ -494,8 +494,7 @@ TQMOVIE_API int32_t tqmovie_get_detail(const char *imdb_id, const char *language
    are never built. A record is cached only under an id its request asked for.
    `unused` is never read and may be NULL. */
 TQMOVIE_API int32_t tqmovie_get_basics(const char *const *ids, size_t count);
-TQMOVIE_API int32_t tqmovie_get_details(const char *const *ids, size_t count, const char *unused,
-                                        int32_t sections);
+TQMOVIE_API int32_t tqmovie_get_details(const char *const *ids, size_t count, const char *unused, int32_t sections);
 TQMOVIE_API int32_t tqmovie_get_translations(const char *const *ids, size_t count, const char *part1,
                                              const char *part2);
 
@@ -547,12 +546,12 @@ TQMOVIE_API const char *tqmovie_detail_directors(int32_t i);
 TQMOVIE_API const char *tqmovie_detail_trailer_url(int32_t i);
 TQMOVIE_API const char *tqmovie_detail_extension1(int32_t i);
 TQMOVIE_API const char *tqmovie_detail_logo_base64(int32_t i); /* as received, not decoded */
-TQMOVIE_API int32_t tqmovie_detail_id(int32_t i);         /* out of range: 0 */
-TQMOVIE_API int32_t tqmovie_detail_start_year(int32_t i); /* out of range: -1 */
-TQMOVIE_API int32_t tqmovie_detail_end_year(int32_t i);   /* out of range: -1 */
-TQMOVIE_API int32_t tqmovie_detail_runtime(int32_t i);    /* out of range: -1 */
-TQMOVIE_API int32_t tqmovie_detail_is_tv(int32_t i);      /* out of range: -1 */
-TQMOVIE_API double tqmovie_detail_imdb_rating(int32_t i); /* out of range: NaN */
+TQMOVIE_API int32_t tqmovie_detail_id(int32_t i);              /* out of range: 0 */
+TQMOVIE_API int32_t tqmovie_detail_start_year(int32_t i);      /* out of range: -1 */
+TQMOVIE_API int32_t tqmovie_detail_end_year(int32_t i);        /* out of range: -1 */
+TQMOVIE_API int32_t tqmovie_detail_runtime(int32_t i);         /* out of range: -1 */
+TQMOVIE_API int32_t tqmovie_detail_is_tv(int32_t i);           /* out of range: -1 */
+TQMOVIE_API double tqmovie_detail_imdb_rating(int32_t i);      /* out of range: NaN */
 TQMOVIE_API int32_t tqmovie_detail_cast_count(int32_t i);
 TQMOVIE_API const char *tqmovie_detail_cast_name(int32_t i, int32_t j);
 TQMOVIE_API const char *tqmovie_detail_cast_id(int32_t i, int32_t j);
@@ -884,7 +883,8 @@ typedef struct tqmovie_http_options {
    NULL, which reads as their default). NULL, or a size smaller than the size field,
    does nothing. TQMOVIE_HTTP_OPTIONS_INIT gives the same as an initialiser. */
 TQMOVIE_API void tqmovie_http_options_init(tqmovie_http_options *o, size_t size);
-#define TQMOVIE_HTTP_OPTIONS_INIT {sizeof(tqmovie_http_options), 0, 0, 0, 0, 0, 0, 0, NULL, NULL, NULL, NULL}
+#define TQMOVIE_HTTP_OPTIONS_INIT                                                                                      \
+  { sizeof(tqmovie_http_options), 0, 0, 0, 0, 0, 0, 0, NULL, NULL, NULL, NULL }
 
 /* A pooled HTTP(S) backend with the given options (NULL: every default). The options
    are read during the call and their texts copied: they need not outlive it. The

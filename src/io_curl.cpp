@@ -39,8 +39,6 @@ int32_t curl_post(void *, const char *url, const char *request_body, const char 
 
 extern "C" {
 
-TQMOVIE_API tq_io tolvane_io_curl(void) {
-    return tq_io{nullptr, curl_get, curl_post, tq_io_free_heap};
-}
+TQMOVIE_API tq_io tolvane_io_curl(void) { return tq_io{nullptr, curl_get, curl_post, tq_io_free_heap}; }
 
 } // extern "C"

@@ -31,10 +31,10 @@ struct sink {
     size_t len = 0;
     size_t cap = 0;
     uint64_t limit;
-    long code = 0;           // the status of the response being received
-    bool over = false;       // a chunk was refused for the limit
-    bool error_cut = false;  // an error answer's body was cut at error_body_max
-    tq_state &st;      // whose header table the response fills
+    long code = 0;          // the status of the response being received
+    bool over = false;      // a chunk was refused for the limit
+    bool error_cut = false; // an error answer's body was cut at error_body_max
+    tq_state &st;           // whose header table the response fills
     sink(uint64_t max_body, tq_state &s) noexcept : limit(max_body), st(s) {}
     sink(const sink &) = delete;
     sink &operator=(const sink &) = delete;
@@ -90,7 +90,9 @@ size_t on_header(char *line, size_t size, size_t count, void *userp) {
 // libcurl's transfer-progress callback: non-zero aborts the transfer, which is how a
 // cancel of the operation on this thread's client reaches a transfer in progress.
 // libcurl asks at least once a second, also while waiting for a silent server.
-int stop_requested(void *, curl_off_t, curl_off_t, curl_off_t, curl_off_t) { return tq_stop_requested(client()) ? 1 : 0; }
+int stop_requested(void *, curl_off_t, curl_off_t, curl_off_t, curl_off_t) {
+    return tq_stop_requested(client()) ? 1 : 0;
+}
 
 } // namespace
 
@@ -122,7 +124,8 @@ int32_t tq_curl_exchange(CURL *h, const tq_curl_request &req, char **body, int32
     curl_easy_setopt(h, CURLOPT_NOPROGRESS, 0L);
     // The operation's deadline ends the transfer when it passes, to the millisecond.
     const int64_t left = tq_deadline_left_ms();
-    const int64_t limit = left >= 0 && (left < req.timeout_ms || req.timeout_ms <= 0) ? (left > 0 ? left : 1) : req.timeout_ms;
+    const int64_t limit =
+        left >= 0 && (left < req.timeout_ms || req.timeout_ms <= 0) ? (left > 0 ? left : 1) : req.timeout_ms;
     curl_easy_setopt(h, CURLOPT_TIMEOUT_MS, static_cast<long>(limit > 0 ? limit : 0));
 
     slist_ptr headers;

@@ -95,7 +95,7 @@ int32_t pool_request(void *ctx, const char *url, const char *request_body, const
     // A request that starts on https stays there: a redirect to plain http would send
     // it on in the clear.
     const bool secure = url && strncasecmp(url, "https://", 8) == 0;
-    const tq_curl_request req{url,        request_body, content_type, secure ? "https" : "http,https",
+    const tq_curl_request req{url,         request_body, content_type, secure ? "https" : "http,https",
                               p->max_body, true,         p->timeout_ms};
     const int32_t rc = tq_curl_exchange(p->h, req, body, status, err);
     p->busy.store(false, std::memory_order_release);

@@ -29,9 +29,7 @@ constexpr size_t batch_start_cap = 4096;
 bool is_digit(char c) noexcept { return c >= '0' && c <= '9'; }
 
 // ASCII only: the ids are ASCII and the host's locale must not change what counts.
-bool is_alnum(char c) noexcept {
-    return is_digit(c) || (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z');
-}
+bool is_alnum(char c) noexcept { return is_digit(c) || (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z'); }
 
 // The run of ASCII letters and digits at s, cut at id_size - 1 characters.
 void copy_id(const char *s, char (&id)[id_size]) noexcept {

@@ -42,12 +42,12 @@ struct tq_ext {
     tqmovie_progress_fn progress = nullptr;
     void *progress_user = nullptr;
     tq_cache_index *cache_index = nullptr;
-    size_t cache_limit = 0; // most titles in the cache; 0: no limit
-    uint32_t retries = 0;     // further attempts after a failed one; 0: none (tqmovie_set_retry)
-    uint32_t max_wait_ms = 0; // the longest single wait before another attempt
-    uint32_t deadline_ms = 0; // the longest one operation may take; 0: none
-    int64_t deadline_at = 0;  // monotonic ms at which the running operation ends; 0: none
-    uint64_t jitter = 0;      // the backoff's random state
+    size_t cache_limit = 0;       // most titles in the cache; 0: no limit
+    uint32_t retries = 0;         // further attempts after a failed one; 0: none (tqmovie_set_retry)
+    uint32_t max_wait_ms = 0;     // the longest single wait before another attempt
+    uint32_t deadline_ms = 0;     // the longest one operation may take; 0: none
+    int64_t deadline_at = 0;      // monotonic ms at which the running operation ends; 0: none
+    uint64_t jitter = 0;          // the backoff's random state
     uint64_t done = 0, total = 0; // ids done and in all, for a retry's progress event
 };
 
@@ -101,9 +101,7 @@ inline tq_state &state() noexcept { return *client().st; }
 inline tq_ext &ext() noexcept { return client().ext; }
 
 // True while the current client's operation has been asked to stop.
-inline bool tq_cancel_requested() noexcept {
-    return (ext().op.load(std::memory_order_relaxed) & tq_op_cancel) != 0;
-}
+inline bool tq_cancel_requested() noexcept { return (ext().op.load(std::memory_order_relaxed) & tq_op_cancel) != 0; }
 
 // Monotonic clock in milliseconds.
 int64_t tq_monotonic_ms() noexcept;
@@ -178,8 +176,10 @@ inline void tq_io_free_heap(void *, void *p) noexcept { std::free(p); }
 // otherwise with the standard heap's free (the backend contract's heap).
 inline void tq_io_release(const tq_io &io, void *p) noexcept {
     if (!p) return;
-    if (io.free) io.free(io.ctx, p);
-    else std::free(p);
+    if (io.free)
+        io.free(io.ctx, p);
+    else
+        std::free(p);
 }
 
 // ----------------------------------------------------------------------------
@@ -189,8 +189,7 @@ inline void tq_io_release(const tq_io &io, void *p) noexcept {
 // elements are not initialised. false, with *arr and *cap untouched, when the size
 // would not fit or memory ran out.
 // ----------------------------------------------------------------------------
-template <typename T>
-bool tq_grow(T **arr, size_t *cap, size_t need, size_t first, size_t most = SIZE_MAX) noexcept {
+template <typename T> bool tq_grow(T **arr, size_t *cap, size_t need, size_t first, size_t most = SIZE_MAX) noexcept {
     if (need <= *cap) return true;
     size_t n = *cap == 0 ? first : (*cap > SIZE_MAX / 2 ? SIZE_MAX : *cap * 2);
     if (n > most) n = most;
@@ -204,9 +203,7 @@ bool tq_grow(T **arr, size_t *cap, size_t need, size_t first, size_t most = SIZE
 }
 
 // Zero-filled array of n elements (calloc semantics, overflow-checked).
-template <typename T> inline T *tq_calloc_n(size_t n) noexcept {
-    return static_cast<T *>(std::calloc(n, sizeof(T)));
-}
+template <typename T> inline T *tq_calloc_n(size_t n) noexcept { return static_cast<T *>(std::calloc(n, sizeof(T))); }
 
 // A new text formatted like printf, sized by a first pass; NULL when memory ran out.
 char *tq_fmt(const char *fmt, ...) noexcept TQMOVIE_PRINTF(1, 2);
@@ -347,8 +344,8 @@ void tq_json_string(tq_text &out, const char *s) noexcept;
 // built, the rest never (a NUL-terminated body).
 int32_t tq_parse_basic_most(const char *body, tq_basic **out, size_t *count, int32_t expect_array,
                             size_t most) noexcept;
-int32_t tq_parse_detail_most(const char *body, tq_detail **out, size_t *count, int32_t expect_array,
-                             uint32_t sections, size_t most) noexcept;
+int32_t tq_parse_detail_most(const char *body, tq_detail **out, size_t *count, int32_t expect_array, uint32_t sections,
+                             size_t most) noexcept;
 int32_t tq_parse_trans_most(const char *body, tq_trans **out, size_t *count, size_t most) noexcept;
 
 // ----------------------------------------------------------------------------

@@ -247,8 +247,7 @@ size_t append(const char *imdb_id) noexcept {
     tq_state &s = state();
     tq_cache_index *x = index_for_store();
     if (!x) return none;
-    if (s.cache_count == SIZE_MAX || !tq_grow(&x->meta, &x->meta_cap, s.cache_count + 1, first_cache_cap))
-        return none;
+    if (s.cache_count == SIZE_MAX || !tq_grow(&x->meta, &x->meta_cap, s.cache_count + 1, first_cache_cap)) return none;
     const size_t old_cap = s.cache_cap;
     if (!tq_grow(&s.cache, &s.cache_cap, s.cache_count + 1, first_cache_cap)) return none;
     // Slots beyond the count are kept all zero, so a slot is clean when taken.
@@ -263,9 +262,12 @@ size_t append(const char *imdb_id) noexcept {
     x->meta[k] = slot_meta{nullptr, nullptr, TQMOVIE_DETAIL_ALL, none, none, hash_of(key)};
     link_newest(*x, k);
     // Keep the buckets at most half full; if they cannot grow, the walk serves.
-    if (x->buckets && 2 * s.cache_count > x->nbuckets) rebuild_buckets(*x, s);
-    else if (x->buckets) bucket_insert(*x, x->meta[k].hash, k);
-    else if (s.cache_count > 8) rebuild_buckets(*x, s);
+    if (x->buckets && 2 * s.cache_count > x->nbuckets)
+        rebuild_buckets(*x, s);
+    else if (x->buckets)
+        bucket_insert(*x, x->meta[k].hash, k);
+    else if (s.cache_count > 8)
+        rebuild_buckets(*x, s);
     note_state(*x);
     return k;
 }

@@ -72,9 +72,12 @@ void write_entry(tq_text &out, const tq_cache_entry &e, const tq_cache_slot_meta
 // The directory part of path, for the temporary file and the directory sync.
 void dir_of(const char *path, char (&dir)[4096]) noexcept {
     const char *slash = std::strrchr(path, '/');
-    if (!slash) std::snprintf(dir, sizeof dir, ".");
-    else if (slash == path) std::snprintf(dir, sizeof dir, "/");
-    else std::snprintf(dir, sizeof dir, "%.*s", static_cast<int>(slash - path), path);
+    if (!slash)
+        std::snprintf(dir, sizeof dir, ".");
+    else if (slash == path)
+        std::snprintf(dir, sizeof dir, "/");
+    else
+        std::snprintf(dir, sizeof dir, "%.*s", static_cast<int>(slash - path), path);
 }
 
 // ----------------------------------------------------------------------------
@@ -87,7 +90,9 @@ int32_t bad_entry(size_t i, const char *why) noexcept {
     return TQMOVIE_ERR_PARSE;
 }
 
-bool is_stamp(yyjson_val *v) noexcept { return yyjson_is_int(v) && (yyjson_is_sint(v) || yyjson_get_uint(v) <= INT64_MAX); }
+bool is_stamp(yyjson_val *v) noexcept {
+    return yyjson_is_int(v) && (yyjson_is_sint(v) || yyjson_get_uint(v) <= INT64_MAX);
+}
 
 // The language member: absent or a string (NULL when absent).
 bool language_of(yyjson_val *v, const char **out) noexcept {
@@ -117,13 +122,17 @@ int32_t read_record(size_t i, const char *id, yyjson_val *entry, const char *key
     R *rec = tq_calloc_n<R>(1);
     if (!rec) return TQMOVIE_ERR_NOMEM;
     int32_t decoded;
-    if constexpr (std::is_same_v<R, tq_basic>) decoded = tq_parse_basic_obj(obj, rec);
-    else decoded = tq_parse_detail_obj(obj, rec, TQMOVIE_DETAIL_ALL);
+    if constexpr (std::is_same_v<R, tq_basic>)
+        decoded = tq_parse_basic_obj(obj, rec);
+    else
+        decoded = tq_parse_detail_obj(obj, rec, TQMOVIE_DETAIL_ALL);
     bool stored = false;
     if (decoded == 0 && rec->imdb_id) { // else memory ran out
         const int64_t stamp = yyjson_get_sint(at);
-        if constexpr (std::is_same_v<R, tq_basic>) stored = tq_cache_adopt_basic(rec, lang, stamp);
-        else stored = tq_cache_adopt_detail(rec, lang, sections, stamp);
+        if constexpr (std::is_same_v<R, tq_basic>)
+            stored = tq_cache_adopt_basic(rec, lang, stamp);
+        else
+            stored = tq_cache_adopt_detail(rec, lang, sections, stamp);
     } else {
         tq_release(rec);
         std::free(rec);
@@ -352,8 +361,10 @@ int32_t tqmovie_cache_load(const char *path) {
     char err[sizeof state().err];
     std::memcpy(err, state().err, sizeof err);
     tqmovie_use(mine);
-    if (st == TQMOVIE_OK) tq_cache_swap(*aside);
-    else std::memcpy(state().err, err, sizeof err);
+    if (st == TQMOVIE_OK)
+        tq_cache_swap(*aside);
+    else
+        std::memcpy(state().err, err, sizeof err);
     tqmovie_client_free(aside);
     return st;
 }

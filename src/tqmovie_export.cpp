@@ -36,8 +36,10 @@ void tq_text::fmt(const char *f, ...) noexcept {
     const int n = std::vsnprintf(local, sizeof local, f, ap);
     va_end(ap);
     // Only numbers and short member names are formatted here: they always fit.
-    if (n < 0 || static_cast<size_t>(n) >= sizeof local) failed = true;
-    else put(local, static_cast<size_t>(n));
+    if (n < 0 || static_cast<size_t>(n) >= sizeof local)
+        failed = true;
+    else
+        put(local, static_cast<size_t>(n));
 }
 
 // Decimal digits, written out by hand: std::to_chars for integers is a template that
@@ -75,8 +77,8 @@ size_t utf8_length(const unsigned char *p) noexcept {
         return ok ? 3 : 0;
     }
     if (c >= 0xF0 && c <= 0xF4) {
-        const bool ok = cont(p[1]) && cont(p[2]) && cont(p[3]) && (c != 0xF0 || p[1] >= 0x90) &&
-                        (c != 0xF4 || p[1] < 0x90);
+        const bool ok =
+            cont(p[1]) && cont(p[2]) && cont(p[3]) && (c != 0xF0 || p[1] >= 0x90) && (c != 0xF4 || p[1] < 0x90);
         return ok ? 4 : 0;
     }
     return 0;
@@ -125,8 +127,10 @@ void json_string(tq_text &out, const char *s, bool strict) noexcept {
         case '\r': out.put("\\r", 2); break;
         case '\t': out.put("\\t", 2); break;
         default:
-            if (c < 0x80 || n == 2) out.put(esc, 6);
-            else out.put("\\ufffd", 6);
+            if (c < 0x80 || n == 2)
+                out.put(esc, 6);
+            else
+                out.put("\\ufffd", 6);
         }
         p += n ? n : 1;
         run = p;
@@ -148,7 +152,8 @@ void real(tq_text &out, double v) noexcept {
     if (!std::isfinite(v)) return out.put("null");
     char buf[40];
     char *end = std::to_chars(buf, buf + sizeof buf - 3, v).ptr;
-    if (!std::memchr(buf, '.', static_cast<size_t>(end - buf)) && !std::memchr(buf, 'e', static_cast<size_t>(end - buf))) {
+    if (!std::memchr(buf, '.', static_cast<size_t>(end - buf)) &&
+        !std::memchr(buf, 'e', static_cast<size_t>(end - buf))) {
         *end++ = '.';
         *end++ = '0';
     }
@@ -233,12 +238,18 @@ const int_member<tq_basic> basic_ints[] = {
     {"id", &tq_basic::id, 0}, {"year", &tq_basic::year, -1}, {"duration", &tq_basic::duration, -1}};
 
 const text_member<tq_detail> detail_texts[] = {
-    {"imDbId", &tq_detail::imdb_id},         {"title", &tq_detail::title},
-    {"originalTitle", &tq_detail::original_title}, {"tagLine", &tq_detail::tagline},
-    {"plot", &tq_detail::plot},              {"posterUrl", &tq_detail::poster_url},
-    {"pictureUrl", &tq_detail::picture_url}, {"titleType", &tq_detail::title_type},
-    {"genres", &tq_detail::genres},          {"directors", &tq_detail::directors},
-    {"trailerUrl", &tq_detail::trailer_url}, {"extension1", &tq_detail::extension1},
+    {"imDbId", &tq_detail::imdb_id},
+    {"title", &tq_detail::title},
+    {"originalTitle", &tq_detail::original_title},
+    {"tagLine", &tq_detail::tagline},
+    {"plot", &tq_detail::plot},
+    {"posterUrl", &tq_detail::poster_url},
+    {"pictureUrl", &tq_detail::picture_url},
+    {"titleType", &tq_detail::title_type},
+    {"genres", &tq_detail::genres},
+    {"directors", &tq_detail::directors},
+    {"trailerUrl", &tq_detail::trailer_url},
+    {"extension1", &tq_detail::extension1},
     {"logoBase64", &tq_detail::logo_base64},
 };
 const int_member<tq_detail> detail_ints[] = {{"id", &tq_detail::id, 0},
@@ -258,15 +269,17 @@ const text_member<tq_provider> provider_texts[] = {{"countryCode", &tq_provider:
                                                    {"logoUrl", &tq_provider::logo},
                                                    {"watchType", &tq_provider::type}};
 const int_member<tq_provider> provider_ints[] = {{"displayPriority", &tq_provider::display_priority, 0}};
-const text_member<tq_video> video_texts[] = {
-    {"id", &tq_video::id},     {"key", &tq_video::key},         {"name", &tq_video::name},
-    {"site", &tq_video::site}, {"type", &tq_video::type},       {"iso_639_1", &tq_video::lang},
-    {"iso_3166_1", &tq_video::region}};
+const text_member<tq_video> video_texts[] = {{"id", &tq_video::id},
+                                             {"key", &tq_video::key},
+                                             {"name", &tq_video::name},
+                                             {"site", &tq_video::site},
+                                             {"type", &tq_video::type},
+                                             {"iso_639_1", &tq_video::lang},
+                                             {"iso_3166_1", &tq_video::region}};
 const int_member<tq_video> video_ints[] = {{"size", &tq_video::size, 0}};
 const text_member<tq_trans_item> item_texts[] = {
-    {"title", &tq_trans_item::title},         {"tagLine", &tq_trans_item::tagline},
-    {"plot", &tq_trans_item::plot},           {"directors", &tq_trans_item::directors},
-    {"actors", &tq_trans_item::actors},       {"iso_639_1", &tq_trans_item::lang},
+    {"title", &tq_trans_item::title},         {"tagLine", &tq_trans_item::tagline}, {"plot", &tq_trans_item::plot},
+    {"directors", &tq_trans_item::directors}, {"actors", &tq_trans_item::actors},   {"iso_639_1", &tq_trans_item::lang},
     {"iso_3166_1", &tq_trans_item::region}};
 
 } // namespace
@@ -349,7 +362,9 @@ char *tqmovie_basic_to_json(int32_t index) {
     b.put(",\"pictureUrl\":");
     json_string(b, r->picture_url, false);
     b.fmt(",\"id\":%d,\"year\":%d,\"duration\":%d,\"isTVShow\":%s", r->id, r->year, r->duration,
-          r->is_tv == 1 ? "true" : r->is_tv == 0 ? "false" : "null");
+          r->is_tv == 1   ? "true"
+          : r->is_tv == 0 ? "false"
+                          : "null");
     b.put(",\"directors\":");
     string_list(b, r->directors, r->directors_count, false);
     b.put(",\"genres\":");

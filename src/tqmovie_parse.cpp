@@ -36,8 +36,8 @@ constexpr size_t kMaxKeyLen = 16;
 // that a member is compared only with the keys of its own length (one to three).
 template <size_t N> struct key_set {
     key_name keys[N];
-    uint8_t by_len[N];               // slot numbers, shortest keys first
-    uint8_t first[kMaxKeyLen + 2];   // by_len[first[len]] .. by_len[first[len + 1] - 1]
+    uint8_t by_len[N];             // slot numbers, shortest keys first
+    uint8_t first[kMaxKeyLen + 2]; // by_len[first[len]] .. by_len[first[len + 1] - 1]
 };
 
 template <size_t N> constexpr key_set<N> make_key_set(const key_name (&keys)[N]) noexcept {
@@ -116,8 +116,8 @@ const char *js(yyjson_val *v) noexcept { return yyjson_is_str(v) ? unsafe_yyjson
 // Low 32 bits of a JSON integer, read as signed: the fields are 32-bit, and a wider
 // number wraps instead of failing the whole record.
 int32_t low32(yyjson_val *v) noexcept {
-    const uint64_t bits = yyjson_is_uint(v) ? unsafe_yyjson_get_uint(v)
-                                            : static_cast<uint64_t>(unsafe_yyjson_get_sint(v));
+    const uint64_t bits =
+        yyjson_is_uint(v) ? unsafe_yyjson_get_uint(v) : static_cast<uint64_t>(unsafe_yyjson_get_sint(v));
     return static_cast<int32_t>(static_cast<uint32_t>(bits));
 }
 
@@ -202,9 +202,21 @@ enum basic_slot : size_t {
 };
 
 constexpr auto basic_keys = make_key_set<B_SLOTS>({
-    key("imDbId"),   key("IMDbId"),     key("imdbId"), key("title"),    key("tagLine"),
-    key("plot"),     key("posterUrl"),  key("pictureUrl"), key("id"),   key("year"),
-    key("duration"), key("isTVShow"),   key("directors"), key("genres"), key("ratings"),
+    key("imDbId"),
+    key("IMDbId"),
+    key("imdbId"),
+    key("title"),
+    key("tagLine"),
+    key("plot"),
+    key("posterUrl"),
+    key("pictureUrl"),
+    key("id"),
+    key("year"),
+    key("duration"),
+    key("isTVShow"),
+    key("directors"),
+    key("genres"),
+    key("ratings"),
 });
 static_assert(indexes_all(basic_keys));
 
@@ -329,19 +341,18 @@ enum detail_slot : size_t {
 };
 
 constexpr auto detail_keys = make_key_set<D_SLOTS>({
-    key("imDbId"),     key("IMDbId"),         key("imdbId"),         key("title"),
-    key("originalTitle"), key("tagLine"),     key("plot"),           key("posterUrl"),
-    key("pictureUrl"), key("titleType"),      key("trailerUrl"),     key("extension1"),
-    key("logoBase64"), key("genres"),         key("directors"),      key("id"),
-    key("startYear"),  key("endYear"),        key("runtimeMinutes"), key("isTVShow"),
-    key("imDbRating"), key("casts"),          key("relatedIMDbIds"), key("pictures"),
-    key("watchProviders"), key("videos"),
+    key("imDbId"),     key("IMDbId"),     key("imdbId"),         key("title"),          key("originalTitle"),
+    key("tagLine"),    key("plot"),       key("posterUrl"),      key("pictureUrl"),     key("titleType"),
+    key("trailerUrl"), key("extension1"), key("logoBase64"),     key("genres"),         key("directors"),
+    key("id"),         key("startYear"),  key("endYear"),        key("runtimeMinutes"), key("isTVShow"),
+    key("imDbRating"), key("casts"),      key("relatedIMDbIds"), key("pictures"),       key("watchProviders"),
+    key("videos"),
 });
 static_assert(indexes_all(detail_keys));
 
 enum cast_slot : size_t { C_NAME, C_ID, C_POSTER, C_ROLE, C_BIRTHDAY, C_SLOTS };
-constexpr auto cast_keys = make_key_set<C_SLOTS>({key("name"), key("idOrName"), key("poster"), key("characterOrRole"),
-                                         key("birthday")});
+constexpr auto cast_keys =
+    make_key_set<C_SLOTS>({key("name"), key("idOrName"), key("poster"), key("characterOrRole"), key("birthday")});
 static_assert(indexes_all(cast_keys));
 
 enum picture_slot : size_t { P_LANGUAGE, P_URL, P_WIDTH, P_HEIGHT, P_SLOTS };
@@ -349,14 +360,14 @@ constexpr auto picture_keys = make_key_set<P_SLOTS>({key("language"), key("url")
 static_assert(indexes_all(picture_keys));
 
 enum provider_slot : size_t { W_COUNTRY, W_ID, W_NAME, W_LOGO, W_LOGO_ALT, W_TYPE, W_PRIORITY, W_SLOTS };
-constexpr auto provider_keys = make_key_set<W_SLOTS>({key("countryCode"), key("providerId"), key("providerName"),
-                                             key("logoUrl"),     key("myProperty"), key("watchType"),
-                                             key("displayPriority")});
+constexpr auto provider_keys =
+    make_key_set<W_SLOTS>({key("countryCode"), key("providerId"), key("providerName"), key("logoUrl"),
+                           key("myProperty"), key("watchType"), key("displayPriority")});
 static_assert(indexes_all(provider_keys));
 
 enum video_slot : size_t { V_ID, V_KEY, V_NAME, V_SITE, V_TYPE, V_LANG, V_REGION, V_SIZE, V_SLOTS };
-constexpr auto video_keys = make_key_set<V_SLOTS>({key("id"),   key("key"),      key("name"),       key("site"),
-                                          key("type"), key("iso_639_1"), key("iso_3166_1"), key("size")});
+constexpr auto video_keys = make_key_set<V_SLOTS>(
+    {key("id"), key("key"), key("name"), key("site"), key("type"), key("iso_639_1"), key("iso_3166_1"), key("size")});
 static_assert(indexes_all(video_keys));
 
 void fill_cast(yyjson_val *obj, tq_cast *c) noexcept {
@@ -407,8 +418,7 @@ void fill_video(yyjson_val *obj, tq_video *v) noexcept {
 // One sub-record per object element of an array member; other elements are skipped.
 // The array is allocated for every element up front and kept even when none is an
 // object. 0, or -1 when it could not be allocated (the list stays NULL, 0).
-template <typename T, typename Fill>
-int load_list(yyjson_val *val, T **arr, size_t *count, Fill fill) noexcept {
+template <typename T, typename Fill> int load_list(yyjson_val *val, T **arr, size_t *count, Fill fill) noexcept {
     const size_t n = yyjson_arr_size(val); // 0 for NULL and non-arrays
     if (n == 0) return 0;
     T *items = tq_calloc_n<T>(n);
@@ -583,7 +593,8 @@ int32_t one_record(const Doc &d, yyjson_val *root, typename Doc::rec **out, size
 // ----------------------------------------------------------------------------
 
 enum trans_slot : size_t { T_IMDB_ID, T_IMDB_ID_UPPER, T_IMDB_ID_LOWER, T_ITEMS, T_ITEMS_UPPER, T_SLOTS };
-constexpr auto trans_keys = make_key_set<T_SLOTS>({key("imDbId"), key("IMDbId"), key("imdbId"), key("items"), key("Items")});
+constexpr auto trans_keys =
+    make_key_set<T_SLOTS>({key("imDbId"), key("IMDbId"), key("imdbId"), key("items"), key("Items")});
 static_assert(indexes_all(trans_keys));
 
 // Each item field has a camel-case key and a capitalised one; the second is read
@@ -606,9 +617,20 @@ enum item_slot : size_t {
     I_SLOTS
 };
 constexpr auto item_keys = make_key_set<I_SLOTS>({
-    key("title"),     key("Title"),     key("tagLine"), key("TagLine"),   key("plot"),
-    key("Plot"),      key("directors"), key("Directors"), key("actors"),  key("Actors"),
-    key("iso_639_1"), key("ISO_639_1"), key("iso_3166_1"), key("ISO_3166_1"),
+    key("title"),
+    key("Title"),
+    key("tagLine"),
+    key("TagLine"),
+    key("plot"),
+    key("Plot"),
+    key("directors"),
+    key("Directors"),
+    key("actors"),
+    key("Actors"),
+    key("iso_639_1"),
+    key("ISO_639_1"),
+    key("iso_3166_1"),
+    key("ISO_3166_1"),
 });
 static_assert(indexes_all(item_keys));
 
@@ -722,8 +744,8 @@ int32_t tq_parse_basic_most(const char *body, tq_basic **out, size_t *count, int
     return parse_records(body, std::strlen(body), out, count, basic_doc{expect_array}, most);
 }
 
-int32_t tq_parse_detail_most(const char *body, tq_detail **out, size_t *count, int32_t expect_array,
-                             uint32_t sections, size_t most) noexcept {
+int32_t tq_parse_detail_most(const char *body, tq_detail **out, size_t *count, int32_t expect_array, uint32_t sections,
+                             size_t most) noexcept {
     return parse_records(body, std::strlen(body), out, count, detail_doc{expect_array, sections}, most);
 }
 

@@ -35,8 +35,8 @@ bool http_date(const char *s, int64_t *out) noexcept {
     static const char months[] = "JanFebMarAprMayJunJulAugSepOctNovDec";
     char wday[4], mon[4], zone[4];
     int d, y, hh, mm, ss, n = 0;
-    if (std::sscanf(s, "%3[A-Za-z], %2d %3[A-Za-z] %4d %2d:%2d:%2d %3[A-Z]%n", wday, &d, mon, &y, &hh, &mm, &ss,
-                    zone, &n) != 8 ||
+    if (std::sscanf(s, "%3[A-Za-z], %2d %3[A-Za-z] %4d %2d:%2d:%2d %3[A-Z]%n", wday, &d, mon, &y, &hh, &mm, &ss, zone,
+                    &n) != 8 ||
         s[n] != '\0' || std::strcmp(zone, "GMT") != 0)
         return false;
     const char *at = std::strstr(months, mon);
@@ -65,7 +65,8 @@ int64_t retry_after_ms() noexcept {
 // clock and the client's address on first use).
 int64_t jitter(tq_ext &x, int64_t n) noexcept {
     if (x.jitter == 0)
-        x.jitter = ((static_cast<uint64_t>(tq_monotonic_ms()) * 0x9E3779B97F4A7C15ull) ^ reinterpret_cast<uintptr_t>(&x)) | 1;
+        x.jitter =
+            ((static_cast<uint64_t>(tq_monotonic_ms()) * 0x9E3779B97F4A7C15ull) ^ reinterpret_cast<uintptr_t>(&x)) | 1;
     x.jitter ^= x.jitter << 13;
     x.jitter ^= x.jitter >> 7;
     x.jitter ^= x.jitter << 17;

@@ -174,37 +174,41 @@ template <typename... F> struct fields {
 
 template <typename R> struct layout;
 template <> struct layout<tq_rating> : fields<text<&tq_rating::source>> {};
-template <> struct layout<tq_basic>
+template <>
+struct layout<tq_basic>
     : fields<text<&tq_basic::imdb_id>, text<&tq_basic::title>, text<&tq_basic::tagline>, text<&tq_basic::plot>,
              text<&tq_basic::poster_url>, text<&tq_basic::picture_url>,
-             list<&tq_basic::directors, &tq_basic::directors_count>,
-             list<&tq_basic::genres, &tq_basic::genres_count>, list<&tq_basic::ratings, &tq_basic::ratings_count>> {};
-template <> struct layout<tq_cast>
-    : fields<text<&tq_cast::name>, text<&tq_cast::id>, text<&tq_cast::poster>, text<&tq_cast::role>,
-             text<&tq_cast::birthday>> {};
+             list<&tq_basic::directors, &tq_basic::directors_count>, list<&tq_basic::genres, &tq_basic::genres_count>,
+             list<&tq_basic::ratings, &tq_basic::ratings_count>> {};
+template <>
+struct layout<tq_cast> : fields<text<&tq_cast::name>, text<&tq_cast::id>, text<&tq_cast::poster>, text<&tq_cast::role>,
+                                text<&tq_cast::birthday>> {};
 template <> struct layout<tq_picture> : fields<text<&tq_picture::language>, text<&tq_picture::url>> {};
-template <> struct layout<tq_provider>
-    : fields<text<&tq_provider::country>, text<&tq_provider::provider_id>, text<&tq_provider::name>,
-             text<&tq_provider::logo>, text<&tq_provider::type>> {};
-template <> struct layout<tq_video>
+template <>
+struct layout<tq_provider> : fields<text<&tq_provider::country>, text<&tq_provider::provider_id>,
+                                    text<&tq_provider::name>, text<&tq_provider::logo>, text<&tq_provider::type>> {};
+template <>
+struct layout<tq_video>
     : fields<text<&tq_video::id>, text<&tq_video::key>, text<&tq_video::name>, text<&tq_video::site>,
              text<&tq_video::type>, text<&tq_video::lang>, text<&tq_video::region>> {};
-template <> struct layout<tq_detail>
+template <>
+struct layout<tq_detail>
     : fields<text<&tq_detail::imdb_id>, text<&tq_detail::title>, text<&tq_detail::original_title>,
              text<&tq_detail::tagline>, text<&tq_detail::plot>, text<&tq_detail::poster_url>,
              text<&tq_detail::picture_url>, text<&tq_detail::title_type>, text<&tq_detail::genres>,
              text<&tq_detail::directors>, text<&tq_detail::trailer_url>, text<&tq_detail::extension1>,
-             text<&tq_detail::logo_base64>,
-             list<&tq_detail::cast, &tq_detail::cast_count, TQMOVIE_DETAIL_CAST>,
+             text<&tq_detail::logo_base64>, list<&tq_detail::cast, &tq_detail::cast_count, TQMOVIE_DETAIL_CAST>,
              list<&tq_detail::related, &tq_detail::related_count, TQMOVIE_DETAIL_CAST>,
              list<&tq_detail::pictures, &tq_detail::picture_count, TQMOVIE_DETAIL_PICTURES>,
              list<&tq_detail::providers, &tq_detail::provider_count, TQMOVIE_DETAIL_PROVIDERS>,
              list<&tq_detail::videos, &tq_detail::video_count, TQMOVIE_DETAIL_VIDEOS>> {};
-template <> struct layout<tq_trans_item>
+template <>
+struct layout<tq_trans_item>
     : fields<text<&tq_trans_item::title>, text<&tq_trans_item::tagline>, text<&tq_trans_item::plot>,
              text<&tq_trans_item::directors>, text<&tq_trans_item::actors>, text<&tq_trans_item::lang>,
              text<&tq_trans_item::region>> {};
-template <> struct layout<tq_trans> : fields<text<&tq_trans::imdb_id>, list<&tq_trans::items, &tq_trans::items_count>> {};
+template <>
+struct layout<tq_trans> : fields<text<&tq_trans::imdb_id>, list<&tq_trans::items, &tq_trans::items_count>> {};
 
 template <typename R> void release_record(R &r) noexcept { layout<R>::release(r); }
 template <typename R> bool whole_elem(const R &d, const R &s) noexcept {
@@ -381,9 +385,8 @@ int32_t tq_http_get(const char *url, char **body, int32_t *status) {
 
 int32_t tq_http_post(const char *url, const char *request_body, char **body, int32_t *status) {
     const tq_io io = state().io;
-    return dispatch(io.post != nullptr, body, status, [&](char **desc) {
-        return io.post(io.ctx, url, request_body, "text/plain", body, status, desc);
-    });
+    return dispatch(io.post != nullptr, body, status,
+                    [&](char **desc) { return io.post(io.ctx, url, request_body, "text/plain", body, status, desc); });
 }
 
 int32_t tqmovie_io_header(tqmovie_client *c, const char *name, const char *value) {
@@ -401,9 +404,7 @@ void tq_free_detail(tq_detail *r) { free_rec(r); }
 void tq_free_trans(tq_trans *set) { free_rec(set); }
 
 int32_t tq_copy_basic(tq_basic *dst, const tq_basic *src) { return copy_rec(dst, src, 0); }
-int32_t tq_copy_detail(tq_detail *dst, const tq_detail *src, uint32_t sections) {
-    return copy_rec(dst, src, sections);
-}
+int32_t tq_copy_detail(tq_detail *dst, const tq_detail *src, uint32_t sections) { return copy_rec(dst, src, sections); }
 
 // ----------------------------------------------------------------------------
 // Result store

@@ -72,7 +72,8 @@ struct Service {
         if (path == "/api/AAA/GetMovieDetails") {
             for (size_t at = 0; at <= r.body.size();) {
                 const size_t comma = std::min(r.body.find(',', at), r.body.size());
-                res.body += (res.body.empty() ? "[" : ",") + fixture("detail-" + r.body.substr(at, comma - at) + ".json");
+                res.body +=
+                    (res.body.empty() ? "[" : ",") + fixture("detail-" + r.body.substr(at, comma - at) + ".json");
                 at = comma + 1;
             }
             res.body += "]";
@@ -134,9 +135,9 @@ enum class Kind { status, result, never_allocates };
 
 struct Row {
     const char *name;
-    int32_t want;              // the status of a run that no failure touched
-    std::vector<int32_t> also; // further statuses a run with a failed allocation may end with
-    int32_t (*op)(Env &);      // the operation swept
+    int32_t want;                   // the status of a run that no failure touched
+    std::vector<int32_t> also;      // further statuses a run with a failed allocation may end with
+    int32_t (*op)(Env &);           // the operation swept
     void (*setup)(Env &) = nullptr; // before each run, outside the counted window
     void (*check)(Env &, int32_t st, bool hit) = nullptr; // what else must hold afterwards
     uint32_t arg = 0;
@@ -391,8 +392,10 @@ int32_t decode_object(Env &env) {
 // status and configuration), over every index and one past each end.
 volatile uintptr_t g_sink;
 template <typename T> void keep(T v) {
-    if constexpr (std::is_pointer_v<T>) g_sink = g_sink + reinterpret_cast<uintptr_t>(v);
-    else g_sink = g_sink + static_cast<uintptr_t>(v == v ? v : 0);
+    if constexpr (std::is_pointer_v<T>)
+        g_sink = g_sink + reinterpret_cast<uintptr_t>(v);
+    else
+        g_sink = g_sink + static_cast<uintptr_t>(v == v ? v : 0);
 }
 
 using S = const char *(*)(int32_t);
@@ -441,11 +444,11 @@ int32_t getters(Env &env) {
         }
     } else if (env.arg == 1) {
         for (int32_t i = -1; i <= tqmovie_detail_count(); ++i) {
-            for (S f : {tqmovie_detail_imdb_id, tqmovie_detail_title, tqmovie_detail_original_title,
-                        tqmovie_detail_tagline, tqmovie_detail_plot, tqmovie_detail_poster_url,
-                        tqmovie_detail_picture_url, tqmovie_detail_title_type, tqmovie_detail_genres,
-                        tqmovie_detail_directors, tqmovie_detail_trailer_url, tqmovie_detail_extension1,
-                        tqmovie_detail_logo_base64})
+            for (S f :
+                 {tqmovie_detail_imdb_id, tqmovie_detail_title, tqmovie_detail_original_title, tqmovie_detail_tagline,
+                  tqmovie_detail_plot, tqmovie_detail_poster_url, tqmovie_detail_picture_url, tqmovie_detail_title_type,
+                  tqmovie_detail_genres, tqmovie_detail_directors, tqmovie_detail_trailer_url,
+                  tqmovie_detail_extension1, tqmovie_detail_logo_base64})
                 keep(f(i));
             for (N f : {tqmovie_detail_id, tqmovie_detail_start_year, tqmovie_detail_end_year, tqmovie_detail_runtime,
                         tqmovie_detail_is_tv})
@@ -509,15 +512,21 @@ void sections_held(Env &env, int32_t st, bool hit) {
         const uint32_t bit[] = {TQMOVIE_DETAIL_CAST, TQMOVIE_DETAIL_PICTURES, TQMOVIE_DETAIL_PROVIDERS,
                                 TQMOVIE_DETAIL_VIDEOS, TQMOVIE_DETAIL_CAST};
         for (size_t l = 0; l < lists.size(); ++l) {
-            if (!(mask & bit[l])) { EXPECT_EQ(lists[l], 0) << "list " << l << " of record " << i; }
-            if (!hit && (mask & bit[l])) { EXPECT_GT(lists[l], 0) << "list " << l << " of record " << i; }
+            if (!(mask & bit[l])) {
+                EXPECT_EQ(lists[l], 0) << "list " << l << " of record " << i;
+            }
+            if (!hit && (mask & bit[l])) {
+                EXPECT_GT(lists[l], 0) << "list " << l << " of record " << i;
+            }
         }
     }
 }
 
 void from_cache(Env &env, int32_t st, bool hit) {
     sections_held(env, st, hit);
-    if (st == TQMOVIE_OK) { EXPECT_EQ(tqmovie_last_http_code(), 0) << "not answered from the cache"; }
+    if (st == TQMOVIE_OK) {
+        EXPECT_EQ(tqmovie_last_http_code(), 0) << "not answered from the cache";
+    }
 }
 
 void cancelled_after_first(Env &env, int32_t st, bool hit) {
@@ -525,16 +534,24 @@ void cancelled_after_first(Env &env, int32_t st, bool hit) {
         EXPECT_EQ(env.progress_calls, 1);
         EXPECT_LE(tqmovie_detail_count(), 1) << "records of a chunk after the cancel";
     }
-    if (!hit) { EXPECT_EQ(tqmovie_detail_count(), 1); }
+    if (!hit) {
+        EXPECT_EQ(tqmovie_detail_count(), 1);
+    }
 }
 
 void every_chunk_reported(Env &env, int32_t st, bool hit) {
-    if (st == TQMOVIE_OK) { EXPECT_EQ(env.progress_calls, 3); }
-    if (!hit) { EXPECT_EQ(tqmovie_detail_count(), 3); }
+    if (st == TQMOVIE_OK) {
+        EXPECT_EQ(env.progress_calls, 3);
+    }
+    if (!hit) {
+        EXPECT_EQ(tqmovie_detail_count(), 3);
+    }
 }
 
 void one_connection(Env &env, int32_t, bool hit) {
-    if (!hit) { EXPECT_EQ(env.kept.connection_count(), env.connections) << "the kept connection was not reused"; }
+    if (!hit) {
+        EXPECT_EQ(env.kept.connection_count(), env.connections) << "the kept connection was not reused";
+    }
 }
 
 void retried_once(Env &env, int32_t, bool hit) {
@@ -546,17 +563,26 @@ void retried_once(Env &env, int32_t, bool hit) {
 }
 
 void deadline_text(Env &, int32_t st, bool hit) {
-    if (!hit) { EXPECT_STREQ(tqmovie_last_error(), "deadline exceeded"); }
-    if (st == TQMOVIE_ERR_TRANSPORT) { EXPECT_EQ(tqmovie_basic_count(), 0); }
+    if (!hit) {
+        EXPECT_STREQ(tqmovie_last_error(), "deadline exceeded");
+    }
+    if (st == TQMOVIE_ERR_TRANSPORT) {
+        EXPECT_EQ(tqmovie_basic_count(), 0);
+    }
 }
 
 void stub_text(Env &, int32_t, bool hit) {
-    if (!hit) { EXPECT_STREQ(tqmovie_last_error(), kStubText); }
+    if (!hit) {
+        EXPECT_STREQ(tqmovie_last_error(), kStubText);
+    }
 }
 
 void probe_answer(Env &env, int32_t st, bool) {
-    if (st == TQMOVIE_OK) { EXPECT_EQ(env.flag, env.arg == 9 ? 0 : 1); }
-    else if (env.arg != 8) { EXPECT_EQ(env.flag, 0); }
+    if (st == TQMOVIE_OK) {
+        EXPECT_EQ(env.flag, env.arg == 9 ? 0 : 1);
+    } else if (env.arg != 8) {
+        EXPECT_EQ(env.flag, 0);
+    }
 }
 
 void pooled_works(Env &env, int32_t st, bool) {
@@ -596,15 +622,21 @@ void loaded_or_unchanged(Env &, int32_t st, bool) {
 void limit_kept(Env &, int32_t, bool hit) {
     EXPECT_EQ(tqmovie_cache_limit(), 2u);
     EXPECT_LE(g_tq.cache_count, 2u);
-    if (!hit) { EXPECT_EQ(tqmovie_cache_has("tt0903747", nullptr, nullptr), 1); }
+    if (!hit) {
+        EXPECT_EQ(tqmovie_cache_has("tt0903747", nullptr, nullptr), 1);
+    }
 }
 
 void exact_text(Env &env, int32_t, bool) {
-    if (env.text) { EXPECT_EQ(env.text, env.want) << "a partial text was handed out"; }
+    if (env.text) {
+        EXPECT_EQ(env.text, env.want) << "a partial text was handed out";
+    }
 }
 
 void header_after_retry(Env &env, int32_t st, bool hit) {
-    if (st == TQMOVIE_OK) { EXPECT_STREQ(tqmovie_last_response_header("ETag"), "\"v1\""); }
+    if (st == TQMOVIE_OK) {
+        EXPECT_STREQ(tqmovie_last_response_header("ETag"), "\"v1\"");
+    }
     if (!hit) {
         EXPECT_EQ(env.attempts, 2);
         EXPECT_STREQ(tqmovie_last_error(), "") << "the failed attempt's text outlived it";
@@ -647,8 +679,8 @@ const Row kRows[] = {
     {"FixtureDetailSectionsProviders", TQMOVIE_OK, kLookup, detail, nullptr, sections_held, TQMOVIE_DETAIL_PROVIDERS},
     {"FixtureDetailSectionsVideos", TQMOVIE_OK, kLookup, detail, nullptr, sections_held, TQMOVIE_DETAIL_VIDEOS},
     {"FixtureDetailSectionsCastProviders", TQMOVIE_OK, kLookup, detail, nullptr, sections_held, 5},
-    {"CachedDetailAnswersASubsetOfItsSections", TQMOVIE_OK, kLookup, detail, cached_all_sections_but_cast,
-     from_cache, TQMOVIE_DETAIL_PICTURES | TQMOVIE_DETAIL_VIDEOS},
+    {"CachedDetailAnswersASubsetOfItsSections", TQMOVIE_OK, kLookup, detail, cached_all_sections_but_cast, from_cache,
+     TQMOVIE_DETAIL_PICTURES | TQMOVIE_DETAIL_VIDEOS},
     {"FixtureDetailsSectionsCast", TQMOVIE_OK, kLookup, details, nullptr, sections_held, TQMOVIE_DETAIL_CAST},
     {"FixtureDetailsSectionsPicturesVideos", TQMOVIE_OK, kLookup, details, nullptr, sections_held, 10},
     {"FixtureBasics", TQMOVIE_OK, kLookup, basics},
@@ -676,7 +708,11 @@ const Row kRows[] = {
     {"HostBackendRetryThenHeaders", TQMOVIE_OK, kLookup, basic, retrying_host_backend, header_after_retry},
     // The cache: file save and load, the size limit.
     {"CacheSave", TQMOVIE_OK, kNomem, save, cache_to_save, file_whole},
-    {"CacheLoad", TQMOVIE_OK, {TQMOVIE_ERR_NOMEM, TQMOVIE_ERR_PARSE}, load, cache_file_and_one_title,
+    {"CacheLoad",
+     TQMOVIE_OK,
+     {TQMOVIE_ERR_NOMEM, TQMOVIE_ERR_PARSE},
+     load,
+     cache_file_and_one_title,
      loaded_or_unchanged},
     {"CacheLimitThenStore", TQMOVIE_OK, kLookup, limit_then_store, three_cached, limit_kept},
     // Exports: the complete forms and the specified ones.
@@ -736,7 +772,9 @@ void expect_whole_store_and_cache() {
             EXPECT_STREQ(e.detail->imdb_id, e.imdb_id);
         }
     }
-    if (tqmovie_cache_limit()) { EXPECT_LE(s.cache_count, tqmovie_cache_limit()); }
+    if (tqmovie_cache_limit()) {
+        EXPECT_LE(s.cache_count, tqmovie_cache_limit());
+    }
 }
 
 // The current client still answers: a lookup with injection off.
@@ -772,16 +810,23 @@ void begin_run(Env &env, const Row &row) {
 
 void after_run(Env &env, const Row &row, int32_t st, bool hit) {
     const long allocations = tqtest_alloc_count();
-    if (row.kind == Kind::never_allocates) { EXPECT_EQ(allocations, 0) << "a call that never allocates did"; }
+    if (row.kind == Kind::never_allocates) {
+        EXPECT_EQ(allocations, 0) << "a call that never allocates did";
+    }
     const std::string text = tqmovie_last_error();
     if (!hit) {
         EXPECT_EQ(st, row.want) << "untouched run: " << text;
     } else {
-        EXPECT_TRUE(st == row.want || std::count(row.also.begin(), row.also.end(), st)) << "status " << st << ": " << text;
+        EXPECT_TRUE(st == row.want || std::count(row.also.begin(), row.also.end(), st))
+            << "status " << st << ": " << text;
     }
     if (row.kind == Kind::status) {
-        if (st == TQMOVIE_ERR_NOMEM) { EXPECT_EQ(text, "") << "out of memory sets no text"; }
-        if (st != TQMOVIE_OK && st != TQMOVIE_ERR_NOMEM) { EXPECT_NE(text, "") << "status " << st << " without a text"; }
+        if (st == TQMOVIE_ERR_NOMEM) {
+            EXPECT_EQ(text, "") << "out of memory sets no text";
+        }
+        if (st != TQMOVIE_OK && st != TQMOVIE_ERR_NOMEM) {
+            EXPECT_NE(text, "") << "status " << st << " without a text";
+        }
         if (st == TQMOVIE_ERR_TRANSPORT && text != "deadline exceeded") {
             EXPECT_EQ(text.rfind("transport: ", 0), 0u) << text;
         }
@@ -791,7 +836,9 @@ void after_run(Env &env, const Row &row, int32_t st, bool hit) {
         // a text that could not be copied).
         const char *id = row.op == basic ? tqmovie_basic_imdb_id(0) : tqmovie_detail_imdb_id(0);
         EXPECT_EQ(tqmovie_basic_count() + tqmovie_detail_count(), 1);
-        if (id) { EXPECT_STREQ(id, "tt0111161"); }
+        if (id) {
+            EXPECT_STREQ(id, "tt0111161");
+        }
     }
     if (row.check) row.check(env, st, hit);
     expect_whole_store_and_cache();

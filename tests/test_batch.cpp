@@ -503,7 +503,9 @@ int32_t stored(int op) {
 std::map<std::string, std::vector<int32_t>> shape(int op) {
     std::map<std::string, std::vector<int32_t>> m;
     for (int32_t i = 0; i < stored(op); ++i) {
-        const char *id = op == 0 ? tqmovie_basic_imdb_id(i) : op == 1 ? tqmovie_detail_imdb_id(i) : tqmovie_trans_imdb_id(i);
+        const char *id = op == 0   ? tqmovie_basic_imdb_id(i)
+                         : op == 1 ? tqmovie_detail_imdb_id(i)
+                                   : tqmovie_trans_imdb_id(i);
         if (!id) continue; // its id copy ran out of memory: nothing to match it by
         if (op == 0)
             m[id] = {tqmovie_basic_directors_count(i), tqmovie_basic_genres_count(i), tqmovie_basic_ratings_count(i)};
@@ -540,7 +542,9 @@ void check_batch_run(int32_t st, bool hit, int32_t full_count, int32_t stored) {
     switch (st) {
     case TQMOVIE_OK: // an element dropped by the decoder, or a text left NULL
     case TQMOVIE_ERR_NOMEM:
-        if (st == TQMOVIE_ERR_NOMEM) { EXPECT_STREQ(tqmovie_last_error(), ""); }
+        if (st == TQMOVIE_ERR_NOMEM) {
+            EXPECT_STREQ(tqmovie_last_error(), "");
+        }
         EXPECT_LE(stored, full_count);
         break;
     case TQMOVIE_ERR_PARSE: // the JSON reader's own allocation; it reports no cause
@@ -551,8 +555,7 @@ void check_batch_run(int32_t st, bool hit, int32_t full_count, int32_t stored) {
         EXPECT_EQ(std::string(tqmovie_last_error()).rfind("transport: ", 0), 0u) << tqmovie_last_error();
         EXPECT_LE(stored, full_count);
         break;
-    default:
-        ADD_FAILURE() << "status " << st << " '" << tqmovie_last_error() << "'";
+    default: ADD_FAILURE() << "status " << st << " '" << tqmovie_last_error() << "'";
     }
 }
 
@@ -563,7 +566,9 @@ template <typename Batch, typename Reinstall>
 void sweep_batches(Batch batch, Reinstall reinstall, std::array<int32_t, 3> want, long min_runs) {
     for (int op = 0; op < 3; ++op) {
         for (tqtest::FailMode mode : tqtest::kFailModes) {
-            SCOPED_TRACE(std::string(op == 0 ? "basics, " : op == 1 ? "details, " : "translations, ") +
+            SCOPED_TRACE(std::string(op == 0   ? "basics, "
+                                     : op == 1 ? "details, "
+                                               : "translations, ") +
                          tqtest::mode_name(mode));
             auto call = [&] {
                 tqmovie_cache_clear();
@@ -606,7 +611,8 @@ TEST_F(BatchHost, EachAllocationFailureOfEveryBatch) {
                : op == 1 ? tqmovie_get_details(ids.data(), 3, nullptr, 0)
                          : tqmovie_get_translations(ids.data(), 3, nullptr, nullptr);
     };
-    sweep_batches(batch, [&] { host.install(); }, {3, 3, 2}, 5);
+    sweep_batches(
+        batch, [&] { host.install(); }, {3, 3, 2}, 5);
 }
 
 TEST_F(BatchFixture, EachAllocationFailureOfEveryBatch) {

@@ -7,13 +7,13 @@
 #include <string.h>
 
 static int failures;
-#define CHECK(c)                                                         \
-    do {                                                                 \
-        if (!(c)) {                                                      \
-            fprintf(stderr, "%s:%d: check failed: %s\n", __FILE__, __LINE__, #c); \
-            ++failures;                                                  \
-        }                                                                \
-    } while (0)
+#define CHECK(c)                                                                                                       \
+  do {                                                                                                                 \
+    if (!(c)) {                                                                                                        \
+      fprintf(stderr, "%s:%d: check failed: %s\n", __FILE__, __LINE__, #c);                                            \
+      ++failures;                                                                                                      \
+    }                                                                                                                  \
+  } while (0)
 
 int main(void) {
     tq_io stub = tolvane_io_stub();

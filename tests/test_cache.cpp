@@ -86,14 +86,14 @@ tq_detail make_detail(const char *id, uint32_t mask = TQMOVIE_DETAIL_ALL) {
 
 bool is_empty_basic(const tq_basic &b) {
     return !b.imdb_id && !b.title && !b.tagline && !b.plot && !b.poster_url && !b.picture_url && b.id == 0 &&
-           b.year == -1 && b.duration == -1 && b.is_tv == -1 && !b.directors && b.directors_count == 0 &&
-           !b.genres && b.genres_count == 0 && !b.ratings && b.ratings_count == 0;
+           b.year == -1 && b.duration == -1 && b.is_tv == -1 && !b.directors && b.directors_count == 0 && !b.genres &&
+           b.genres_count == 0 && !b.ratings && b.ratings_count == 0;
 }
 
 bool is_empty_detail(const tq_detail &d) {
-    return !d.imdb_id && !d.title && d.start_year == -1 && d.runtime == -1 && std::isnan(d.imdb_rating) &&
-           !d.cast && !d.pictures && !d.providers && !d.videos && !d.related && d.cast_count == 0 &&
-           d.picture_count == 0 && d.provider_count == 0 && d.video_count == 0 && d.related_count == 0;
+    return !d.imdb_id && !d.title && d.start_year == -1 && d.runtime == -1 && std::isnan(d.imdb_rating) && !d.cast &&
+           !d.pictures && !d.providers && !d.videos && !d.related && d.cast_count == 0 && d.picture_count == 0 &&
+           d.provider_count == 0 && d.video_count == 0 && d.related_count == 0;
 }
 
 void expect_same_basic(const tq_basic &a, const tq_basic &b) {
@@ -213,12 +213,12 @@ TEST_F(Cache, ExtremeStampsAreJudgedWithoutOverflow) {
         int32_t fresh;
     };
     const Case cases[] = {
-        {100, 0, 0},               // never stored
-        {INT32_MAX, 0, 0},         // ... even when 1970 lies within the lifetime
+        {100, 0, 0},       // never stored
+        {INT32_MAX, 0, 0}, // ... even when 1970 lies within the lifetime
         {INT32_MAX, now() - 1000, 1},
-        {100, INT64_MIN, 0},       // age beyond int64: far in the past
+        {100, INT64_MIN, 0}, // age beyond int64: far in the past
         {INT32_MAX, INT64_MIN + 1, 0},
-        {100, INT64_MAX, 1},       // far in the future: the clock was set back
+        {100, INT64_MAX, 1}, // far in the future: the clock was set back
         {100, now() + 3600, 1},
     };
     put_basic("tt1");
@@ -287,7 +287,7 @@ TEST_F(Cache, NullIdIsNeverStoredEmptyIdIs) {
 TEST_F(Cache, MissLeavesOutRecordUntouched) {
     tq_basic out = sentinel_basic();
     EXPECT_EQ(tq_cache_get_basic("tt1", &out), 0); // empty cache
-    put_detail("tt1");                              // slot without a basic record
+    put_detail("tt1");                             // slot without a basic record
     put_basic("tt2");
     EXPECT_EQ(tq_cache_get_basic(nullptr, &out), 0);
     EXPECT_EQ(tq_cache_get_basic("tt9", &out), 0);
@@ -584,15 +584,21 @@ TEST_F(CacheAlloc, ReadSurvivesEachAllocationFailure) {
                 SCOPED_TRACE("allocation " + std::to_string(k));
                 // A failed copy reads as a miss with the out record empty; a string that
                 // could not be copied is merely absent.
-                if (got.first == 0) { EXPECT_TRUE(is_empty_basic(out)); }
-                if (got.second == 0) { EXPECT_TRUE(is_empty_detail(dout)); }
+                if (got.first == 0) {
+                    EXPECT_TRUE(is_empty_basic(out));
+                }
+                if (got.second == 0) {
+                    EXPECT_TRUE(is_empty_detail(dout));
+                }
                 tq_free_basic(&out);
                 tq_free_detail(&dout);
                 // The cached records are never damaged by a failed read.
                 expect_same_basic(*g_tq.cache[0].basic, want);
                 EXPECT_EQ(g_tq.cache[0].detail->cast_count, 1u);
                 EXPECT_STREQ(g_tq.cache[0].detail->videos[0].key, "abc123");
-                if (!hit) { EXPECT_EQ(got, std::pair(1, 1)); }
+                if (!hit) {
+                    EXPECT_EQ(got, std::pair(1, 1));
+                }
             },
             mode);
     }

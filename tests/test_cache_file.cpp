@@ -142,7 +142,7 @@ TEST_F(CacheFile, BadFilesChangeNothing) {
     }
     EXPECT_EQ(tqmovie_cache_load((dir + "/missing.json").c_str()), TQMOVIE_ERR_FILE);
     EXPECT_NE(std::string(tqmovie_last_error()).find("No such file"), std::string::npos) << tqmovie_last_error();
-    EXPECT_EQ(tqmovie_cache_load(dir.c_str()), TQMOVIE_ERR_FILE); // a directory
+    EXPECT_EQ(tqmovie_cache_load(dir.c_str()), TQMOVIE_ERR_FILE);                         // a directory
     ASSERT_EQ(truncate(path.c_str(), static_cast<off_t>(TQMOVIE_CACHE_FILE_MAX) + 1), 0); // sparse
     EXPECT_EQ(tqmovie_cache_load(path.c_str()), TQMOVIE_ERR_FILE);
     EXPECT_NE(std::string(tqmovie_last_error()).find("larger than"), std::string::npos);

@@ -181,9 +181,13 @@ TEST_F(Frame, DispatchMapsStatusesToCodes) {
         char *body = nullptr;
         int32_t status = 77;
         EXPECT_EQ(tq_http_get("http://x/get", &body, &status), c.want) << c.status;
-        if (c.want != TQMOVIE_OK) { EXPECT_STREQ(tqmovie_last_error(), c.text); }
+        if (c.want != TQMOVIE_OK) {
+            EXPECT_STREQ(tqmovie_last_error(), c.text);
+        }
         EXPECT_EQ(tqmovie_last_http_code(), c.http);
-        if (c.result == 0) { EXPECT_STREQ(body, "body"); } // kept for the caller, also on HTTP errors
+        if (c.result == 0) {
+            EXPECT_STREQ(body, "body");
+        } // kept for the caller, also on HTTP errors
         std::free(body);
     }
 }
@@ -316,7 +320,8 @@ TEST_F(Frame, ProbeSurvivesEachAllocationFailure) {
                                         // The backend losing its own body copy reads as an empty body.
                                         if (hit)
                                             EXPECT_TRUE(st == TQMOVIE_ERR_NOMEM || st == TQMOVIE_ERR_EMPTY) << k;
-                                        else EXPECT_EQ(st, TQMOVIE_OK);
+                                        else
+                                            EXPECT_EQ(st, TQMOVIE_OK);
                                     });
     EXPECT_EQ(tqtest::live_allocations(), 0);
 }
@@ -400,7 +405,6 @@ TEST(Stub, LookupsFailAsTransportErrors) {
     EXPECT_EQ(tqmovie_last_http_code(), 0);
     tqmovie_shutdown();
     EXPECT_EQ(tqtest::live_allocations(), 0);
-
 }
 
 TEST(Stub, UnknownTextWhenTheStubCannotAllocate) {

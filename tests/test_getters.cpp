@@ -213,9 +213,12 @@ bool is_none_nan(double d) { return std::isnan(d) && !std::signbit(d); }
 class Getters : public tqtest::HostBackendTest {
 protected:
     void fill(List l) {
-        if (l == List::Basic) store_basics(kBasics);
-        else if (l == List::Detail) store_details(kDetails);
-        else store_translations(kTrans);
+        if (l == List::Basic)
+            store_basics(kBasics);
+        else if (l == List::Detail)
+            store_details(kDetails);
+        else
+            store_translations(kTrans);
     }
 };
 
@@ -313,7 +316,9 @@ TEST_F(Getters, AbsentFieldsReadAsTheirMarkers) {
         // Record 0 carries only its id: every other getter reads the absent marker,
         // which equals the out-of-range value; its lists are empty.
         for (const TextI &g : rows(kTextI, l))
-            if (!std::strstr(g.name, "imdb_id")) { EXPECT_EQ(g.fn(0), nullptr) << g.name; }
+            if (!std::strstr(g.name, "imdb_id")) {
+                EXPECT_EQ(g.fn(0), nullptr) << g.name;
+            }
         for (const IntI &g : rows(kIntI, l)) EXPECT_EQ(g.fn(0), g.none) << g.name;
         for (const DblI &g : rows(kDblI, l)) EXPECT_TRUE(is_none_nan(g.fn(0))) << g.name;
         for (const TextIJ &g : rows(kTextIJ, l)) EXPECT_EQ(g.fn(0, 0), nullptr) << g.name;
@@ -447,7 +452,9 @@ void expect_texts(int32_t count, const char *(*at)(int32_t, int32_t), yyjson_val
     size_t idx, max;
     yyjson_val *v;
     yyjson_arr_foreach(arr, idx, max, v) {
-        if (yyjson_is_str(v)) { EXPECT_STREQ(at(0, n++), yyjson_get_str(v)) << key; }
+        if (yyjson_is_str(v)) {
+            EXPECT_STREQ(at(0, n++), yyjson_get_str(v)) << key;
+        }
     }
     EXPECT_EQ(count, n) << key;
 }
@@ -479,7 +486,9 @@ TEST_F(GettersFixture, BasicFixturesReadBackAsTheirJson) {
             yyjson_val *k, *v;
             yyjson_obj_foreach(ratings, idx, max, k, v) {
                 EXPECT_STREQ(tqmovie_basic_rating_source(0, n), yyjson_get_str(k));
-                if (yyjson_is_real(v)) { EXPECT_EQ(tqmovie_basic_rating_value(0, n), yyjson_get_real(v)); }
+                if (yyjson_is_real(v)) {
+                    EXPECT_EQ(tqmovie_basic_rating_value(0, n), yyjson_get_real(v));
+                }
                 ++n;
             }
         }
@@ -516,8 +525,12 @@ TEST_F(GettersFixture, DetailFixturesReadBackAsTheirJson) {
         expect_int(tqmovie_detail_end_year(0), j.root, "endYear", -1);
         expect_int(tqmovie_detail_runtime(0), j.root, "runtimeMinutes", -1);
         yyjson_val *r = yyjson_obj_get(j.root, "imDbRating");
-        if (yyjson_is_real(r)) { EXPECT_EQ(tqmovie_detail_imdb_rating(0), yyjson_get_real(r)); }
-        if (!r || yyjson_is_null(r)) { EXPECT_TRUE(is_none_nan(tqmovie_detail_imdb_rating(0))); }
+        if (yyjson_is_real(r)) {
+            EXPECT_EQ(tqmovie_detail_imdb_rating(0), yyjson_get_real(r));
+        }
+        if (!r || yyjson_is_null(r)) {
+            EXPECT_TRUE(is_none_nan(tqmovie_detail_imdb_rating(0)));
+        }
 
         const auto cast = objects(j.root, "casts");
         ASSERT_EQ(tqmovie_detail_cast_count(0), static_cast<int32_t>(cast.size()));
@@ -594,12 +607,21 @@ std::string dump(List list, int32_t i) {
     std::string out;
     auto text = [&](const char *name, const char *v) { out += std::string(name) + "=" + (v ? v : "(null)") + "\n"; };
     auto num = [&](const char *name, double v) { out += std::string(name) + "=" + std::to_string(v) + "\n"; };
-    for (const auto &g : kTextI) if (g.list == list) text(g.name, g.fn(i));
-    for (const auto &g : kIntI) if (g.list == list) num(g.name, g.fn(i));
-    for (const auto &g : kDblI) if (g.list == list) num(g.name, g.fn(i));
-    for (const auto &g : kTextIJ) if (g.list == list) for (int32_t j = 0; j < g.inner(i); ++j) text(g.name, g.fn(i, j));
-    for (const auto &g : kIntIJ) if (g.list == list) for (int32_t j = 0; j < g.inner(i); ++j) num(g.name, g.fn(i, j));
-    for (const auto &g : kDblIJ) if (g.list == list) for (int32_t j = 0; j < g.inner(i); ++j) num(g.name, g.fn(i, j));
+    for (const auto &g : kTextI)
+        if (g.list == list) text(g.name, g.fn(i));
+    for (const auto &g : kIntI)
+        if (g.list == list) num(g.name, g.fn(i));
+    for (const auto &g : kDblI)
+        if (g.list == list) num(g.name, g.fn(i));
+    for (const auto &g : kTextIJ)
+        if (g.list == list)
+            for (int32_t j = 0; j < g.inner(i); ++j) text(g.name, g.fn(i, j));
+    for (const auto &g : kIntIJ)
+        if (g.list == list)
+            for (int32_t j = 0; j < g.inner(i); ++j) num(g.name, g.fn(i, j));
+    for (const auto &g : kDblIJ)
+        if (g.list == list)
+            for (int32_t j = 0; j < g.inner(i); ++j) num(g.name, g.fn(i, j));
     return out;
 }
 
@@ -662,8 +684,9 @@ TEST_F(Getters, CompleteExportOfAwkwardTextIsValidJson) {
     host.always(Reply::ok(wrapped));
     const char *ids[] = {"tt1"};
     ASSERT_EQ(tqmovie_get_basics(ids, 1), TQMOVIE_OK) << tqmovie_last_error() << wrapped;
-    EXPECT_STREQ(tqmovie_basic_title(0),
-                 "q\"b\\ \x01\x1f \xc2\x85 \xe2\x80\xa8 ok \xef\xbf\xbd\xef\xbf\xbd(\xef\xbf\xbd\xef\xbf\xbd\xef\xbf\xbd end");
+    EXPECT_STREQ(
+        tqmovie_basic_title(0),
+        "q\"b\\ \x01\x1f \xc2\x85 \xe2\x80\xa8 ok \xef\xbf\xbd\xef\xbf\xbd(\xef\xbf\xbd\xef\xbf\xbd\xef\xbf\xbd end");
 }
 
 } // namespace

@@ -59,13 +59,26 @@ const Row kRows[] = {
     // libcurl refuses more than 300 KiB of response headers.
     {Hostile::header_flood, Backend::fresh, TQMOVIE_ERR_TRANSPORT, k_recv},
     {Hostile::header_flood, Backend::pooled, TQMOVIE_ERR_TRANSPORT, k_recv},
-    {.mode = Hostile::trickle, .backend = Backend::pooled, .status = TQMOVIE_ERR_TRANSPORT, .text = k_timeout,
-     .low_speed_bytes = 10, .low_speed_seconds = 2},
-    {.mode = Hostile::trickle, .backend = Backend::fresh, .status = TQMOVIE_ERR_TRANSPORT, .text = k_deadline,
+    {.mode = Hostile::trickle,
+     .backend = Backend::pooled,
+     .status = TQMOVIE_ERR_TRANSPORT,
+     .text = k_timeout,
+     .low_speed_bytes = 10,
+     .low_speed_seconds = 2},
+    {.mode = Hostile::trickle,
+     .backend = Backend::fresh,
+     .status = TQMOVIE_ERR_TRANSPORT,
+     .text = k_deadline,
      .deadline_ms = 1500},
-    {.mode = Hostile::silent, .backend = Backend::pooled, .status = TQMOVIE_ERR_TRANSPORT, .text = k_timeout,
+    {.mode = Hostile::silent,
+     .backend = Backend::pooled,
+     .status = TQMOVIE_ERR_TRANSPORT,
+     .text = k_timeout,
      .timeout_ms = 500},
-    {.mode = Hostile::silent, .backend = Backend::fresh, .status = TQMOVIE_ERR_TRANSPORT, .text = k_deadline,
+    {.mode = Hostile::silent,
+     .backend = Backend::fresh,
+     .status = TQMOVIE_ERR_TRANSPORT,
+     .text = k_deadline,
      .deadline_ms = 500},
 };
 
@@ -73,8 +86,7 @@ std::string row_name(const ::testing::TestParamInfo<Row> &info) {
     std::string n = tqtest::hostile_mode(info.param.mode).name;
     for (char &ch : n)
         if (ch == '-') ch = '_';
-    return n + (info.param.backend == Backend::fresh ? "_fresh" : "_pooled") +
-           (info.param.max_body ? "_limit1m" : "");
+    return n + (info.param.backend == Backend::fresh ? "_fresh" : "_pooled") + (info.param.max_body ? "_limit1m" : "");
 }
 
 class Bounded : public ::testing::TestWithParam<Row> {

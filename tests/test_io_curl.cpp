@@ -9,7 +9,7 @@
 #include "tqmovie.h"
 
 #ifdef TQ_HAVE_HTTPLIB
-#include <httplib.h>
+#  include <httplib.h>
 #endif
 
 #include <cstdlib>
@@ -84,8 +84,8 @@ TEST(IoCurl, BodyArrivesExactlyAndNulTerminated) {
     const struct {
         int status;
         size_t size;
-    } cases[] = {{200, 0}, {204, 0}, {200, 1}, {200, 16383}, {200, 16384}, {200, 16385}, {200, 100000},
-                 {200, 3u << 20}};
+    } cases[] = {{200, 0},     {204, 0},     {200, 1},      {200, 16383},
+                 {200, 16384}, {200, 16385}, {200, 100000}, {200, 3u << 20}};
     for (const auto &c : cases) {
         SCOPED_TRACE("status " + std::to_string(c.status) + ", " + std::to_string(c.size) + " bytes");
         const std::string want = pattern(c.size);
@@ -200,8 +200,8 @@ TEST(IoCurl, PostSendsExactBodyLengthAndOneContentType) {
     for (const auto &c : cases) {
         SCOPED_TRACE(c.body);
         LoopbackServer srv([](const HttpRequest &r) { return reply(200, "[" + r.body + "]"); });
-        Outcome o = post(srv.url("/api/AAA/GetMovieBasics?read=true&ignoreNew=true&getKeys=false"), c.body,
-                         c.content_type);
+        Outcome o =
+            post(srv.url("/api/AAA/GetMovieBasics?read=true&ignoreNew=true&getKeys=false"), c.body, c.content_type);
         ASSERT_EQ(o.rc, 0) << o.err_text();
         EXPECT_EQ(o.status, 200);
         EXPECT_EQ(std::string(o.body.get()), "[" + std::string(c.body) + "]");
@@ -223,8 +223,8 @@ TEST(IoCurl, LargePostBodyArrivesWhole) {
     std::string ids;
     for (int i = 0; i < 2000; ++i) ids += (i ? ",tt" : "tt") + std::to_string(1000000 + i);
     LoopbackServer srv([](const HttpRequest &r) { return reply(200, std::to_string(r.body.size())); });
-    Outcome o = post(srv.url("/api/AAA/GetMovieTranslations?read=true&getKeys=false&part1=zh&part2=CN"),
-                     ids.c_str(), "text/plain");
+    Outcome o = post(srv.url("/api/AAA/GetMovieTranslations?read=true&getKeys=false&part1=zh&part2=CN"), ids.c_str(),
+                     "text/plain");
     ASSERT_EQ(o.rc, 0) << o.err_text();
     EXPECT_EQ(std::string(o.body.get()), std::to_string(ids.size()));
     ASSERT_EQ(srv.request_count(), 1u);
@@ -408,9 +408,9 @@ TEST_F(IoCurlDispatch, PostGoesOutAsTextPlain) {
     LoopbackServer srv([](const HttpRequest &) { return reply(200, "[]"); });
     char *body = nullptr;
     int32_t status = 0;
-    ASSERT_EQ(tq_http_post(srv.url("/api/AAA/GetMovieDetails?read=true&getKeys=false").c_str(), "tt1,tt2", &body,
-                           &status),
-              TQMOVIE_OK);
+    ASSERT_EQ(
+        tq_http_post(srv.url("/api/AAA/GetMovieDetails?read=true&getKeys=false").c_str(), "tt1,tt2", &body, &status),
+        TQMOVIE_OK);
     EXPECT_EQ(tqmovie_last_http_code(), 200);
     EXPECT_STREQ(body, "[]");
     std::free(body);

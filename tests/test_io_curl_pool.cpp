@@ -10,7 +10,7 @@
 #include "tqmovie.h"
 
 #ifdef TQ_HAVE_HTTPLIB
-#include <httplib.h>
+#  include <httplib.h>
 #endif
 
 #include <atomic>
@@ -131,7 +131,8 @@ TEST(IoCurlPool, BodyLimitHoldsHoweverTheBodyComes) {
         EXPECT_EQ(body ? std::strlen(body) : 0, cases[i].fits ? limit : 0);
         std::free(body);
         EXPECT_EQ(st, cases[i].fits ? TQMOVIE_OK : TQMOVIE_ERR_TRANSPORT);
-        EXPECT_STREQ(tqmovie_last_error(), cases[i].fits ? "" : "transport: response body over the limit of 100000 bytes");
+        EXPECT_STREQ(tqmovie_last_error(),
+                     cases[i].fits ? "" : "transport: response body over the limit of 100000 bytes");
         EXPECT_EQ(tqmovie_last_response_header("ETag") != nullptr, cases[i].fits && i < 3);
         tq_set_err("%s", "");
     }
@@ -197,7 +198,8 @@ TEST(IoCurlPool, TlsServerIsTrustedThroughTheCaFileOnly) {
     LoopbackServer plain([](const HttpRequest &) { return reply("in the clear"); });
     httplib::SSLServer svr(pki.file("server.pem").c_str(), pki.file("server.key").c_str());
     ASSERT_TRUE(svr.is_valid());
-    svr.Get("/title", [](const httplib::Request &, httplib::Response &res) { res.set_content("tt0111161", "text/plain"); });
+    svr.Get("/title",
+            [](const httplib::Request &, httplib::Response &res) { res.set_content("tt0111161", "text/plain"); });
     svr.Get("/down", [&](const httplib::Request &, httplib::Response &res) { res.set_redirect(plain.url("/")); });
     const int port = svr.bind_to_any_port("127.0.0.1");
     ASSERT_GT(port, 0);
@@ -243,9 +245,12 @@ TEST(ResponseHeaders, TheFinalAnswersAreKeptWithinTheTableLimits) {
         return res;
     });
     const std::pair<std::string, const char *> want[] = {
-        {"etag", "\"v1\""}, {"CACHE-CONTROL", "max-age=60"}, {"Retry-After", "120"}, {kName63, "kept"},
-        {"X-Fill-26", "26"}, {"X-Fill-27", nullptr}, {"X-Ctl", nullptr}, {"X-Tab", nullptr},
-        {"X-Cr", nullptr},  {"X-Del", nullptr},              {"Bad Name", nullptr},   {"X-Hop", nullptr},
+        {"etag", "\"v1\""},     {"CACHE-CONTROL", "max-age=60"},
+        {"Retry-After", "120"}, {kName63, "kept"},
+        {"X-Fill-26", "26"},    {"X-Fill-27", nullptr},
+        {"X-Ctl", nullptr},     {"X-Tab", nullptr},
+        {"X-Cr", nullptr},      {"X-Del", nullptr},
+        {"Bad Name", nullptr},  {"X-Hop", nullptr},
         {"Link", nullptr},
     };
     PooledIo pooled;
@@ -256,8 +261,7 @@ TEST(ResponseHeaders, TheFinalAnswersAreKeptWithinTheTableLimits) {
         ASSERT_EQ(tq_http_get(srv.url("/start").c_str(), &body, &status), TQMOVIE_OK) << tqmovie_last_error();
         std::free(body);
         EXPECT_EQ(g_tq.header_count, 32);
-        for (const auto &[name, value] : want)
-            EXPECT_STREQ(tqmovie_last_response_header(name.c_str()), value) << name;
+        for (const auto &[name, value] : want) EXPECT_STREQ(tqmovie_last_response_header(name.c_str()), value) << name;
         const char *cut = tqmovie_last_response_header("X-Long");
         EXPECT_EQ(cut ? std::string(cut) : "<none>", kLong.substr(0, 255));
     }

@@ -30,7 +30,8 @@ const char *const kDetailUrl = "https://svc.example/api/AAA/GetMovieDetail?imdbI
 const char *const kProbeUrl = "https://svc.example/api/AAA/IsMovie?imdbId=%s";
 const char *const kBasicsUrl = "https://svc.example/api/AAA/GetMovieBasics?read=true&ignoreNew=false&getKeys=false";
 const char *const kDetailsUrl = "https://svc.example/api/AAA/GetMovieDetails?read=true&getKeys=false";
-const char *const kTransUrl = "https://svc.example/api/AAA/GetMovieTranslations?read=true&getKeys=false&part1=zh&part2=CN";
+const char *const kTransUrl =
+    "https://svc.example/api/AAA/GetMovieTranslations?read=true&getKeys=false&part1=zh&part2=CN";
 
 std::string url_for(const char *pattern, const std::string &id) {
     char buf[512];
@@ -216,7 +217,7 @@ TEST_F(FakeIo, IdScanPicksFirstTtFollowedByDigit) {
         std::string url;
         const char *body;
     } cases[] = {
-        {url_for(kBasicUrl, "tt0111161"), "shawshank"},                       // "&" ends the id
+        {url_for(kBasicUrl, "tt0111161"), "shawshank"},                        // "&" ends the id
         {"https://attic.example/GetMovieBasic?imdbId=tt0111161", "shawshank"}, // "tt" + letter skipped
         {"http://tt1.example/GetMovieBasic?imdbId=tt0111161", "host"},         // the host is scanned too
         {"https://svc.example/GetMovieBasic?imdbId=ttt1", "host"},             // overlapping match
@@ -350,7 +351,8 @@ TEST_F(FakeIo, DetailBatchGrowthEqualsPlainConcatenation) {
     for (int i = 0; i < 12; ++i) {
         const std::string id = "tt" + std::to_string(100 + i);
         // Sizes around the doubling points, including one larger than the first buffer.
-        const std::string text = "{\"pad\":\"" + std::string(static_cast<size_t>(700 * i + 3), static_cast<char>('a' + i)) + "\"}";
+        const std::string text =
+            "{\"pad\":\"" + std::string(static_cast<size_t>(700 * i + 3), static_cast<char>('a' + i)) + "\"}";
         dir.write("detail-" + id + ".json", text);
         expected += (i ? "," : "") + text;
         request += (i ? "," : "") + id;
@@ -396,9 +398,7 @@ TEST_F(FakeIo, FifoIsRefusedWithoutBlocking) {
 TEST_F(FakeIo, FileLargerThanInt32IsRefused) {
     // Sparse: no disk blocks are written. The last name tried decides the status.
     const std::string big = dir.file("sample-GetMovieBasic-tt1.json");
-    {
-        std::ofstream(big, std::ios::binary).put('x');
-    }
+    { std::ofstream(big, std::ios::binary).put('x'); }
     std::error_code ec;
     fs::resize_file(big, static_cast<uintmax_t>(INT32_MAX) + 2, ec);
     if (ec) GTEST_SKIP() << "cannot make a sparse file here: " << ec.message();
@@ -421,7 +421,9 @@ template <typename Call> void each_failure_is_clean(const tq_io &io, Call call, 
     tqtest::reset_tracking();
     const long runs = tqtest::each_allocation_failure(call, [&](const Armed &a, long k, bool hit) {
         SCOPED_TRACE("allocation " + std::to_string(k));
-        if (!hit) { EXPECT_EQ(a.rc, 0); }
+        if (!hit) {
+            EXPECT_EQ(a.rc, 0);
+        }
         if (a.rc == 0) {
             EXPECT_EQ(a.status, 200);
             EXPECT_NE(a.body, nullptr);
@@ -612,7 +614,8 @@ TEST(FakeFixtures, LookupsDecodeEveryBundledTitle) {
         ASSERT_EQ(tqmovie_detail_count(), 1);
         EXPECT_GE(tqmovie_detail_cast_count(0), 6);
         EXPECT_GE(tqmovie_detail_related_count(0), 4);
-        for (int32_t j = 0; j < tqmovie_detail_provider_count(0); ++j) EXPECT_NE(tqmovie_detail_provider_logo(0, j), nullptr);
+        for (int32_t j = 0; j < tqmovie_detail_provider_count(0); ++j)
+            EXPECT_NE(tqmovie_detail_provider_logo(0, j), nullptr);
     }
     const int32_t n = static_cast<int32_t>(ids.size());
     EXPECT_EQ(tqmovie_get_basics(id_ptrs.data(), id_ptrs.size()), TQMOVIE_OK);

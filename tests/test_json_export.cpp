@@ -198,7 +198,8 @@ TEST_F(JsonExport, DetailRatingIsNullWhenAbsent) {
 
 TEST_F(JsonExport, LongPlotGrowsTheBufferAndStaysExact) {
     std::string plot;
-    for (int k = 0; plot.size() < 9000; ++k) plot += "Line " + std::to_string(k) + " \"quoted\"\\ tab\t caf\xc3\xa9 / end.\n";
+    for (int k = 0; plot.size() < 9000; ++k)
+        plot += "Line " + std::to_string(k) + " \"quoted\"\\ tab\t caf\xc3\xa9 / end.\n";
     store_basics("[{\"plot\":" + lit(plot) + ",\"directors\":[\"A\"]}]");
     const std::string want = std::string(R"({"imDbId":null,"title":null,"tagLine":null,"plot":)") + esc(plot) +
                              R"(,"posterUrl":null,"pictureUrl":null,"id":0,"year":-1,"duration":-1,)"
@@ -277,8 +278,10 @@ bool compact(const std::string &s) {
     for (size_t k = 0; k < s.size(); ++k) {
         const char c = s[k];
         if (in) {
-            if (c == '\\') ++k;
-            else if (c == '"') in = false;
+            if (c == '\\')
+                ++k;
+            else if (c == '"')
+                in = false;
         } else if (c == '"') {
             in = true;
         } else if (c == ' ' || c == '\n' || c == '\t' || c == '\r') {
@@ -288,12 +291,13 @@ bool compact(const std::string &s) {
     return !in;
 }
 
-const std::vector<std::string> kBasicKeys = {"imDbId", "title", "tagLine", "plot", "posterUrl", "pictureUrl", "id",
-                                             "year", "duration", "isTVShow", "directors", "genres", "ratings"};
+const std::vector<std::string> kBasicKeys = {"imDbId",     "title",  "tagLine", "plot",     "posterUrl",
+                                             "pictureUrl", "id",     "year",    "duration", "isTVShow",
+                                             "directors",  "genres", "ratings"};
 const std::vector<std::string> kDetailKeys = {
-    "imDbId", "title", "originalTitle", "tagLine", "plot", "posterUrl", "pictureUrl", "titleType", "genres",
-    "directors", "id", "startYear", "endYear", "runtimeMinutes", "imDbRating", "nCasts", "nPictures", "nProviders",
-    "nVideos", "nRelated"};
+    "imDbId",     "title",  "originalTitle", "tagLine",    "plot",      "posterUrl", "pictureUrl",
+    "titleType",  "genres", "directors",     "id",         "startYear", "endYear",   "runtimeMinutes",
+    "imDbRating", "nCasts", "nPictures",     "nProviders", "nVideos",   "nRelated"};
 
 // Parses with the strict reader and checks the members and their order.
 void expect_valid(const std::string &text, const std::vector<std::string> &keys, const char *title) {
@@ -360,16 +364,16 @@ TEST_F(JsonExport, EachAllocationFailureGivesNullAndLeaksNothing) {
         if (kind) store_details("[{\"title\":\"t\",\"plot\":\"" + plot + "\",\"imDbRating\":7.5}]");
         const std::string want = kind ? detail(0) : want_basic;
         tqtest::reset_tracking();
-        long hits = tqtest::each_allocation_failure(
-            [&] { return kind ? tqmovie_detail_to_json(0) : tqmovie_basic_to_json(0); },
-            [&](char *text, long k, bool hit) {
-                SCOPED_TRACE("allocation " + std::to_string(k));
-                if (hit)
-                    EXPECT_EQ(text, nullptr) << "a partial text was handed out";
-                else
-                    EXPECT_EQ(text ? std::string(text) : "<null>", want);
-                std::free(text);
-            });
+        long hits =
+            tqtest::each_allocation_failure([&] { return kind ? tqmovie_detail_to_json(0) : tqmovie_basic_to_json(0); },
+                                            [&](char *text, long k, bool hit) {
+                                                SCOPED_TRACE("allocation " + std::to_string(k));
+                                                if (hit)
+                                                    EXPECT_EQ(text, nullptr) << "a partial text was handed out";
+                                                else
+                                                    EXPECT_EQ(text ? std::string(text) : "<null>", want);
+                                                std::free(text);
+                                            });
         EXPECT_GE(hits, kind ? 2 : 5) << "first buffer and its growths";
         EXPECT_EQ(tqtest::live_allocations(), 0);
         EXPECT_STREQ(tqmovie_last_error(), "");

@@ -153,8 +153,8 @@ Snap snap_detail(int32_t i) {
         std::string m = "numbers differ:";
         for (size_t n = 0; n < want.nums.size() && n < got.nums.size(); ++n)
             if (want.nums[n] != got.nums[n])
-                m += " " + want.nums[n].first + " " + std::to_string(want.nums[n].second) + "!=" +
-                     std::to_string(got.nums[n].second);
+                m += " " + want.nums[n].first + " " + std::to_string(want.nums[n].second) +
+                     "!=" + std::to_string(got.nums[n].second);
         return ::testing::AssertionFailure() << m;
     }
     if (want.texts.size() != got.texts.size()) return ::testing::AssertionFailure() << "text count differs";
@@ -609,14 +609,13 @@ void check_failed_lookup(int32_t st, bool hit, bool detail, const Snap &want, lo
     case TQMOVIE_ERR_TRANSPORT:
         // Only the backend's own buffers (the host's copy, the fixture reader) fail this way.
         EXPECT_EQ(std::string(tqmovie_last_error()).rfind("transport: ", 0), 0u) << tqmovie_last_error();
-        EXPECT_TRUE(own_failures_now > own_failures_before || std::string(tqmovie_last_error()).find("fake") !=
-                                                                   std::string::npos ||
+        EXPECT_TRUE(own_failures_now > own_failures_before ||
+                    std::string(tqmovie_last_error()).find("fake") != std::string::npos ||
                     std::string(tqmovie_last_error()) == "transport: unknown")
             << tqmovie_last_error();
         ASSERT_EQ(n, 0);
         break;
-    default:
-        ADD_FAILURE() << "status " << st << " '" << tqmovie_last_error() << "'";
+    default: ADD_FAILURE() << "status " << st << " '" << tqmovie_last_error() << "'";
     }
     EXPECT_EQ(tqmovie_basic_count() + tqmovie_detail_count(), n);
 }

@@ -168,7 +168,9 @@ void check_status_table(const doc_case *cases, size_t ncases, Decode decode, Rel
 TEST(Parse, BasicDocumentStatusTable) {
     check_status_table<tq_basic>(
         kRecordDocCases, std::size(kRecordDocCases),
-        [](const doc_case &c, tq_basic **o, size_t *n) { return tq_parse_basic_doc(c.body, c.len, o, n, c.expect_array); },
+        [](const doc_case &c, tq_basic **o, size_t *n) {
+            return tq_parse_basic_doc(c.body, c.len, o, n, c.expect_array);
+        },
         tq_free_basic);
 }
 
@@ -288,8 +290,14 @@ TEST(Parse, NotAvailableImageBecomesEmptyString) {
         const char *value;
         const char *want;
     } cases[] = {
-        {R"("N/A")", ""}, {R"("n/a")", ""}, {R"("NA")", "NA"}, {R"("N/A ")", "N/A "},
-        {R"("not available")", "not available"}, {R"("n/A")", "n/A"}, {"null", nullptr}, {"7", nullptr},
+        {R"("N/A")", ""},
+        {R"("n/a")", ""},
+        {R"("NA")", "NA"},
+        {R"("N/A ")", "N/A "},
+        {R"("not available")", "not available"},
+        {R"("n/A")", "n/A"},
+        {"null", nullptr},
+        {"7", nullptr},
     };
     for (const auto &c : cases) {
         SCOPED_TRACE(c.value);
@@ -363,13 +371,9 @@ TEST(Parse, DirectorsArrayOrSingleString) {
         std::vector<std::string> want;
         bool list;
     } cases[] = {
-        {R"("A, B")", {"A, B"}, true},
-        {R"("")", {""}, true},
-        {R"(["A", 7, "B"])", {"A", "B"}, true},
-        {R"([])", {}, false},
-        {R"([1, null])", {}, true}, // array kept with no elements
-        {"null", {}, false},
-        {"{}", {}, false},
+        {R"("A, B")", {"A, B"}, true}, {R"("")", {""}, true},      {R"(["A", 7, "B"])", {"A", "B"}, true},
+        {R"([])", {}, false},          {R"([1, null])", {}, true}, // array kept with no elements
+        {"null", {}, false},           {"{}", {}, false},
     };
     for (const auto &c : cases) {
         SCOPED_TRACE(c.value);
@@ -741,11 +745,8 @@ TEST(Parse, TransItemFieldFallsBackToCapitalisedKey) {
         const char *item;
         const char *title;
     } cases[] = {
-        {R"({"Title":"T"})", "T"},
-        {R"({"title":null,"Title":"T"})", "T"},
-        {R"({"title":"t","Title":"T"})", "t"},
-        {R"({"title":["a"]})", nullptr},
-        {R"({"title":3,"Title":4})", nullptr},
+        {R"({"Title":"T"})", "T"},       {R"({"title":null,"Title":"T"})", "T"}, {R"({"title":"t","Title":"T"})", "t"},
+        {R"({"title":["a"]})", nullptr}, {R"({"title":3,"Title":4})", nullptr},
     };
     for (const auto &c : cases) {
         SCOPED_TRACE(c.item);
@@ -778,7 +779,9 @@ TEST(Parse, TransItemsMemberChoice) {
         ASSERT_EQ(t.n, 1u);
         EXPECT_EQ(t.sets[0].imdb_id, nullptr); // a set without id stays
         ASSERT_EQ(t.sets[0].items_count, c.count);
-        if (c.count) { EXPECT_EQ(str(t.sets[0].items[0].title), str(c.first_title)); }
+        if (c.count) {
+            EXPECT_EQ(str(t.sets[0].items[0].title), str(c.first_title));
+        }
     }
 }
 
@@ -808,7 +811,9 @@ void check_each_allocation_failure(Decode decode, Release release, const std::ve
             bool ok = false;
             for (int32_t a : allowed) ok = ok || st == a;
             EXPECT_TRUE(ok) << "status " << st;
-            if (!hit) { EXPECT_EQ(st, TQMOVIE_OK); }
+            if (!hit) {
+                EXPECT_EQ(st, TQMOVIE_OK);
+            }
             if (st == TQMOVIE_ERR_PARSE) {
                 const std::string err = tqmovie_last_error();
                 EXPECT_TRUE(err == "yyjson parse failed" || (obj_text && err == obj_text)) << err;
@@ -827,7 +832,9 @@ void check_each_allocation_failure(Decode decode, Release release, const std::ve
     EXPECT_GT(runs, 10);
     // String copies that fail are not reported, but a list that cannot be allocated
     // fails an object root with the object's own text.
-    if (obj_text) { EXPECT_TRUE(obj_text_seen); }
+    if (obj_text) {
+        EXPECT_TRUE(obj_text_seen);
+    }
 }
 
 TEST(Parse, BasicObjectSurvivesEachAllocationFailure) {
@@ -852,8 +859,8 @@ TEST(Parse, DetailObjectSurvivesEachAllocationFailure) {
 TEST(Parse, DetailArraySurvivesEachAllocationFailure) {
     const std::string body = std::string("[") + kDetailBody + "," + kDetailBody + "]";
     check_each_allocation_failure<tq_detail>(
-        [&](tq_detail **o, size_t *n) { return tq_parse_detail_doc(body.c_str(), 0, o, n, 1, 0); },
-        tq_free_detail, {TQMOVIE_OK, TQMOVIE_ERR_PARSE, TQMOVIE_ERR_NOMEM, TQMOVIE_ERR_EMPTY}, nullptr);
+        [&](tq_detail **o, size_t *n) { return tq_parse_detail_doc(body.c_str(), 0, o, n, 1, 0); }, tq_free_detail,
+        {TQMOVIE_OK, TQMOVIE_ERR_PARSE, TQMOVIE_ERR_NOMEM, TQMOVIE_ERR_EMPTY}, nullptr);
 }
 
 TEST(Parse, GenresSplitSurvivesEachAllocationFailure) {

@@ -36,8 +36,8 @@ struct MemoryBackend {
         return p;
     }
     std::string record(const std::string &id) const {
-        return "{\"imDbId\":\"" + id + "\",\"title\":\"T" + std::to_string(owner) + " " + id + "\",\"id\":" +
-               std::to_string(owner) + "}";
+        return "{\"imDbId\":\"" + id + "\",\"title\":\"T" + std::to_string(owner) + " " + id +
+               "\",\"id\":" + std::to_string(owner) + "}";
     }
     static std::string id_in(const char *url) {
         const char *p = std::strstr(url, "imdbId=");
@@ -252,10 +252,13 @@ TEST(Threads, CancelStopsABatchBeforeItsNextChunk) {
     tqmovie_use(scope.previous); // the worker thread makes it current
     scope.backend.block_chunk = 2;
     double ms = 0;
-    const int32_t st = cancel_from_outside(scope.client, [] {
-        tqmovie_set_batch_ceiling(3);
-        return tqmovie_get_basics(kIds, 10);
-    }, &ms);
+    const int32_t st = cancel_from_outside(
+        scope.client,
+        [] {
+            tqmovie_set_batch_ceiling(3);
+            return tqmovie_get_basics(kIds, 10);
+        },
+        &ms);
     tqmovie_use(scope.client);
     EXPECT_EQ(st, TQMOVIE_ERR_CANCELLED);
     EXPECT_STREQ(tqmovie_last_error(), "cancelled");
@@ -286,7 +289,8 @@ TEST(Threads, CancelStopsAStalledTransfer) {
         tqmovie_set_host(host);
         tqmovie_use(prev);
         double ms = 0;
-        const int32_t st = cancel_from_outside(c, [] { return tqmovie_get_detail("tt0111161", nullptr, 0); }, &ms);
+        const int32_t st = cancel_from_outside(
+            c, [] { return tqmovie_get_detail("tt0111161", nullptr, 0); }, &ms);
         std::printf("cancel latency of a stalled transfer (%s): %.0f ms\n", io.ctx ? "pooled" : "fresh handle", ms);
         EXPECT_EQ(st, TQMOVIE_ERR_CANCELLED);
         tqmovie_use(c);

@@ -54,7 +54,7 @@ TEST(Util, JoinIdsSkipsNullsAndKeepsEmptyFieldsAfterText) {
         size_t n;
         const char *out;
     } cases[] = {
-        {three, 0, ""},          {nullptr, 0, ""},         {all_null, 2, ""},     {three, 3, "tt1,tt3"},
+        {three, 0, ""},         {nullptr, 0, ""},        {all_null, 2, ""},      {three, 3, "tt1,tt3"},
         {empty_then_a, 2, "A"}, {a_then_empty, 2, "A,"}, {a_empty_b, 3, "A,,B"},
     };
     for (const Case &c : cases) {
@@ -121,8 +121,8 @@ TEST(Util, TestHeapFailsOnceOrFromThenOn) {
         long runs = tqtest::each_allocation_failure(
             three_copies, [&](int n, long, bool) { copied.push_back(n); }, mode);
         EXPECT_EQ(runs, 3);
-        EXPECT_EQ(copied, mode == tqtest::FailMode::Once ? (std::vector<int>{2, 2, 2, 3})
-                                                          : (std::vector<int>{0, 1, 2, 3}));
+        EXPECT_EQ(copied,
+                  mode == tqtest::FailMode::Once ? (std::vector<int>{2, 2, 2, 3}) : (std::vector<int>{0, 1, 2, 3}));
     }
 }
 
@@ -178,8 +178,8 @@ void make_detail(tq_detail *d) {
     d->providers[0] = {tq_strdup("US"), tq_strdup("8"), tq_strdup("Stream"), nullptr, tq_strdup("flatrate"), 3};
     d->provider_count = 1;
     d->videos = static_cast<tq_video *>(std::calloc(1, sizeof(tq_video)));
-    d->videos[0] = {tq_strdup("v1"), tq_strdup("k1"), tq_strdup("Trailer"), tq_strdup("site"),
-                    tq_strdup("Trailer"), tq_strdup("en"), tq_strdup("US"), 1080};
+    d->videos[0] = {tq_strdup("v1"),      tq_strdup("k1"), tq_strdup("Trailer"), tq_strdup("site"),
+                    tq_strdup("Trailer"), tq_strdup("en"), tq_strdup("US"),      1080};
     d->video_count = 1;
     d->related = str_array({"tt1", nullptr, "tt3"});
     d->related_count = 3;
@@ -258,8 +258,12 @@ TEST(Records, DetailCopySelectsSections) {
             EXPECT_STREQ(d.cast[1].birthday, "1979-08-27");
             EXPECT_EQ(d.related[1], nullptr);
         }
-        if (c.videos) { EXPECT_EQ(d.videos[0].size, 1080); }
-        if (c.providers) { EXPECT_EQ(d.providers[0].display_priority, 3); }
+        if (c.videos) {
+            EXPECT_EQ(d.videos[0].size, 1080);
+        }
+        if (c.providers) {
+            EXPECT_EQ(d.providers[0].display_priority, 3);
+        }
         tq_free_detail(&d);
     }
     tq_free_detail(&src);
@@ -314,9 +318,7 @@ TEST(Records, CopiesSurviveEachAllocationFailure) {
             tq_free_basic(&dst);
             return st;
         },
-        [](int32_t st, long k, bool hit) {
-            EXPECT_TRUE(st == 0 || (hit && st == -1)) << "allocation " << k;
-        });
+        [](int32_t st, long k, bool hit) { EXPECT_TRUE(st == 0 || (hit && st == -1)) << "allocation " << k; });
     long failing = tqtest::each_allocation_failure(
         [&] {
             tq_detail dst;
@@ -324,9 +326,7 @@ TEST(Records, CopiesSurviveEachAllocationFailure) {
             tq_free_detail(&dst);
             return st;
         },
-        [](int32_t st, long k, bool hit) {
-            EXPECT_TRUE(st == 0 || (hit && st == -1)) << "allocation " << k;
-        });
+        [](int32_t st, long k, bool hit) { EXPECT_TRUE(st == 0 || (hit && st == -1)) << "allocation " << k; });
     EXPECT_GE(failing, 30);
     EXPECT_EQ(tqtest::live_allocations(), 0);
     tq_free_basic(&bsrc);

@@ -11,13 +11,13 @@
 #include <unistd.h>
 
 #ifndef TQMOVIE_SOURCE_FIXTURES
-#define TQMOVIE_SOURCE_FIXTURES ""
+#  define TQMOVIE_SOURCE_FIXTURES ""
 #endif
 #ifndef TQMOVIE_INSTALLED_FIXTURES
-#define TQMOVIE_INSTALLED_FIXTURES ""
+#  define TQMOVIE_INSTALLED_FIXTURES ""
 #endif
 #ifndef TQMOVIE_RELATIVE_FIXTURES
-#define TQMOVIE_RELATIVE_FIXTURES "../share/tqmovie/fixtures"
+#  define TQMOVIE_RELATIVE_FIXTURES "../share/tqmovie/fixtures"
 #endif
 
 namespace tqtool {

@@ -151,9 +151,7 @@ struct doc_owner {
     ~doc_owner() { yyjson_doc_free(doc); }
 };
 
-yyjson_doc *parse(const std::string &text) {
-    return yyjson_read(text.data(), text.size(), 0);
-}
+yyjson_doc *parse(const std::string &text) { return yyjson_read(text.data(), text.size(), 0); }
 
 // The id a record carries, under any of the keys the service uses.
 const char *record_id(yyjson_val *obj) {
@@ -244,8 +242,7 @@ bool body_ids(const httplib::Request &req, httplib::Response &res, std::vector<s
 
 // Builds the JSON array answer of a batch. pick(id, doc_out) yields the value for
 // one id (its document kept alive in doc_out) or null when the id is unknown.
-template <typename Pick>
-void answer_array(httplib::Response &res, const std::vector<std::string> &ids, Pick pick) {
+template <typename Pick> void answer_array(httplib::Response &res, const std::vector<std::string> &ids, Pick pick) {
     yyjson_mut_doc *out = yyjson_mut_doc_new(nullptr);
     if (!out) {
         answer_text(res, 500, "out of memory");
@@ -323,11 +320,10 @@ void install_misbehaviour(httplib::Server &svr, const misbehaviour &m, counters 
     });
     svr.Get("/stats", [&c](const httplib::Request &, httplib::Response &res) {
         char text[160];
-        std::snprintf(text, sizeof text, "{\"requests\":%llu,\"rateLimited\":%llu,\"unavailable\":%llu,\"dropped\":%llu}",
-                      static_cast<unsigned long long>(c.requests.load()),
-                      static_cast<unsigned long long>(c.rate_limited.load()),
-                      static_cast<unsigned long long>(c.unavailable.load()),
-                      static_cast<unsigned long long>(c.dropped.load()));
+        std::snprintf(
+            text, sizeof text, "{\"requests\":%llu,\"rateLimited\":%llu,\"unavailable\":%llu,\"dropped\":%llu}",
+            static_cast<unsigned long long>(c.requests.load()), static_cast<unsigned long long>(c.rate_limited.load()),
+            static_cast<unsigned long long>(c.unavailable.load()), static_cast<unsigned long long>(c.dropped.load()));
         res.status = 200;
         res.set_content(text, "application/json");
     });
@@ -419,8 +415,8 @@ void install_routes(httplib::Server &svr, const fixtures &fx) {
     struct route {
         const char *path;
         const char *method;
-    } routes[] = {{"/api/AAA/IsMovie", "GET"},         {"/api/AAA/GetMovieBasic", "GET"},
-                  {"/api/AAA/GetMovieDetail", "GET"},  {"/api/AAA/GetMovieBasics", "POST"},
+    } routes[] = {{"/api/AAA/IsMovie", "GET"},          {"/api/AAA/GetMovieBasic", "GET"},
+                  {"/api/AAA/GetMovieDetail", "GET"},   {"/api/AAA/GetMovieBasics", "POST"},
                   {"/api/AAA/GetMovieDetails", "POST"}, {"/api/AAA/GetMovieTranslations", "POST"}};
     for (const route &r : routes) {
         std::string text = std::string("use ") + r.method + " for " + r.path;
@@ -540,7 +536,8 @@ int run(int argc, char **argv) {
         for (const auto &c : counts) {
             if (a != c.name) continue;
             if (!parse_number(value, c.max, c.target))
-                return usage_error(c.max == UINT64_MAX ? "option needs a whole number" : "--delay needs 0 to 3600000 ms",
+                return usage_error(c.max == UINT64_MAX ? "option needs a whole number"
+                                                       : "--delay needs 0 to 3600000 ms",
                                    (a + " " + value).c_str());
             counted = true;
         }
@@ -605,8 +602,7 @@ int run(int argc, char **argv) {
         sigwait(&stop_signals, &sig);
         // A signal that arrives before the server loop runs must not be lost: stop()
         // only acts on a running server.
-        while (!svr.is_running() && !listen_done.load())
-            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        while (!svr.is_running() && !listen_done.load()) std::this_thread::sleep_for(std::chrono::milliseconds(5));
         stopping.store(true);
         svr.stop();
     });

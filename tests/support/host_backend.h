@@ -127,10 +127,10 @@ public:
     void clear_requests() { count_ = 0; }
 
     // Bookkeeping of the buffers this backend handed out and got back.
-    long handed_out = 0;      // bodies and error texts given to the library
-    long freed_by_entry = 0;  // pointers released through the free entry
+    long handed_out = 0;       // bodies and error texts given to the library
+    long freed_by_entry = 0;   // pointers released through the free entry
     long own_alloc_failed = 0; // requests this backend could not answer for lack of memory
-    long overflow = 0;        // requests beyond kMaxRequests (not recorded)
+    long overflow = 0;         // requests beyond kMaxRequests (not recorded)
 
 private:
     bool with_free_;

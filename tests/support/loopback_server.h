@@ -89,7 +89,7 @@ struct HttpResponse {
     // When not 0, this many pattern bytes are sent instead of body, made as they go
     // (kEndless: until the client gives up), so a huge body costs the server nothing.
     uint64_t generated = 0;
-    bool chunked = false; // a generated body goes out in chunks, without Content-Length
+    bool chunked = false;  // a generated body goes out in chunks, without Content-Length
     bool unframed = false; // ... or with neither: it ends when the connection closes
     int trickle_ms = 0;    // when not 0, a generated body goes out one byte each trickle_ms
     bool silent = false;   // read the request, never answer, hold the connection open
@@ -372,9 +372,7 @@ public:
     RefusingPort(const RefusingPort &) = delete;
     RefusingPort &operator=(const RefusingPort &) = delete;
     int port() const { return port_; }
-    std::string url(const std::string &target) const {
-        return "http://127.0.0.1:" + std::to_string(port_) + target;
-    }
+    std::string url(const std::string &target) const { return "http://127.0.0.1:" + std::to_string(port_) + target; }
 
 protected:
     int fd_ = -1;

@@ -6,7 +6,7 @@
 #include <gtest/gtest.h>
 #include <yyjson.h>
 #ifdef TQ_HAVE_HTTPLIB
-#include "mock_service.h"
+#  include "mock_service.h"
 #endif
 
 #include <cerrno>
@@ -282,16 +282,21 @@ TEST_F(Cli, FullJsonIsTheCompleteExport) {
         int32_t (*count)();
         char *(*to_json)(int32_t);
     } cases[] = {
-        {{"basic", "tt0111161"}, [] { return tqmovie_get_basic("tt0111161", nullptr); }, tqmovie_basic_count,
+        {{"basic", "tt0111161"},
+         [] { return tqmovie_get_basic("tt0111161", nullptr); },
+         tqmovie_basic_count,
          tqmovie_basic_to_json_full},
-        {{"detail", "tt0903747"}, [] { return tqmovie_get_detail("tt0903747", nullptr, 0); }, tqmovie_detail_count,
+        {{"detail", "tt0903747"},
+         [] { return tqmovie_get_detail("tt0903747", nullptr, 0); },
+         tqmovie_detail_count,
          tqmovie_detail_to_json_full},
         {{"translations", "tt0111161"},
          [] {
              const char *ids[] = {"tt0111161"};
              return tqmovie_get_translations(ids, 1, nullptr, nullptr);
          },
-         tqmovie_trans_count, tqmovie_trans_to_json},
+         tqmovie_trans_count,
+         tqmovie_trans_to_json},
     };
     for (const auto &c : cases) {
         tq_io io = tolvane_io_fake(TQ_FIXTURES_DIR);
@@ -313,8 +318,8 @@ TEST_F(Cli, FullJsonIsTheCompleteExport) {
 }
 
 TEST_F(Cli, ProgressChunksGiveTheSameRecords) {
-    std::vector<std::string> args = {"details", "--json-lines", "tt0111161", "tt0903747", "tt0468569", "tt0133093",
-                                     "tt0000001", "--batch-size", "2"};
+    std::vector<std::string> args = {"details",   "--json-lines", "tt0111161",    "tt0903747", "tt0468569",
+                                     "tt0133093", "tt0000001",    "--batch-size", "2"};
     run_result plain = cli(args);
     args.push_back("--progress");
     run_result chunked = cli(args);
@@ -450,9 +455,13 @@ TEST_F(Cli, NotFoundIdsAndErrorsAsJson) {
         const char *error;
         std::vector<std::string> members; // JSON text expected inside the object
     } cases[] = {
-        {{"--json", "details", "tt0111161", "tt0000001", "tt0000002"}, 1, "not found",
+        {{"--json", "details", "tt0111161", "tt0000001", "tt0000002"},
+         1,
+         "not found",
          {"\"command\":\"details\"", "\"ids\":[\"tt0000001\",\"tt0000002\"]"}},
-        {{"--json-lines", "basic", "tt0000001"}, 11, "lookup failed",
+        {{"--json-lines", "basic", "tt0000001"},
+         11,
+         "lookup failed",
          {"\"id\":\"tt0000001\"", "\"status\":1", "\"statusName\":\"TQMOVIE_ERR_TRANSPORT\"", "\"httpStatus\":404"}},
         {{"frobnicate", "--json"}, 64, "usage", {}},
         {{"--json", "--fixtures", "/nonexistent/tq", "basic", "tt0111161"}, 66, "no input", {}},
@@ -602,10 +611,10 @@ TEST_F(MockService, MalformedRequestsGet400) {
         {"POST", "/api/AAA/GetMovieBasics", "tt0111161;tt0903747"},
     };
     for (const auto &k : cases) {
-        httplib::Result r = std::string(k.method) == "GET"    ? c.Get(k.path)
-                             : std::string(k.method) == "PUT" ? c.Put(k.path, k.body, "text/plain")
-                             : std::string(k.method) == "DELETE" ? c.Delete(k.path)
-                                                                 : c.Post(k.path, k.body, "text/plain");
+        httplib::Result r = std::string(k.method) == "GET"      ? c.Get(k.path)
+                            : std::string(k.method) == "PUT"    ? c.Put(k.path, k.body, "text/plain")
+                            : std::string(k.method) == "DELETE" ? c.Delete(k.path)
+                                                                : c.Post(k.path, k.body, "text/plain");
         ASSERT_TRUE(r) << k.method << " " << k.path;
         EXPECT_EQ(r->status, 400) << k.method << " " << k.path;
     }
@@ -704,11 +713,20 @@ TEST(MockServiceRetry, WaitsAreShownAndTheLastAttemptCounts) {
         long requests;
         std::vector<std::string> err_parts;
     } cases[] = {
-        {{"--rate-limit-first", "2", "--retry-after", "0"}, {"--retry", "3"}, 0, 3,
+        {{"--rate-limit-first", "2", "--retry-after", "0"},
+         {"--retry", "3"},
+         0,
+         3,
          {"tqmovie: waiting 0.0 s: HTTP 429 (retry 1 of 3)\n", "tqmovie: waiting 0.0 s: HTTP 429 (retry 2 of 3)\n"}},
-        {{"--unavailable-every", "1"}, {"--retry", "1", "--max-wait", "0.01"}, 12, 2,
+        {{"--unavailable-every", "1"},
+         {"--retry", "1", "--max-wait", "0.01"},
+         12,
+         2,
          {"(retry 1 of 1)", "TQMOVIE_ERR_HTTP (2): HTTP 503 [HTTP status 503]"}},
-        {{"--rate-limit-first", "1", "--retry-after", "600"}, {"--retry", "3", "--max-wait", "5"}, 12, 1,
+        {{"--rate-limit-first", "1", "--retry-after", "600"},
+         {"--retry", "3", "--max-wait", "5"},
+         12,
+         1,
          {"HTTP 429 [HTTP status 429]"}},
         {{"--delay", "3000"}, {"--deadline", "0.2"}, 11, 1, {"TQMOVIE_ERR_TRANSPORT (1): deadline exceeded"}},
     };
@@ -735,8 +753,8 @@ TEST(MockServiceCache, SecondRunIsAnsweredFromTheFile) {
     ASSERT_GT(svc.port, 0);
     TempFixtures dir;
     const std::string file = dir.dir() + "/cache.json";
-    const std::vector<std::string> lookup = {"--host", svc.url(), "--cache", file, "detail", "tt0903747",
-                                             "--sections", "cast", "--language", "de-DE"};
+    const std::vector<std::string> lookup = {"--host",    svc.url(),    "--cache", file,         "detail",
+                                             "tt0903747", "--sections", "cast",    "--language", "de-DE"};
     run_result first = cli(lookup);
     ASSERT_EQ(first.exit, 0) << first.err;
     EXPECT_EQ(tqtest::stat(svc), 1);
@@ -783,8 +801,15 @@ TEST(MockServiceBroken, BatchFailurePrintsTheChunksThatWentThrough) {
     fx.put("detail-tt0000011.json", "{\"imDbId\":"); // the service answers 500 for it
     service_process s = start_service(fx.dir());
     ASSERT_GT(s.port, 0);
-    std::vector<std::string> args = {"--host", "http://127.0.0.1:" + std::to_string(s.port), "--json-lines",
-                                     "details", "tt0000010", "tt0000011", "tt0000010", "--batch-size", "1"};
+    std::vector<std::string> args = {"--host",
+                                     "http://127.0.0.1:" + std::to_string(s.port),
+                                     "--json-lines",
+                                     "details",
+                                     "tt0000010",
+                                     "tt0000011",
+                                     "tt0000010",
+                                     "--batch-size",
+                                     "1"};
     run_result plain = cli(args);
     args.push_back("--progress");
     run_result chunked = cli(args);

@@ -113,17 +113,48 @@ TEST_F(Retry, StatusRequestsAndWaitsFollowTheAnswers) {
         int32_t wait_http;
         int64_t wait_ms; // -1: a backoff, at most max_wait_ms
     } cases[] = {
-        {"HTTP date in the past", {"--rate-limit-first", "2", "--retry-after", "Sun, 06 Nov 1994 08:49:37 GMT"},
-         3, 5000, "tt0111161", TQMOVIE_OK, 3, 2, 429, 0},
-        {"longer than allowed", {"--rate-limit-first", "1", "--retry-after", "120"},
-         3, 1000, "tt0111161", TQMOVIE_ERR_HTTP, 1, 0, 0, 0},
-        {"503 backoff until none left", {"--unavailable-every", "1"},
-         3, 20, "tt0111161", TQMOVIE_ERR_HTTP, 4, 3, 503, -1},
-        {"no retries asked for", {"--rate-limit-first", "1", "--retry-after", "0"},
-         0, 1000, "tt0111161", TQMOVIE_ERR_HTTP, 1, 0, 0, 0},
+        {"HTTP date in the past",
+         {"--rate-limit-first", "2", "--retry-after", "Sun, 06 Nov 1994 08:49:37 GMT"},
+         3,
+         5000,
+         "tt0111161",
+         TQMOVIE_OK,
+         3,
+         2,
+         429,
+         0},
+        {"longer than allowed",
+         {"--rate-limit-first", "1", "--retry-after", "120"},
+         3,
+         1000,
+         "tt0111161",
+         TQMOVIE_ERR_HTTP,
+         1,
+         0,
+         0,
+         0},
+        {"503 backoff until none left",
+         {"--unavailable-every", "1"},
+         3,
+         20,
+         "tt0111161",
+         TQMOVIE_ERR_HTTP,
+         4,
+         3,
+         503,
+         -1},
+        {"no retries asked for",
+         {"--rate-limit-first", "1", "--retry-after", "0"},
+         0,
+         1000,
+         "tt0111161",
+         TQMOVIE_ERR_HTTP,
+         1,
+         0,
+         0,
+         0},
         {"404 is an answer", {}, 3, 20, "tt0000001", TQMOVIE_ERR_HTTP, 1, 0, 0, 0},
-        {"cut mid-body is not retried", {"--drop-every", "1"},
-         3, 20, "tt0111161", TQMOVIE_ERR_TRANSPORT, 1, 0, 0, 0},
+        {"cut mid-body is not retried", {"--drop-every", "1"}, 3, 20, "tt0111161", TQMOVIE_ERR_TRANSPORT, 1, 0, 0, 0},
     };
     for (const auto &c : cases) {
         SCOPED_TRACE(c.name);
@@ -292,8 +323,8 @@ TEST_F(Retry, ProgressReportsWaitsBetweenChunks) {
     const event chunk1{TQMOVIE_PROGRESS_CHUNK_DONE, TQMOVIE_OK, 1, 3, 0, 200};
     const event chunk2{TQMOVIE_PROGRESS_CHUNK_DONE, TQMOVIE_OK, 2, 3, 0, 200};
     const event chunk3{TQMOVIE_PROGRESS_CHUNK_DONE, TQMOVIE_OK, 3, 3, 0, 200};
-    EXPECT_EQ(rec_.events, (std::vector<event>{chunk1, wait_event(429, 0, 1, 3), chunk2, wait_event(429, 0, 2, 3),
-                                               chunk3}));
+    EXPECT_EQ(rec_.events,
+              (std::vector<event>{chunk1, wait_event(429, 0, 1, 3), chunk2, wait_event(429, 0, 2, 3), chunk3}));
     EXPECT_EQ(stat(svc), 5);
     EXPECT_EQ(tqmovie_basic_count(), 3);
 }

@@ -65,8 +65,8 @@ const struct {
                      {"pictures", TQMOVIE_DETAIL_PICTURES},
                      {"providers", TQMOVIE_DETAIL_PROVIDERS},
                      {"videos", TQMOVIE_DETAIL_VIDEOS}};
-constexpr uint32_t all_sections = TQMOVIE_DETAIL_CAST | TQMOVIE_DETAIL_PICTURES | TQMOVIE_DETAIL_PROVIDERS |
-                                  TQMOVIE_DETAIL_VIDEOS;
+constexpr uint32_t all_sections =
+    TQMOVIE_DETAIL_CAST | TQMOVIE_DETAIL_PICTURES | TQMOVIE_DETAIL_PROVIDERS | TQMOVIE_DETAIL_VIDEOS;
 
 // "all", "none" or "cast,videos"; empty for a basic record.
 void sections_text(const cache_record &r, char (&out)[64]) {
@@ -174,8 +174,8 @@ void count(yyjson_val *root, bool json) {
     });
     if (json) {
         json_element_start();
-        std::printf("{\"titles\":%zu,\"basicRecords\":%zu,\"detailRecords\":%zu,\"freshRecords\":%zu}", titles,
-                    basic, detail, fresh);
+        std::printf("{\"titles\":%zu,\"basicRecords\":%zu,\"detailRecords\":%zu,\"freshRecords\":%zu}", titles, basic,
+                    detail, fresh);
         json_element_end();
     } else {
         std::printf("%zu title%s, %zu record%s (%zu basic, %zu detail), %zu fresh\n", titles, titles == 1 ? "" : "s",

@@ -16,12 +16,12 @@ namespace tqtool {
 
 inline constexpr const char *program = "tqmovie";
 
-constexpr int exit_not_found = 1;    // a batch went through but some ids have no record
-constexpr int exit_status_base = 10; // exit = 10 + TQMOVIE_ERR_*
-constexpr int exit_usage = 64;       // EX_USAGE
-constexpr int exit_no_input = 66;    // EX_NOINPUT
-constexpr int exit_software = 70;    // EX_SOFTWARE: a status code this tool does not know
-constexpr int exit_io = 74;          // EX_IOERR
+constexpr int exit_not_found = 1;     // a batch went through but some ids have no record
+constexpr int exit_status_base = 10;  // exit = 10 + TQMOVIE_ERR_*
+constexpr int exit_usage = 64;        // EX_USAGE
+constexpr int exit_no_input = 66;     // EX_NOINPUT
+constexpr int exit_software = 70;     // EX_SOFTWARE: a status code this tool does not know
+constexpr int exit_io = 74;           // EX_IOERR
 constexpr int exit_interrupted = 130; // Ctrl-C: 128 + SIGINT, as a shell reports it
 
 // Longest fixture directory the fixture backend keeps without cutting it (512-byte buffer).
@@ -129,12 +129,12 @@ struct error_report {
     const char *message; // the text the plain report would show
     int exit_status;
     const char *command = nullptr;
-    const char *id = nullptr;                // the id a single-title lookup failed on
-    const char *const *ids = nullptr;        // the ids not found
+    const char *id = nullptr;         // the id a single-title lookup failed on
+    const char *const *ids = nullptr; // the ids not found
     size_t id_count = 0;
-    int32_t status = -1;                     // the library's status code, -1 none
+    int32_t status = -1; // the library's status code, -1 none
     const char *status_name = nullptr;
-    int32_t http_status = 0;                 // 0: the backend reported none
+    int32_t http_status = 0; // 0: the backend reported none
 };
 void json_error(const error_report &e);
 

@@ -68,9 +68,9 @@ void json_str(const char *s) { tqtool::json_str(stdout, s); }
 const struct {
     const char *key;
     const char *(*text)(int32_t i, int32_t j);
-} trans_item_members[] = {{"title", tqmovie_trans_item_title},     {"tagLine", tqmovie_trans_item_tagline},
-                          {"plot", tqmovie_trans_item_plot},       {"directors", tqmovie_trans_item_directors},
-                          {"actors", tqmovie_trans_item_actors},   {"iso_639_1", tqmovie_trans_item_lang},
+} trans_item_members[] = {{"title", tqmovie_trans_item_title},      {"tagLine", tqmovie_trans_item_tagline},
+                          {"plot", tqmovie_trans_item_plot},        {"directors", tqmovie_trans_item_directors},
+                          {"actors", tqmovie_trans_item_actors},    {"iso_639_1", tqmovie_trans_item_lang},
                           {"iso_3166_1", tqmovie_trans_item_region}};
 
 // Translation sets in the service's shape, written by the tool (--full uses the library's export).
@@ -133,8 +133,10 @@ int32_t json_record(record_kind r, int32_t i) {
     for (const char *p = text; *p; ++p) {
         const auto c = static_cast<unsigned char>(*p);
         const auto next = static_cast<unsigned char>(p[1]);
-        if (c == 0xC2 && next >= 0x80 && next <= 0x9F) std::printf("\\u%04x", static_cast<unsigned>(*++p & 0xFF));
-        else std::fputc(c, stdout);
+        if (c == 0xC2 && next >= 0x80 && next <= 0x9F)
+            std::printf("\\u%04x", static_cast<unsigned>(*++p & 0xFF));
+        else
+            std::fputc(c, stdout);
     }
     element_end();
     std::free(text);

@@ -285,12 +285,12 @@ int32_t run_batch_call(const options &o, const char *const *ids, size_t count) {
 struct batch_run {
     const options &o;
     uint64_t ceiling;
-    size_t chunks;        // requests the batch takes
-    bool progress;        // "chunk k of n" on standard error
-    bool tty;             // ... on one line rewritten in place
-    size_t announced = 0; // chunks announced so far
+    size_t chunks;          // requests the batch takes
+    bool progress;          // "chunk k of n" on standard error
+    bool tty;               // ... on one line rewritten in place
+    size_t announced = 0;   // chunks announced so far
     bool line_open = false; // a "chunk k of n" rewritten in place waits for its line end
-    int32_t printed = 0;  // records printed so far
+    int32_t printed = 0;    // records printed so far
     bool first_record = true;
     int32_t print_status = TQMOVIE_OK;
 };
@@ -303,8 +303,7 @@ void announce_chunk(batch_run &b, uint64_t done, uint64_t total) {
         std::fprintf(stderr, "\r%s: chunk %zu of %zu", program, b.announced, b.chunks);
         b.line_open = true;
     } else
-        std::fprintf(stderr, "%s: chunk %zu of %zu (%zu id%s)\n", program, b.announced, b.chunks, n,
-                     n == 1 ? "" : "s");
+        std::fprintf(stderr, "%s: chunk %zu of %zu (%zu id%s)\n", program, b.announced, b.chunks, n, n == 1 ? "" : "s");
     std::fflush(stderr);
 }
 

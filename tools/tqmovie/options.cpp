@@ -33,8 +33,7 @@ const command_info commands[] = {
      "Looks up the basic record of each title, one request per title (answered from\n"
      "the record cache when the same title comes up again in one run).\n"
      "  --language L   language of the texts (default en-US)\n"},
-    {"detail", cmd_detail, opt_language | opt_sections,
-     "detail ID... [--language L] [--sections LIST]",
+    {"detail", cmd_detail, opt_language | opt_sections, "detail ID... [--language L] [--sections LIST]",
      "Looks up the detail record of each title, one request per title.\n"
      "  --language L      language of the texts (default en-US)\n"
      "  --sections LIST   comma-separated: cast,pictures,providers,videos or all\n"
@@ -47,14 +46,12 @@ const command_info commands[] = {
      "  --progress       report \"chunk k of n\" on standard error (default: only when\n"
      "                   standard error is a terminal)\n"
      "  --no-progress    never report progress\n"},
-    {"details", cmd_details, opt_batch | opt_sections,
-     "details ID... [--batch-size N] [--sections LIST]",
+    {"details", cmd_details, opt_batch | opt_sections, "details ID... [--batch-size N] [--sections LIST]",
      "Looks up detail records in batch requests of at most the batch size each.\n"
      "  --batch-size N    most ids per request (default 24)\n"
      "  --sections LIST   comma-separated: cast,pictures,providers,videos or all\n"
      "  --progress, --no-progress   as for basics\n"},
-    {"translations", cmd_translations, opt_lang_region,
-     "translations ID... [--lang L] [--region R]",
+    {"translations", cmd_translations, opt_lang_region, "translations ID... [--lang L] [--region R]",
      "Looks up the translations of all titles in one request.\n"
      "  --lang L     language code (default zh)\n"
      "  --region R   region code (default CN)\n"},
@@ -258,10 +255,14 @@ int check_cache_command(options &o) {
     if (!o.cache_file) return usage_error("'cache' needs --cache FILE");
     if (o.ids_from_stdin || o.ids.count > 1) return usage_error("'cache' takes one of list, count and clear");
     const char *what = o.ids.count ? o.ids.items[0] : "list";
-    if (std::strcmp(what, "list") == 0) o.cache_do = cache_action::list;
-    else if (std::strcmp(what, "count") == 0) o.cache_do = cache_action::count;
-    else if (std::strcmp(what, "clear") == 0) o.cache_do = cache_action::clear;
-    else return usage_error("unknown cache action '%s' (use list, count or clear)", what);
+    if (std::strcmp(what, "list") == 0)
+        o.cache_do = cache_action::list;
+    else if (std::strcmp(what, "count") == 0)
+        o.cache_do = cache_action::count;
+    else if (std::strcmp(what, "clear") == 0)
+        o.cache_do = cache_action::clear;
+    else
+        return usage_error("unknown cache action '%s' (use list, count or clear)", what);
     return 0;
 }
 
@@ -270,8 +271,11 @@ int check_http_options(options &o) {
     const struct {
         const char *text;
         const char *option;
-    } given[] = {{o.connect_timeout_text, "--connect-timeout"}, {o.timeout_text, "--timeout"},
-                 {o.cacert, "--cacert"}, {o.capath, "--capath"}, {o.proxy, "--proxy"},
+    } given[] = {{o.connect_timeout_text, "--connect-timeout"},
+                 {o.timeout_text, "--timeout"},
+                 {o.cacert, "--cacert"},
+                 {o.capath, "--capath"},
+                 {o.proxy, "--proxy"},
                  {o.max_body_text, "--max-body"}};
     for (const auto &g : given)
         if (g.text && !o.host) return usage_error("option %s applies to --host only", g.option);
@@ -302,8 +306,7 @@ int check_options(options &o) {
                  {o.lang, "--lang", opt_lang_region},
                  {o.region, "--region", opt_lang_region}};
     for (const rule &r : rules)
-        if (r.text && !(c.options & r.needs))
-            return usage_error("option %s does not apply to '%s'", r.option, c.name);
+        if (r.text && !(c.options & r.needs)) return usage_error("option %s does not apply to '%s'", r.option, c.name);
 
     if (o.json && o.json_lines) return usage_error("give one of --json and --json-lines");
     if (o.json_lines) o.json = true;
@@ -324,8 +327,10 @@ int check_options(options &o) {
         if (const char *sep = std::strstr(o.host, "://")) {
             const size_t n = static_cast<size_t>(sep - o.host);
             if (!((n == 4 && strncasecmp(o.host, "http", 4) == 0) || (n == 5 && strncasecmp(o.host, "https", 5) == 0)))
-                return usage_error("--host takes an http:// or https:// URL, not '%.*s://'", static_cast<int>(n > 16 ? 16 : n), o.host);
-            std::snprintf(o.host_lower, sizeof o.host_lower, "%.*s%s", static_cast<int>(n), n == 4 ? "http" : "https", sep);
+                return usage_error("--host takes an http:// or https:// URL, not '%.*s://'",
+                                   static_cast<int>(n > 16 ? 16 : n), o.host);
+            std::snprintf(o.host_lower, sizeof o.host_lower, "%.*s%s", static_cast<int>(n), n == 4 ? "http" : "https",
+                          sep);
             o.host = o.host_lower;
         }
         // The library cuts a longer base URL; a cut URL would send requests elsewhere.
@@ -435,8 +440,8 @@ int parse_args(int argc, char **argv, options &o) {
             struct flag {
                 const char *name;
                 bool *target;
-            } flags[] = {{"help", &o.help},       {"version", &o.version}, {"json", &o.json},
-                         {"json-lines", &o.json_lines}, {"stub", &o.stub},       {"full", &o.full}};
+            } flags[] = {{"help", &o.help}, {"version", &o.version}, {"json", &o.json}, {"json-lines", &o.json_lines},
+                         {"stub", &o.stub}, {"full", &o.full}};
             bool matched = false;
             for (const flag &f : flags) {
                 if (!is(f.name)) continue;
@@ -454,13 +459,23 @@ int parse_args(int argc, char **argv, options &o) {
             struct valued {
                 const char *name;
                 const char **target;
-            } values[] = {{"language", &o.language}, {"sections", &o.sections_text}, {"lang", &o.lang},
-                          {"region", &o.region},     {"fixtures", &o.fixtures},     {"host", &o.host},
-                          {"batch-size", &o.batch_text}, {"cache-limit", &o.cache_limit_text},
-                          {"connect-timeout", &o.connect_timeout_text}, {"timeout", &o.timeout_text},
-                          {"cacert", &o.cacert}, {"capath", &o.capath}, {"proxy", &o.proxy},
-                          {"max-body", &o.max_body_text}, {"cache", &o.cache_file},
-                          {"retry", &o.retry_text}, {"max-wait", &o.max_wait_text},
+            } values[] = {{"language", &o.language},
+                          {"sections", &o.sections_text},
+                          {"lang", &o.lang},
+                          {"region", &o.region},
+                          {"fixtures", &o.fixtures},
+                          {"host", &o.host},
+                          {"batch-size", &o.batch_text},
+                          {"cache-limit", &o.cache_limit_text},
+                          {"connect-timeout", &o.connect_timeout_text},
+                          {"timeout", &o.timeout_text},
+                          {"cacert", &o.cacert},
+                          {"capath", &o.capath},
+                          {"proxy", &o.proxy},
+                          {"max-body", &o.max_body_text},
+                          {"cache", &o.cache_file},
+                          {"retry", &o.retry_text},
+                          {"max-wait", &o.max_wait_text},
                           {"deadline", &o.deadline_text}};
             for (const valued &v : values) {
                 if (!is(v.name)) continue;

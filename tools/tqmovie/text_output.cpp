@@ -93,8 +93,7 @@ using item_text = const char *(*)(int32_t record, int32_t item);
 
 // "Label      a, b, c": the n items of record i on one line, each followed by its
 // number when value is given; nothing when there are none.
-void list_field(const char *label, int32_t i, int32_t n, item_text text,
-                double (*value)(int32_t, int32_t) = nullptr) {
+void list_field(const char *label, int32_t i, int32_t n, item_text text, double (*value)(int32_t, int32_t) = nullptr) {
     if (n <= 0) return;
     std::printf("  %-*s", label_width, label);
     for (int32_t j = 0; j < n; ++j) {
@@ -176,8 +175,7 @@ void print_basic(int32_t i) {
     put_line(title ? title : "(untitled)");
     field("IMDb id", tqmovie_basic_imdb_id(i));
     if (tqmovie_basic_year(i) >= 0) field_fmt("Year", "%d", static_cast<int>(tqmovie_basic_year(i)));
-    if (tqmovie_basic_duration(i) >= 0)
-        field_fmt("Runtime", "%d min", static_cast<int>(tqmovie_basic_duration(i)));
+    if (tqmovie_basic_duration(i) >= 0) field_fmt("Runtime", "%d min", static_cast<int>(tqmovie_basic_duration(i)));
     field("Kind", tv_kind(tqmovie_basic_is_tv(i)));
     list_field("Rating", i, tqmovie_basic_ratings_count(i), tqmovie_basic_rating_source, tqmovie_basic_rating_value);
     list_field("Genres", i, tqmovie_basic_genres_count(i), tqmovie_basic_genre);
