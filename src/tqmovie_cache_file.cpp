@@ -200,6 +200,8 @@ public:
         }
     }
     bool failed() const noexcept { return failed_; }
+    // Whether every byte of the file was handed out as a line.
+    bool drained() const noexcept { return eof_ && begin_ == end_; }
 
 private:
     int fd_;
@@ -225,7 +227,7 @@ int32_t read_lines(int fd) noexcept {
         // "]}", then the end of the file.
         if (!lines.next(&line, &n) || n != 2 || line[0] != ']' || line[1] != '}')
             return lines.failed() ? TQMOVIE_ERR_NOMEM : not_line_shaped;
-        return lines.next(&line, &n) || lines.failed() ? not_line_shaped : TQMOVIE_OK;
+        return lines.next(&line, &n) || lines.failed() || !lines.drained() ? not_line_shaped : TQMOVIE_OK;
     }
 }
 

@@ -116,6 +116,7 @@ TEST_F(CacheFile, BadFilesChangeNothing) {
         const char *says;
     } cases[] = {
         {good.substr(0, good.size() / 2), TQMOVIE_ERR_PARSE, "not valid JSON"},
+        {good + "{\"imdbId\"", TQMOVIE_ERR_PARSE, "not valid JSON"}, // bytes after the end, no line feed
         {"", TQMOVIE_ERR_PARSE, "not valid JSON"},
         {"[]", TQMOVIE_ERR_PARSE, "not a tqmovie cache file"},
         {R"({"format":"other","version":1,"entries":[]})", TQMOVIE_ERR_PARSE, "not a tqmovie cache file"},
