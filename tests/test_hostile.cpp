@@ -89,6 +89,9 @@ std::string row_name(const ::testing::TestParamInfo<Row> &info) {
     return n + (info.param.backend == Backend::fresh ? "_fresh" : "_pooled") + (info.param.max_body ? "_limit1m" : "");
 }
 
+// What ctest shows for a row: the status and text it expects.
+void PrintTo(const Row &r, std::ostream *os) { *os << r.status << " \"" << r.text << '"'; }
+
 class Bounded : public ::testing::TestWithParam<Row> {
 protected:
     static void SetUpTestSuite() { srv_ = std::make_unique<tqtest::HostileServer>(); }
