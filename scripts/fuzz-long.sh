@@ -19,7 +19,8 @@ mkdir -p "$fz/long"
 targets=$(cd fuzz && ls fuzz_*.cpp | sed 's/\.cpp$//' | grep -v '^fuzz_seeds$')
 
 run() {
-  local t=$1 dirs=("$fz/corpus/$t" "$fz/seeds/$t")
+  local t=$1
+  local dirs=("$fz/corpus/$t" "$fz/seeds/$t")
   mkdir -p "$fz/corpus/$t"
   [ -d "fuzz/corpus/$t" ] && dirs+=("fuzz/corpus/$t")
   "$fz/$t" -fork=1 -ignore_crashes=1 -ignore_timeouts=1 -ignore_ooms=1 -max_total_time="$secs" \
