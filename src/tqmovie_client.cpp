@@ -30,6 +30,7 @@ bool exit_key_made = false;
 void release_slot(void *slot_plus_one) {
     tq_registry_slot &slot = tq_registry[reinterpret_cast<uintptr_t>(slot_plus_one) - 1];
     slot.client.store(&tq_global_client, std::memory_order_relaxed);
+    slot.state.store(&g_tq, std::memory_order_relaxed);
     slot.thread.store(tq_registry_gone, std::memory_order_release);
 }
 
@@ -45,16 +46,6 @@ void forget_other_threads() {
 void make_exit_key() {
     exit_key_made = pthread_key_create(&exit_key, release_slot) == 0;
     pthread_atfork(nullptr, nullptr, forget_other_threads);
-}
-
-// The calling thread's registry slot, or NULL.
-tq_registry_slot *find_slot(uintptr_t me) noexcept {
-    for (size_t i = tq_registry_home(me), n = 0; n < tq_registry_probes; ++n, i = (i + 1) % tq_registry_size) {
-        const uintptr_t t = tq_registry[i].thread.load(std::memory_order_relaxed);
-        if (t == me) return &tq_registry[i];
-        if (t == 0) break;
-    }
-    return nullptr;
 }
 
 // A slot for the calling thread, which has none: the first free one of its run that
@@ -105,10 +96,11 @@ tqmovie_client *tqmovie_use(tqmovie_client *c) {
     const uint32_t mode = tq_client_mode.load(std::memory_order_relaxed);
     if (mode == tq_mode_tls || (mode == tq_mode_global && !c)) return prev;
     const uintptr_t me = tq_thread_id();
-    tq_registry_slot *slot = find_slot(me);
+    auto *slot = const_cast<tq_registry_slot *>(tq_my_slot());
     if (!slot && c) slot = claim_slot(me);
     if (slot) {
         slot->client.store(next, std::memory_order_relaxed);
+        slot->state.store(next->st, std::memory_order_relaxed);
         uint32_t was = tq_mode_global;
         tq_client_mode.compare_exchange_strong(was, tq_mode_registry, std::memory_order_acq_rel);
     } else if (c) {
