@@ -113,6 +113,12 @@ void collect_members(const yyjson_val *obj, const key_set<N> &ks, yyjson_val *(&
 // The member's string, borrowed from the document; NULL for anything but a string.
 const char *js(yyjson_val *v) noexcept { return yyjson_is_str(v) ? unsafe_yyjson_get_str(v) : nullptr; }
 
+// A copy of a string value, or NULL for any other value. yyjson knows the length, so
+// the copy needs no strlen.
+char *dup_str(yyjson_val *v) noexcept {
+    return yyjson_is_str(v) ? tq_strndup(unsafe_yyjson_get_str(v), unsafe_yyjson_get_len(v)) : nullptr;
+}
+
 // Low 32 bits of a JSON integer, read as signed: the fields are 32-bit, and a wider
 // number wraps instead of failing the whole record.
 int32_t low32(yyjson_val *v) noexcept {
@@ -143,11 +149,12 @@ void jb(yyjson_val *v, int32_t *out) noexcept {
 
 // The service writes "N/A" for a missing image; hosts get "" so that they can tell
 // "not available" from "not sent". Returns a new string, or NULL.
-char *clean_na(const char *s) noexcept {
+char *clean_na(yyjson_val *v) noexcept {
+    const char *s = js(v);
     if (!s) return nullptr;
     if ((s[0] == 'N' || s[0] == 'n') && (std::strcmp(s, "N/A") == 0 || std::strcmp(s, "n/a") == 0))
         return tq_strdup("");
-    return tq_strdup(s);
+    return dup_str(v);
 }
 
 // The string elements of an array, in order. A string that cannot be copied leaves
@@ -163,7 +170,7 @@ int load_str_arr(yyjson_val *val, char ***arr, size_t *count) noexcept {
     size_t k = 0, idx, max;
     yyjson_val *e;
     yyjson_arr_foreach(val, idx, max, e) {
-        if (yyjson_is_str(e)) items[k++] = tq_strdup(unsafe_yyjson_get_str(e));
+        if (yyjson_is_str(e)) items[k++] = dup_str(e);
     }
     *arr = items;
     *count = k;
@@ -220,13 +227,10 @@ constexpr auto basic_keys = make_key_set<B_SLOTS>({
 });
 static_assert(indexes_all(basic_keys));
 
-// The id under its three spellings; the next spelling counts only when the previous
-// one has no string member.
-const char *imdb_id_of(yyjson_val *a, yyjson_val *b, yyjson_val *c) noexcept {
-    const char *s = js(a);
-    if (!s) s = js(b);
-    if (!s) s = js(c);
-    return s;
+// A copy of the id under its three spellings; the next spelling counts only when the
+// previous one has no string member.
+char *imdb_id_of(yyjson_val *a, yyjson_val *b, yyjson_val *c) noexcept {
+    return dup_str(yyjson_is_str(a) ? a : yyjson_is_str(b) ? b : c);
 }
 
 // Splits a genres text such as "Drama, Crime" at its commas. Leading and trailing
@@ -258,12 +262,12 @@ int split_genres(const char *s, char ***arr, size_t *count) noexcept {
 }
 
 int decode_basic(yyjson_val *const (&m)[B_SLOTS], tq_basic *out) noexcept {
-    out->imdb_id = tq_strdup(imdb_id_of(m[B_IMDB_ID], m[B_IMDB_ID_UPPER], m[B_IMDB_ID_LOWER]));
-    out->title = tq_strdup(js(m[B_TITLE]));
-    out->tagline = tq_strdup(js(m[B_TAGLINE]));
-    out->plot = tq_strdup(js(m[B_PLOT]));
-    out->poster_url = clean_na(js(m[B_POSTER]));
-    out->picture_url = clean_na(js(m[B_PICTURE]));
+    out->imdb_id = imdb_id_of(m[B_IMDB_ID], m[B_IMDB_ID_UPPER], m[B_IMDB_ID_LOWER]);
+    out->title = dup_str(m[B_TITLE]);
+    out->tagline = dup_str(m[B_TAGLINE]);
+    out->plot = dup_str(m[B_PLOT]);
+    out->poster_url = clean_na(m[B_POSTER]);
+    out->picture_url = clean_na(m[B_PICTURE]);
 
     ji(m[B_ID], &out->id);
     ji(m[B_YEAR], &out->year);
@@ -278,7 +282,7 @@ int decode_basic(yyjson_val *const (&m)[B_SLOTS], tq_basic *out) noexcept {
         char **one = tq_calloc_n<char *>(1);
         if (!one) return -1;
         out->directors = one;
-        one[0] = tq_strdup(unsafe_yyjson_get_str(dir));
+        one[0] = dup_str(dir);
         out->directors_count = 1;
     }
 
@@ -298,7 +302,7 @@ int decode_basic(yyjson_val *const (&m)[B_SLOTS], tq_basic *out) noexcept {
         size_t idx, max;
         yyjson_val *k, *v;
         yyjson_obj_foreach(rat, idx, max, k, v) {
-            r[idx].source = tq_strdup(unsafe_yyjson_get_str(k));
+            r[idx].source = dup_str(k);
             r[idx].value = num(v, 0.0);
         }
         out->ratings_count = n;
@@ -373,18 +377,18 @@ static_assert(indexes_all(video_keys));
 void fill_cast(yyjson_val *obj, tq_cast *c) noexcept {
     yyjson_val *m[C_SLOTS];
     collect_members(obj, cast_keys, m);
-    c->name = tq_strdup(js(m[C_NAME]));
-    c->id = tq_strdup(js(m[C_ID]));
-    c->poster = tq_strdup(js(m[C_POSTER]));
-    c->role = tq_strdup(js(m[C_ROLE]));
-    c->birthday = tq_strdup(js(m[C_BIRTHDAY]));
+    c->name = dup_str(m[C_NAME]);
+    c->id = dup_str(m[C_ID]);
+    c->poster = dup_str(m[C_POSTER]);
+    c->role = dup_str(m[C_ROLE]);
+    c->birthday = dup_str(m[C_BIRTHDAY]);
 }
 
 void fill_picture(yyjson_val *obj, tq_picture *p) noexcept {
     yyjson_val *m[P_SLOTS];
     collect_members(obj, picture_keys, m);
-    p->language = tq_strdup(js(m[P_LANGUAGE]));
-    p->url = tq_strdup(js(m[P_URL]));
+    p->language = dup_str(m[P_LANGUAGE]);
+    p->url = dup_str(m[P_URL]);
     ji(m[P_WIDTH], &p->width);
     ji(m[P_HEIGHT], &p->height);
 }
@@ -392,26 +396,26 @@ void fill_picture(yyjson_val *obj, tq_picture *p) noexcept {
 void fill_provider(yyjson_val *obj, tq_provider *p) noexcept {
     yyjson_val *m[W_SLOTS];
     collect_members(obj, provider_keys, m);
-    p->country = tq_strdup(js(m[W_COUNTRY]));
-    p->provider_id = tq_strdup(js(m[W_ID]));
-    p->name = tq_strdup(js(m[W_NAME]));
+    p->country = dup_str(m[W_COUNTRY]);
+    p->provider_id = dup_str(m[W_ID]);
+    p->name = dup_str(m[W_NAME]);
     // Older answers carry the logo under a generated name.
-    p->logo = tq_strdup(js(m[W_LOGO]));
-    if (!p->logo) p->logo = tq_strdup(js(m[W_LOGO_ALT]));
-    p->type = tq_strdup(js(m[W_TYPE]));
+    p->logo = dup_str(m[W_LOGO]);
+    if (!p->logo) p->logo = dup_str(m[W_LOGO_ALT]);
+    p->type = dup_str(m[W_TYPE]);
     ji(m[W_PRIORITY], &p->display_priority);
 }
 
 void fill_video(yyjson_val *obj, tq_video *v) noexcept {
     yyjson_val *m[V_SLOTS];
     collect_members(obj, video_keys, m);
-    v->id = tq_strdup(js(m[V_ID]));
-    v->key = tq_strdup(js(m[V_KEY]));
-    v->name = tq_strdup(js(m[V_NAME]));
-    v->site = tq_strdup(js(m[V_SITE]));
-    v->type = tq_strdup(js(m[V_TYPE]));
-    v->lang = tq_strdup(js(m[V_LANG]));
-    v->region = tq_strdup(js(m[V_REGION]));
+    v->id = dup_str(m[V_ID]);
+    v->key = dup_str(m[V_KEY]);
+    v->name = dup_str(m[V_NAME]);
+    v->site = dup_str(m[V_SITE]);
+    v->type = dup_str(m[V_TYPE]);
+    v->lang = dup_str(m[V_LANG]);
+    v->region = dup_str(m[V_REGION]);
     ji(m[V_SIZE], &v->size);
 }
 
@@ -437,7 +441,7 @@ template <typename T, typename Fill> int load_list(yyjson_val *val, T **arr, siz
 // text could not be allocated.
 int joined_text(yyjson_val *v, char **out) noexcept {
     if (yyjson_is_str(v)) {
-        *out = tq_strdup(unsafe_yyjson_get_str(v));
+        *out = dup_str(v);
         return 0;
     }
     if (!yyjson_is_arr(v)) return 0;
@@ -469,17 +473,17 @@ int joined_text(yyjson_val *v, char **out) noexcept {
 int decode_detail(yyjson_val *const (&m)[D_SLOTS], tq_detail *out, uint32_t sections) noexcept {
     if (sections == 0) sections = TQMOVIE_DETAIL_ALL;
 
-    out->imdb_id = tq_strdup(imdb_id_of(m[D_IMDB_ID], m[D_IMDB_ID_UPPER], m[D_IMDB_ID_LOWER]));
-    out->title = tq_strdup(js(m[D_TITLE]));
-    out->original_title = tq_strdup(js(m[D_ORIGINAL_TITLE]));
-    out->tagline = tq_strdup(js(m[D_TAGLINE]));
-    out->plot = tq_strdup(js(m[D_PLOT]));
-    out->poster_url = clean_na(js(m[D_POSTER]));
-    out->picture_url = clean_na(js(m[D_PICTURE]));
-    out->title_type = tq_strdup(js(m[D_TITLE_TYPE]));
-    out->trailer_url = tq_strdup(js(m[D_TRAILER]));
-    out->extension1 = tq_strdup(js(m[D_EXTENSION1]));
-    out->logo_base64 = tq_strdup(js(m[D_LOGO]));
+    out->imdb_id = imdb_id_of(m[D_IMDB_ID], m[D_IMDB_ID_UPPER], m[D_IMDB_ID_LOWER]);
+    out->title = dup_str(m[D_TITLE]);
+    out->original_title = dup_str(m[D_ORIGINAL_TITLE]);
+    out->tagline = dup_str(m[D_TAGLINE]);
+    out->plot = dup_str(m[D_PLOT]);
+    out->poster_url = clean_na(m[D_POSTER]);
+    out->picture_url = clean_na(m[D_PICTURE]);
+    out->title_type = dup_str(m[D_TITLE_TYPE]);
+    out->trailer_url = dup_str(m[D_TRAILER]);
+    out->extension1 = dup_str(m[D_EXTENSION1]);
+    out->logo_base64 = dup_str(m[D_LOGO]);
 
     if (joined_text(m[D_GENRES], &out->genres) != 0) return -1;
     if (joined_text(m[D_DIRECTORS], &out->directors) != 0) return -1;
@@ -635,8 +639,8 @@ constexpr auto item_keys = make_key_set<I_SLOTS>({
 static_assert(indexes_all(item_keys));
 
 char *either(yyjson_val *first, yyjson_val *second) noexcept {
-    char *s = tq_strdup(js(first));
-    return s ? s : tq_strdup(js(second));
+    char *s = dup_str(first);
+    return s ? s : dup_str(second);
 }
 
 void fill_item(yyjson_val *obj, tq_trans_item *it) noexcept {
@@ -654,7 +658,7 @@ void fill_item(yyjson_val *obj, tq_trans_item *it) noexcept {
 int fill_set(yyjson_val *obj, tq_trans *set) noexcept {
     yyjson_val *m[T_SLOTS];
     collect_members(obj, trans_keys, m);
-    set->imdb_id = tq_strdup(imdb_id_of(m[T_IMDB_ID], m[T_IMDB_ID_UPPER], m[T_IMDB_ID_LOWER]));
+    set->imdb_id = imdb_id_of(m[T_IMDB_ID], m[T_IMDB_ID_UPPER], m[T_IMDB_ID_LOWER]);
     // "Items" is an older spelling, read only when "items" is missing altogether.
     yyjson_val *items = m[T_ITEMS] ? m[T_ITEMS] : m[T_ITEMS_UPPER];
     if (!yyjson_is_arr(items)) return 0;
