@@ -60,58 +60,15 @@ struct tqmovie_client {
 // The global client, whose state is g_tq. Never freed.
 extern tqmovie_client tq_global_client;
 
-// Which client is current on the calling thread (tqmovie_client.cpp). Until some
-// thread makes a client current, every thread's is the global one and no call pays
-// for finding it. After that, threads that made a client current are found in a
-// small registry keyed by the thread pointer: a few loads, where a thread-local
-// variable in a shared library costs a call. Should the registry ever overflow,
-// every thread reads its own thread-local pointer instead (always kept up to date).
-inline constexpr uint32_t tq_mode_global = 0, tq_mode_registry = 1, tq_mode_tls = 2;
-inline constexpr size_t tq_registry_size = 512, tq_registry_probes = 8;
-inline constexpr uintptr_t tq_registry_gone = 1; // a thread that left: probes go past it
+// Which client is current on the calling thread (tqmovie_client.cpp); never NULL, it
+// starts as the global client. The initial-exec model makes reading it one load
+// relative to the thread pointer instead of a call into the dynamic loader; it takes
+// 8 bytes of the static TLS block, which glibc keeps room for even in a library
+// loaded with dlopen.
+extern __thread tqmovie_client *tq_current __attribute__((tls_model("initial-exec")));
 
-struct alignas(32) tq_registry_slot {
-    std::atomic<uintptr_t> thread; // thread pointer, 0 never used, tq_registry_gone
-    std::atomic<tqmovie_client *> client;
-    std::atomic<tq_state *> state; // client->st, kept beside it: a getter saves a load
-};
-extern std::atomic<uint32_t> tq_client_mode;
-extern tq_registry_slot tq_registry[tq_registry_size];
-extern __thread tqmovie_client *tq_current; // never NULL: starts as the global client
-
-inline uintptr_t tq_thread_id() noexcept { return reinterpret_cast<uintptr_t>(__builtin_thread_pointer()); }
-inline size_t tq_registry_home(uintptr_t thread) noexcept {
-    return static_cast<size_t>((thread * 0x9E3779B97F4A7C15ull) >> 55) & (tq_registry_size - 1);
-}
-
-// The calling thread's registry slot, or NULL when it has none. Only this thread
-// writes the slot holding its own pointer, so what it reads there is what it wrote; a
-// thread without a slot has never made a client current.
-inline const tq_registry_slot *tq_my_slot() noexcept {
-    const uintptr_t me = tq_thread_id();
-    for (size_t i = tq_registry_home(me), n = 0; n < tq_registry_probes; ++n, i = (i + 1) % tq_registry_size) {
-        const uintptr_t t = tq_registry[i].thread.load(std::memory_order_relaxed);
-        if (t == me) return &tq_registry[i];
-        if (t == 0) break;
-    }
-    return nullptr;
-}
-
-inline tqmovie_client &client() noexcept {
-    const uint32_t mode = tq_client_mode.load(std::memory_order_relaxed);
-    if (__builtin_expect(mode == tq_mode_global, 1)) return tq_global_client;
-    if (mode == tq_mode_tls) return *tq_current;
-    const tq_registry_slot *slot = tq_my_slot();
-    return slot ? *slot->client.load(std::memory_order_relaxed) : tq_global_client;
-}
-// The same walk as client(), ending at the state itself: every getter comes here.
-inline tq_state &state() noexcept {
-    const uint32_t mode = tq_client_mode.load(std::memory_order_relaxed);
-    if (__builtin_expect(mode == tq_mode_global, 1)) return g_tq;
-    if (mode == tq_mode_tls) return *tq_current->st;
-    const tq_registry_slot *slot = tq_my_slot();
-    return slot ? *slot->state.load(std::memory_order_relaxed) : g_tq;
-}
+inline tqmovie_client &client() noexcept { return *tq_current; }
+inline tq_state &state() noexcept { return *tq_current->st; }
 inline tq_ext &ext() noexcept { return client().ext; }
 
 // True while the current client's operation has been asked to stop.
