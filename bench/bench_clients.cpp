@@ -1,9 +1,8 @@
 // SPDX-License-Identifier: MIT
 // The per-call cost of finding the calling thread's client: a getter with a client
 // current, against the same bounds-checked read of the global state written out here
-// and called through a pointer, as a call into the library is. A program of its own:
-// once a client has been current, every call in the process takes the thread-local
-// path (bench_lookup measures the global state without it).
+// and called through a pointer, as a call into the library is (bench_lookup measures
+// the same getter on the global state, in a program that never makes a client current).
 //
 //   build-bench/bench/bench_clients --benchmark_repetitions=5
 #include "tqmovie.h"

@@ -72,7 +72,7 @@ BENCHMARK(BM_GetterSweep);
 
 // A getter on the global state, against the same bounds-checked read written out
 // here and called through a pointer, as a call into the library is. No client is
-// ever made current in this program: bench_clients measures that path.
+// ever made current in this program: bench_clients measures a getter with one current.
 __attribute__((noinline)) const char *title_from_global(int32_t i) {
     if (i < 0 || static_cast<uint64_t>(i) >= g_tq.detail_count) return nullptr;
     return g_tq.details[i].title;
