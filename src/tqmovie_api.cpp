@@ -375,10 +375,8 @@ template <typename R> int32_t count_of() noexcept { return low32(state().*tq_sto
 
 // Field m of stored record i, or `none` out of range.
 template <typename R, typename F> F field(int32_t i, F R::*m, std::type_identity_t<F> none) noexcept {
-    using st = tq_store<R>;
-    const tq_state &s = state();
-    if (i < 0 || static_cast<uint64_t>(i) >= s.*st::count) return none;
-    return (s.*st::items)[i].*m;
+    const R *r = tq_stored<R>(i);
+    return r ? r->*m : none;
 }
 
 // The count of list n of record i (its low 32 bits), 0 out of range.

@@ -333,6 +333,17 @@ void tq_json_string(tq_text &out, const char *s) noexcept { json_string(out, s, 
 
 namespace {
 
+// A summary's leading texts: `{"key":value` for each member, every one written, null
+// or not (the summaries keep the service's members even when empty).
+template <typename R> void summary_texts(tq_text &b, const R &r, std::span<const text_member<R>> members) noexcept {
+    for (size_t i = 0; i < members.size(); ++i) {
+        b.put(i ? ",\"" : "{\"");
+        b.put_text(members[i].key);
+        b.put("\":");
+        json_string(b, r.*members[i].field, false);
+    }
+}
+
 template <typename R> char *export_full(int32_t index) noexcept {
     const R *r = tq_stored<R>(index);
     if (!r) return nullptr;
@@ -349,18 +360,7 @@ char *tqmovie_basic_to_json(int32_t index) {
     const tq_basic *r = tq_stored<tq_basic>(index);
     if (!r) return nullptr;
     tq_text b(256); // the summaries are short
-    b.put("{\"imDbId\":");
-    json_string(b, r->imdb_id, false);
-    b.put(",\"title\":");
-    json_string(b, r->title, false);
-    b.put(",\"tagLine\":");
-    json_string(b, r->tagline, false);
-    b.put(",\"plot\":");
-    json_string(b, r->plot, false);
-    b.put(",\"posterUrl\":");
-    json_string(b, r->poster_url, false);
-    b.put(",\"pictureUrl\":");
-    json_string(b, r->picture_url, false);
+    summary_texts<tq_basic>(b, *r, basic_texts);
     b.fmt(",\"id\":%d,\"year\":%d,\"duration\":%d,\"isTVShow\":%s", r->id, r->year, r->duration,
           r->is_tv == 1   ? "true"
           : r->is_tv == 0 ? "false"
@@ -384,12 +384,7 @@ char *tqmovie_detail_to_json(int32_t index) {
     const tq_detail *r = tq_stored<tq_detail>(index);
     if (!r) return nullptr;
     tq_text b(256);
-    for (size_t i = 0; i < 10; ++i) {
-        b.put(i ? ",\"" : "{\"");
-        b.put_text(detail_texts[i].key);
-        b.put("\":");
-        json_string(b, r->*detail_texts[i].field, false);
-    }
+    summary_texts<tq_detail>(b, *r, std::span(detail_texts).first(10)); // up to "directors"
     b.fmt(",\"id\":%d,\"startYear\":%d", r->id, r->start_year);
     b.fmt(",\"endYear\":%d,\"runtimeMinutes\":%d", r->end_year, r->runtime);
     b.put(",\"imDbRating\":");
