@@ -262,12 +262,14 @@ template <> struct tq_store<tq_trans> {
     static constexpr size_t first_cap = 4;
 };
 
+// Whether s stores a record of kind R at index i.
+template <typename R> bool tq_is_stored(const tq_state &s, int32_t i) noexcept {
+    return i >= 0 && static_cast<uint64_t>(i) < s.*tq_store<R>::count;
+}
 // The stored record i of a kind, or NULL out of range.
 template <typename R> const R *tq_stored(int32_t i) noexcept {
-    using st = tq_store<R>;
     const tq_state &s = state();
-    if (i < 0 || static_cast<uint64_t>(i) >= s.*st::count) return nullptr;
-    return &(s.*st::items)[i];
+    return tq_is_stored<R>(s, i) ? &(s.*tq_store<R>::items)[i] : nullptr;
 }
 
 // ----------------------------------------------------------------------------

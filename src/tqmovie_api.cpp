@@ -375,8 +375,9 @@ template <typename R> int32_t count_of() noexcept { return low32(state().*tq_sto
 
 // Field m of stored record i, or `none` out of range.
 template <typename R, typename F> F field(int32_t i, F R::*m, std::type_identity_t<F> none) noexcept {
-    const R *r = tq_stored<R>(i);
-    return r ? r->*m : none;
+    // Not through tq_stored: a getter need not test the record's address for NULL.
+    const tq_state &s = state();
+    return tq_is_stored<R>(s, i) ? (s.*tq_store<R>::items)[i].*m : none;
 }
 
 // The count of list n of record i (its low 32 bits), 0 out of range.
