@@ -34,8 +34,8 @@ struct sink {
     long code = 0;          // the status of the response being received
     bool over = false;      // a chunk was refused for the limit
     bool error_cut = false; // an error answer's body was cut at error_body_max
-    tq_state &st;           // whose header table the response fills
-    sink(uint64_t max_body, tq_state &s) noexcept : limit(max_body), st(s) {}
+    tqmovie_client *client; // whose request this is (headers, cancel, deadline); NULL: nobody's
+    sink(uint64_t max_body, tqmovie_client *c) noexcept : limit(max_body), client(c) {}
     sink(const sink &) = delete;
     sink &operator=(const sink &) = delete;
     ~sink() { std::free(data); }
@@ -77,21 +77,22 @@ size_t on_header(char *line, size_t size, size_t count, void *userp) {
     if (len > 0 && line[len - 1] == '\n') --len;
     if (len > 0 && line[len - 1] == '\r') --len;
     if (len >= 5 && std::memcmp(line, "HTTP/", 5) == 0) {
-        s->st.header_count = 0;
+        if (s->client) s->client->st->header_count = 0;
         const char *space = static_cast<const char *>(std::memchr(line, ' ', len));
         s->code = space ? std::strtol(space + 1, nullptr, 10) : 0;
-    } else if (const char *colon = static_cast<const char *>(std::memchr(line, ':', len))) {
+    } else if (const char *colon = static_cast<const char *>(std::memchr(line, ':', len)); colon && s->client) {
         const size_t name_len = static_cast<size_t>(colon - line);
-        tq_header_add(s->st, line, name_len, colon + 1, len - name_len - 1);
+        tq_header_add(*s->client->st, line, name_len, colon + 1, len - name_len - 1);
     }
     return n;
 }
 
 // libcurl's transfer-progress callback: non-zero aborts the transfer, which is how a
-// cancel of the operation on this thread's client reaches a transfer in progress.
+// cancel of the requesting client's operation reaches a transfer in progress.
 // libcurl asks at least once a second, also while waiting for a silent server.
-int stop_requested(void *, curl_off_t, curl_off_t, curl_off_t, curl_off_t) {
-    return tq_stop_requested(client()) ? 1 : 0;
+int stop_requested(void *userp, curl_off_t, curl_off_t, curl_off_t, curl_off_t) {
+    const auto *s = static_cast<const sink *>(userp);
+    return s->client && tq_stop_requested(*s->client) ? 1 : 0;
 }
 
 } // namespace
@@ -111,7 +112,7 @@ int32_t tq_curl_exchange(CURL *h, const tq_curl_request &req, char **body, int32
     if (req.body && req.content_type && std::strpbrk(req.content_type, "\r\n"))
         return tq_curl_fail(body, status, err, "content type contains CR or LF");
 
-    sink in(req.max_body, state());
+    sink in(req.max_body, tq_request_client());
     curl_easy_setopt(h, CURLOPT_URL, req.url);
     curl_easy_setopt(h, CURLOPT_WRITEFUNCTION, static_cast<curl_write_callback>(on_body));
     curl_easy_setopt(h, CURLOPT_WRITEDATA, &in);
@@ -121,9 +122,10 @@ int32_t tq_curl_exchange(CURL *h, const tq_curl_request &req, char **body, int32
     // Signals are no way to time out a transfer in a threaded host.
     curl_easy_setopt(h, CURLOPT_NOSIGNAL, 1L);
     curl_easy_setopt(h, CURLOPT_XFERINFOFUNCTION, stop_requested);
+    curl_easy_setopt(h, CURLOPT_XFERINFODATA, &in);
     curl_easy_setopt(h, CURLOPT_NOPROGRESS, 0L);
     // The operation's deadline ends the transfer when it passes, to the millisecond.
-    const int64_t left = tq_deadline_left_ms();
+    const int64_t left = in.client ? tq_deadline_left_ms(*in.client) : -1;
     const int64_t limit =
         left >= 0 && (left < req.timeout_ms || req.timeout_ms <= 0) ? (left > 0 ? left : 1) : req.timeout_ms;
     curl_easy_setopt(h, CURLOPT_TIMEOUT_MS, static_cast<long>(limit > 0 ? limit : 0));
@@ -161,9 +163,9 @@ int32_t tq_curl_exchange(CURL *h, const tq_curl_request &req, char **body, int32
     if (rc == CURLE_WRITE_ERROR && in.error_cut) rc = CURLE_OK; // an error page, cut: its status is the answer
     if (rc != CURLE_OK) {
         // Headers of an exchange that failed answer nothing.
-        in.st.header_count = 0;
+        if (in.client) in.client->st->header_count = 0;
         // No connection, or no answer in time: another attempt may well go through.
-        if (rc == CURLE_COULDNT_CONNECT || rc == CURLE_OPERATION_TIMEDOUT) tqmovie_io_retryable(tqmovie_current());
+        if (in.client && (rc == CURLE_COULDNT_CONNECT || rc == CURLE_OPERATION_TIMEDOUT)) tq_mark_retryable(*in.client);
         if (!in.over) return tq_curl_fail(body, status, err, curl_easy_strerror(rc));
         char text[96];
         std::snprintf(text, sizeof text, "response body over the limit of %" PRIu64 " bytes", req.max_body);

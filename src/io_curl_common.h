@@ -2,12 +2,14 @@
 // What the two libcurl backends share: one exchange on a prepared easy handle. It sets
 // the request's own options (URL, method, body, content type, allowed protocols),
 // receives the body under a size limit, captures the final response's headers into
-// the current client's table, lets a cancel of the operation stop the transfer, and
-// turns libcurl's outcome into the backend contract's result. Not installed.
+// the requesting client's table (tq_request_client), lets a cancel of its operation
+// stop the transfer, and turns libcurl's outcome into the backend contract's result.
+// Not installed.
 #ifndef TQ_IO_CURL_COMMON_H
 #define TQ_IO_CURL_COMMON_H
 
 #include "tq_internal.h"
+#include "tq_request.h"
 
 #include <curl/curl.h>
 

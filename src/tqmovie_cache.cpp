@@ -1,6 +1,6 @@
 // SPDX-License-Identifier: MIT
 // tqmovie_cache: the per-title record cache (basic and detail records, each with the
-// time it was stored) and the batch ceiling. The slots live in the client state,
+// time it was stored). The slots live in the client state,
 // where a host may read them; beside them, private to this module, an index from key
 // to slot number and what the lookups need to know of each slot: the language its
 // records were fetched in, the sections its detail record holds, and the order of use
@@ -9,7 +9,7 @@
 // Nothing here reports an error: running out of memory only means a record is not
 // cached (or a read misses), and the lookups then go to the service instead. If the
 // index cannot grow, finding a key falls back to walking the slots.
-#include "tq_internal.h"
+#include "tq_cache.h"
 
 #include <cstdint>
 #include <cstdlib>
@@ -74,7 +74,7 @@ bool same_lang(const char *stored, const char *language) noexcept {
 // The index
 // ----------------------------------------------------------------------------
 
-tq_cache_index *&index_ptr() noexcept { return ext().cache_index; }
+tq_cache_index *&index_ptr(tqmovie_client &c) noexcept { return c.ext.cache_index; }
 
 void forget_meta(slot_meta &m) noexcept {
     std::free(m.basic_lang);
@@ -119,28 +119,28 @@ bool rebuild_buckets(tq_cache_index &x, const tq_state &s) noexcept {
     return true;
 }
 
-void note_state(tq_cache_index &x) noexcept {
-    const tq_state &s = state();
+void note_state(tqmovie_client &c, tq_cache_index &x) noexcept {
+    const tq_state &s = *c.st;
     x.seen = s.cache;
     x.seen_count = s.cache_count;
     x.seen_cap = s.cache_cap;
 }
 
-void free_index() noexcept {
-    tq_cache_index *x = index_ptr();
+void free_index(tqmovie_client &c) noexcept {
+    tq_cache_index *x = index_ptr(c);
     if (!x) return;
     for (size_t k = 0; k < x->seen_count && k < x->meta_cap; ++k) forget_meta(x->meta[k]);
     std::free(x->meta);
     std::free(x->buckets);
     std::free(x);
-    index_ptr() = nullptr;
+    index_ptr(c) = nullptr;
 }
 
 // Metadata for every slot in use, as the exported store gives it: the default
 // language, every section, and slot order as the order of use; then fresh buckets.
 // false when memory ran out.
-bool reset(tq_cache_index &x) noexcept {
-    const tq_state &s = state();
+bool reset(tqmovie_client &c, tq_cache_index &x) noexcept {
+    const tq_state &s = *c.st;
     for (size_t k = 0; k < x.seen_count && k < x.meta_cap; ++k) forget_meta(x.meta[k]);
     x.seen_count = 0;
     x.newest = x.oldest = none;
@@ -157,7 +157,7 @@ bool reset(tq_cache_index &x) noexcept {
         std::free(x.buckets);
         x.buckets = nullptr;
     }
-    note_state(x);
+    note_state(c, x);
     return true;
 }
 
@@ -165,22 +165,22 @@ bool reset(tq_cache_index &x) noexcept {
 // changed behind its back (a host that replaced it, or its count or capacity) gets
 // rebuilt metadata and buckets rather than a wrong answer. Metadata is valid for the
 // first seen_count slots.
-tq_cache_index *synced() noexcept {
-    tq_cache_index *x = index_ptr();
-    const tq_state &s = state();
+tq_cache_index *synced(tqmovie_client &c) noexcept {
+    tq_cache_index *x = index_ptr(c);
+    const tq_state &s = *c.st;
     if (!x || (x->seen == s.cache && x->seen_count == s.cache_count && x->seen_cap == s.cache_cap)) return x;
-    if (reset(*x)) return x;
-    free_index();
+    if (reset(c, *x)) return x;
+    free_index(c);
     return nullptr;
 }
 
 // The index a store needs, made when there is none yet; NULL when memory ran out.
-tq_cache_index *index_for_store() noexcept {
-    tq_cache_index *x = synced();
+tq_cache_index *index_for_store(tqmovie_client &c) noexcept {
+    tq_cache_index *x = synced(c);
     if (x) return x;
-    x = index_ptr() = tq_calloc_n<tq_cache_index>(1);
-    if (x && reset(*x)) return x;
-    free_index();
+    x = index_ptr(c) = tq_calloc_n<tq_cache_index>(1);
+    if (x && reset(c, *x)) return x;
+    free_index(c);
     return nullptr;
 }
 
@@ -206,10 +206,10 @@ void bucket_erase(tq_cache_index &x, size_t i) noexcept {
 }
 
 // The slot number holding imdb_id, or `none`.
-size_t find(const char *imdb_id) noexcept {
-    const tq_state &s = state();
+size_t find(tqmovie_client &c, const char *imdb_id) noexcept {
+    const tq_state &s = *c.st;
     if (imdb_id == nullptr || s.cache == nullptr) return none;
-    const tq_cache_index *x = synced();
+    const tq_cache_index *x = synced(c);
     if (x && x->buckets) {
         const uint64_t h = hash_of(imdb_id);
         const size_t mask = x->nbuckets - 1;
@@ -224,13 +224,13 @@ size_t find(const char *imdb_id) noexcept {
     return none;
 }
 
-slot_meta *meta_of(size_t k) noexcept {
-    tq_cache_index *x = index_ptr();
+slot_meta *meta_of(tqmovie_client &c, size_t k) noexcept {
+    tq_cache_index *x = index_ptr(c);
     return x && k < x->seen_count ? &x->meta[k] : nullptr;
 }
 
-void touch(size_t k) noexcept {
-    tq_cache_index *x = index_ptr();
+void touch(tqmovie_client &c, size_t k) noexcept {
+    tq_cache_index *x = index_ptr(c);
     if (!x || k >= x->seen_count) return;
     unlink(*x, k);
     link_newest(*x, k);
@@ -243,9 +243,9 @@ void touch(size_t k) noexcept {
 // Appends a slot keyed by a copy of imdb_id, growing the table (and the metadata
 // beside it) when it is full. Returns `none`, with the table as it was, when memory
 // runs out.
-size_t append(const char *imdb_id) noexcept {
-    tq_state &s = state();
-    tq_cache_index *x = index_for_store();
+size_t append(tqmovie_client &c, const char *imdb_id) noexcept {
+    tq_state &s = *c.st;
+    tq_cache_index *x = index_for_store(c);
     if (!x) return none;
     if (s.cache_count == SIZE_MAX || !tq_grow(&x->meta, &x->meta_cap, s.cache_count + 1, first_cache_cap)) return none;
     const size_t old_cap = s.cache_cap;
@@ -254,7 +254,7 @@ size_t append(const char *imdb_id) noexcept {
     std::memset(s.cache + old_cap, 0, (s.cache_cap - old_cap) * sizeof(tq_cache_entry));
     char *key = tq_strdup(imdb_id);
     if (key == nullptr) {
-        note_state(*x);
+        note_state(c, *x);
         return none;
     }
     const size_t k = s.cache_count++;
@@ -268,7 +268,7 @@ size_t append(const char *imdb_id) noexcept {
         bucket_insert(*x, x->meta[k].hash, k);
     else if (s.cache_count > 8)
         rebuild_buckets(*x, s);
-    note_state(*x);
+    note_state(c, *x);
     return k;
 }
 
@@ -287,9 +287,9 @@ void drop_slot(tq_cache_entry *slot) noexcept {
 }
 
 // Drops slot k and moves the last slot into its place, index and metadata alike.
-void remove(size_t k) noexcept {
-    tq_state &s = state();
-    tq_cache_index *x = synced();
+void remove(tqmovie_client &c, size_t k) noexcept {
+    tq_state &s = *c.st;
+    tq_cache_index *x = synced(c);
     const size_t last = s.cache_count - 1;
     if (x && x->buckets && last < x->seen_count) {
         const size_t i = bucket_of(*x, x->meta[k].hash, k);
@@ -317,14 +317,14 @@ void remove(size_t k) noexcept {
         std::memset(&s.cache[last], 0, sizeof s.cache[last]);
     }
     --s.cache_count;
-    if (x) note_state(*x);
+    if (x) note_state(c, *x);
 }
 
 // Over the size limit, the least recently used titles leave as if invalidated.
-void enforce_limit() noexcept {
-    const size_t limit = ext().cache_limit;
-    tq_cache_index *x = index_ptr();
-    while (limit != 0 && state().cache_count > limit && x && x->oldest != none) remove(x->oldest);
+void enforce_limit(tqmovie_client &c) noexcept {
+    const size_t limit = c.ext.cache_limit;
+    tq_cache_index *x = index_ptr(c);
+    while (limit != 0 && c.st->cache_count > limit && x && x->oldest != none) remove(c, x->oldest);
 }
 
 // ----------------------------------------------------------------------------
@@ -370,10 +370,10 @@ bool is_fresh(int32_t ttl, int64_t at) noexcept {
 }
 
 // Slot k's record of kind K when it is there and fresh, else null.
-template <typename K> const typename K::rec *fresh(size_t k) noexcept {
+template <typename K> const typename K::rec *fresh(tqmovie_client &c, size_t k) noexcept {
     if (k == none) return nullptr;
-    const tq_cache_entry &e = state().cache[k];
-    if (e.*K::slot == nullptr || !is_fresh(state().*K::ttl, e.*K::at)) return nullptr;
+    const tq_cache_entry &e = c.st->cache[k];
+    if (e.*K::slot == nullptr || !is_fresh(c.st->*K::ttl, e.*K::at)) return nullptr;
     return e.*K::slot;
 }
 
@@ -393,10 +393,10 @@ template <typename R> struct heap_record {
 // A language that cannot be kept would make the record answer for another one, so
 // then no record is kept. The slot's old record goes first.
 template <typename K>
-void file_record(size_t k, typename K::rec *rec, const char *language, uint32_t sections, int64_t at) noexcept {
+void file_record(tqmovie_client &c, size_t k, typename K::rec *rec, const char *language, uint32_t sections, int64_t at) noexcept {
     heap_record<typename K::rec> owned(rec);
-    tq_cache_entry &e = state().cache[k];
-    slot_meta *m = meta_of(k);
+    tq_cache_entry &e = c.st->cache[k];
+    slot_meta *m = meta_of(c, k);
     const char *want = stored_lang(language);
     malloc_ptr<char> lang(want && owned.rec && m ? tq_strdup(want) : nullptr);
     if (!m || (want && !lang)) drop(owned.release());
@@ -410,163 +410,169 @@ void file_record(size_t k, typename K::rec *rec, const char *language, uint32_t 
     // The stamp only moves on a successful store; a failed one leaves the slot empty
     // of this kind, which reads as a miss.
     if (e.*K::slot != nullptr) e.*K::at = at;
-    touch(k);
-    enforce_limit();
+    touch(c, k);
+    enforce_limit(c);
 }
 
 // The slot for a record's id, appended when missing; `none` for a NULL record or id,
 // or when no slot can be had.
-template <typename R> size_t slot_for(const R *rec) noexcept {
+template <typename R> size_t slot_for(tqmovie_client &c, const R *rec) noexcept {
     if (rec == nullptr || rec->imdb_id == nullptr) return none;
-    const size_t k = find(rec->imdb_id);
-    return k != none ? k : append(rec->imdb_id);
+    const size_t k = find(c, rec->imdb_id);
+    return k != none ? k : append(c, rec->imdb_id);
 }
 
 // Stores a heap deep copy of rec, keeping every section a detail record holds,
 // whatever it was decoded with. The copy is made before the old record is released:
 // rec may be the cached record itself (reached through tq_cache_find).
-template <typename K> void put(const typename K::rec *rec, const char *language, uint32_t sections) noexcept {
+template <typename K> void put(tqmovie_client &c, const typename K::rec *rec, const char *language, uint32_t sections) noexcept {
     using R = typename K::rec;
-    const size_t k = slot_for(rec);
+    const size_t k = slot_for(c, rec);
     if (k == none) return;
     heap_record<R> copy(tq_calloc_n<R>(1));
     if (copy.rec && tq_copy_whole(copy.rec, rec, TQMOVIE_DETAIL_ALL) != 0) drop(copy.release());
-    file_record<K>(k, copy.release(), language, sections, tq_now());
+    file_record<K>(c, k, copy.release(), language, sections, tq_now());
 }
 
 // Takes over a heap record (released on every path); false when it was not stored.
-template <typename K> bool adopt(typename K::rec *rec, const char *language, uint32_t sections, int64_t at) noexcept {
+template <typename K> bool adopt(tqmovie_client &c, typename K::rec *rec, const char *language, uint32_t sections, int64_t at) noexcept {
     heap_record<typename K::rec> owned(rec);
-    const size_t k = slot_for(rec);
+    const size_t k = slot_for(c, rec);
     if (k == none) return false;
-    file_record<K>(k, owned.release(), language, sections, at);
-    return state().cache[k].*K::slot == rec;
+    file_record<K>(c, k, owned.release(), language, sections, at);
+    return c.st->cache[k].*K::slot == rec;
 }
 
 // 1 when a fresh record was deep-copied into *out (sections 0 meaning all of them).
-template <typename K> int32_t get(const char *imdb_id, typename K::rec *out, int32_t sections) noexcept {
-    const size_t k = find(imdb_id);
-    const typename K::rec *rec = fresh<K>(k);
+template <typename K> int32_t get(tqmovie_client &c, const char *imdb_id, typename K::rec *out, int32_t sections) noexcept {
+    const size_t k = find(c, imdb_id);
+    const typename K::rec *rec = fresh<K>(c, k);
     if (rec == nullptr || out == nullptr) return 0;
     const uint32_t mask = sections == 0 ? TQMOVIE_DETAIL_ALL : static_cast<uint32_t>(sections);
     if (tq_copy_whole(out, rec, mask) != 0) {
         tq_release(out); // leaves the empty record; the caller treats it as a miss
         return 0;
     }
-    touch(k);
+    touch(c, k);
     return 1;
 }
 
 // The fresh record that may answer a single-title lookup: fetched in the same
 // language and holding every section asked for.
 template <typename K>
-const typename K::rec *answer(const char *imdb_id, const char *language, uint32_t sections) noexcept {
-    const size_t k = find(imdb_id);
-    const typename K::rec *rec = fresh<K>(k);
-    const slot_meta *m = rec ? meta_of(k) : nullptr;
+const typename K::rec *answer(tqmovie_client &c, const char *imdb_id, const char *language, uint32_t sections) noexcept {
+    const size_t k = find(c, imdb_id);
+    const typename K::rec *rec = fresh<K>(c, k);
+    const slot_meta *m = rec ? meta_of(c, k) : nullptr;
     if (!m || !same_lang(m->*K::lang, language) || !K::holds(*m, sections)) return nullptr;
-    touch(k);
+    touch(c, k);
     return rec;
 }
 
 } // namespace
 
-bool tq_cache_adopt_basic(tq_basic *rec, const char *language, int64_t at) noexcept {
-    return adopt<basic_kind>(rec, language, TQMOVIE_DETAIL_ALL, at);
+bool tq_cache_adopt_basic(tqmovie_client &c, tq_basic *rec, const char *language, int64_t at) noexcept {
+    return adopt<basic_kind>(c, rec, language, TQMOVIE_DETAIL_ALL, at);
 }
-bool tq_cache_adopt_detail(tq_detail *rec, const char *language, uint32_t sections, int64_t at) noexcept {
-    return adopt<detail_kind>(rec, language, sections, at);
+bool tq_cache_adopt_detail(tqmovie_client &c, tq_detail *rec, const char *language, uint32_t sections,
+                           int64_t at) noexcept {
+    return adopt<detail_kind>(c, rec, language, sections, at);
 }
 
-tq_cache_slot_meta tq_cache_meta(size_t k) noexcept {
-    synced();
-    const slot_meta *m = meta_of(k);
+tq_cache_slot_meta tq_cache_meta(tqmovie_client &c, size_t k) noexcept {
+    synced(c);
+    const slot_meta *m = meta_of(c, k);
     if (!m) return tq_cache_slot_meta{nullptr, nullptr, TQMOVIE_DETAIL_ALL};
     return tq_cache_slot_meta{m->basic_lang, m->detail_lang, m->detail_sections};
 }
 
-void tq_cache_swap(tqmovie_client &other) noexcept {
-    tq_state &a = state(), &b = *other.st;
+bool tq_cache_holds(tqmovie_client &c, const char *imdb_id) noexcept { return find(c, imdb_id) != none; }
+
+void tq_cache_swap(tqmovie_client &c, tqmovie_client &other) noexcept {
+    tq_state &a = *c.st, &b = *other.st;
     std::swap(a.cache, b.cache);
     std::swap(a.cache_count, b.cache_count);
     std::swap(a.cache_cap, b.cache_cap);
-    std::swap(ext().cache_index, other.ext.cache_index);
-    enforce_limit();
+    std::swap(c.ext.cache_index, other.ext.cache_index);
+    enforce_limit(c);
 }
 
-const tq_basic *tq_cache_answer_basic(const char *imdb_id, const char *language) noexcept {
-    return answer<basic_kind>(imdb_id, language, 0);
-}
-const tq_detail *tq_cache_answer_detail(const char *imdb_id, const char *language, uint32_t sections) noexcept {
-    return answer<detail_kind>(imdb_id, language, sections);
-}
-void tq_cache_store_basic(const tq_basic *rec, const char *language) noexcept {
-    put<basic_kind>(rec, language, TQMOVIE_DETAIL_ALL);
-}
-void tq_cache_store_detail(const tq_detail *rec, const char *language, uint32_t sections) noexcept {
-    put<detail_kind>(rec, language, sections);
-}
-
-extern "C" {
-
-TQMOVIE_API tq_cache_entry *tq_cache_find(const char *imdb_id) {
-    const size_t k = find(imdb_id);
-    return k == none ? nullptr : &state().cache[k];
-}
-
-TQMOVIE_API void tq_cache_put_basic(const tq_basic *rec) { put<basic_kind>(rec, nullptr, TQMOVIE_DETAIL_ALL); }
-TQMOVIE_API void tq_cache_put_detail(const tq_detail *rec) { put<detail_kind>(rec, nullptr, TQMOVIE_DETAIL_ALL); }
-
-TQMOVIE_API int32_t tq_cache_get_basic(const char *imdb_id, tq_basic *out) { return get<basic_kind>(imdb_id, out, 0); }
-TQMOVIE_API int32_t tq_cache_get_detail(const char *imdb_id, tq_detail *out, int32_t sections) {
-    return get<detail_kind>(imdb_id, out, sections);
-}
-
-TQMOVIE_API int32_t tqmovie_cache_has(const char *imdb_id, int32_t *basic_fresh, int32_t *detail_fresh) {
-    if (basic_fresh != nullptr) *basic_fresh = 0;
-    if (detail_fresh != nullptr) *detail_fresh = 0;
-    const size_t k = find(imdb_id);
-    if (k == none) return 0;
-    if (basic_fresh != nullptr) *basic_fresh = fresh<basic_kind>(k) != nullptr;
-    if (detail_fresh != nullptr) *detail_fresh = fresh<detail_kind>(k) != nullptr;
-    return 1;
-}
-
-TQMOVIE_API void tqmovie_cache_invalidate(const char *imdb_id) {
-    const size_t k = find(imdb_id);
-    if (k != none) remove(k);
-}
-
-TQMOVIE_API void tqmovie_cache_clear(void) {
-    tq_state &s = state();
+void tq_cache_clear(tqmovie_client &c) noexcept {
+    tq_state &s = *c.st;
     for (size_t i = 0; i < s.cache_count; ++i) drop_slot(&s.cache[i]);
     std::free(s.cache);
     s.cache = nullptr;
     s.cache_count = 0;
     s.cache_cap = 0;
-    free_index();
+    free_index(c);
 }
 
+const tq_basic *tq_cache_answer_basic(tqmovie_client &c, const char *imdb_id, const char *language) noexcept {
+    return answer<basic_kind>(c, imdb_id, language, 0);
+}
+const tq_detail *tq_cache_answer_detail(tqmovie_client &c, const char *imdb_id, const char *language,
+                                        uint32_t sections) noexcept {
+    return answer<detail_kind>(c, imdb_id, language, sections);
+}
+void tq_cache_store_basic(tqmovie_client &c, const tq_basic *rec, const char *language) noexcept {
+    put<basic_kind>(c, rec, language, TQMOVIE_DETAIL_ALL);
+}
+void tq_cache_store_detail(tqmovie_client &c, const tq_detail *rec, const char *language, uint32_t sections) noexcept {
+    put<detail_kind>(c, rec, language, sections);
+}
+
+extern "C" {
+
+TQMOVIE_API tq_cache_entry *tq_cache_find(const char *imdb_id) {
+    tqmovie_client &c = client();
+    const size_t k = find(c, imdb_id);
+    return k == none ? nullptr : &c.st->cache[k];
+}
+
+TQMOVIE_API void tq_cache_put_basic(const tq_basic *rec) { put<basic_kind>(client(), rec, nullptr, TQMOVIE_DETAIL_ALL); }
+TQMOVIE_API void tq_cache_put_detail(const tq_detail *rec) {
+    put<detail_kind>(client(), rec, nullptr, TQMOVIE_DETAIL_ALL);
+}
+
+TQMOVIE_API int32_t tq_cache_get_basic(const char *imdb_id, tq_basic *out) {
+    return get<basic_kind>(client(), imdb_id, out, 0);
+}
+TQMOVIE_API int32_t tq_cache_get_detail(const char *imdb_id, tq_detail *out, int32_t sections) {
+    return get<detail_kind>(client(), imdb_id, out, sections);
+}
+
+TQMOVIE_API int32_t tqmovie_cache_has(const char *imdb_id, int32_t *basic_fresh, int32_t *detail_fresh) {
+    tqmovie_client &c = client();
+    if (basic_fresh != nullptr) *basic_fresh = 0;
+    if (detail_fresh != nullptr) *detail_fresh = 0;
+    const size_t k = find(c, imdb_id);
+    if (k == none) return 0;
+    if (basic_fresh != nullptr) *basic_fresh = fresh<basic_kind>(c, k) != nullptr;
+    if (detail_fresh != nullptr) *detail_fresh = fresh<detail_kind>(c, k) != nullptr;
+    return 1;
+}
+
+TQMOVIE_API void tqmovie_cache_invalidate(const char *imdb_id) {
+    tqmovie_client &c = client();
+    const size_t k = find(c, imdb_id);
+    if (k != none) remove(c, k);
+}
+
+TQMOVIE_API void tqmovie_cache_clear(void) { tq_cache_clear(client()); }
+
 TQMOVIE_API void tqmovie_cache_set_ttl(int32_t basic_ttl, int32_t detail_ttl) {
-    state().cache_ttl_basic = basic_ttl;
-    state().cache_ttl_detail = detail_ttl;
+    tq_state &s = state();
+    s.cache_ttl_basic = basic_ttl;
+    s.cache_ttl_detail = detail_ttl;
 }
 
 TQMOVIE_API void tqmovie_cache_set_limit(uint64_t max_titles) {
-    ext().cache_limit = static_cast<size_t>(max_titles);
-    synced();
-    enforce_limit();
+    tqmovie_client &c = client();
+    c.ext.cache_limit = static_cast<size_t>(max_titles);
+    synced(c);
+    enforce_limit(c);
 }
 
 TQMOVIE_API uint64_t tqmovie_cache_limit(void) { return ext().cache_limit; }
-
-TQMOVIE_API void tqmovie_set_batch_ceiling(uint64_t n) {
-    state().batch_ceiling = n == 0 ? tq_default_batch_ceiling : static_cast<size_t>(n);
-}
-
-TQMOVIE_API uint64_t tqmovie_batch_ceiling(void) {
-    const size_t n = state().batch_ceiling;
-    return n == 0 ? tq_default_batch_ceiling : n;
-}
 
 } // extern "C"

@@ -11,7 +11,7 @@
 // file beside the old one and renames it over it, so a crash leaves one or the other,
 // never a torn file. Loading builds the whole cache aside and swaps it in only when
 // every entry was read, so a bad file changes nothing.
-#include "tq_internal.h"
+#include "tq_cache.h"
 
 #include <cerrno>
 #include <cstdio>
@@ -33,8 +33,8 @@ struct fd_closer {
     }
 };
 
-int32_t file_error(const char *path, const char *what) noexcept {
-    tq_set_err("cache file %s: %s%s%s", path, what, errno ? ": " : "", errno ? std::strerror(errno) : "");
+int32_t file_error(tqmovie_client &c, const char *path, const char *what) noexcept {
+    tq_err(c, "cache file %s: %s%s%s", path, what, errno ? ": " : "", errno ? std::strerror(errno) : "");
     return TQMOVIE_ERR_FILE;
 }
 
@@ -85,8 +85,8 @@ void dir_of(const char *path, char (&dir)[4096]) noexcept {
 // ----------------------------------------------------------------------------
 
 // A bad entry: which one and why, as the error text.
-int32_t bad_entry(size_t i, const char *why) noexcept {
-    tq_set_err("cache file: entry %zu: %s", i, why);
+int32_t bad_entry(tqmovie_client &c, size_t i, const char *why) noexcept {
+    tq_err(c, "cache file: entry %zu: %s", i, why);
     return TQMOVIE_ERR_PARSE;
 }
 
@@ -100,25 +100,30 @@ bool language_of(yyjson_val *v, const char **out) noexcept {
     return v == nullptr || yyjson_is_str(v);
 }
 
+// Where a load reports (c) and the client whose cache it builds (into).
+struct loading {
+    tqmovie_client &c, &into;
+};
+
 // Reads one record of an entry into the cache being built. 0, or the status to fail
 // the whole load with.
 template <typename R>
-int32_t read_record(size_t i, const char *id, yyjson_val *entry, const char *key, const char *at_key,
+int32_t read_record(const loading &l, size_t i, const char *id, yyjson_val *entry, const char *key, const char *at_key,
                     const char *lang_key, uint32_t sections) noexcept {
     yyjson_val *obj = yyjson_obj_get(entry, key);
     if (!obj) return TQMOVIE_OK;
     yyjson_val *at = yyjson_obj_get(entry, at_key);
     const char *lang = nullptr;
-    if (!yyjson_is_obj(obj)) return bad_entry(i, "a record is not an object");
-    if (!is_stamp(at)) return bad_entry(i, "a record has no stamp");
-    if (!language_of(yyjson_obj_get(entry, lang_key), &lang)) return bad_entry(i, "a language is not a text");
+    if (!yyjson_is_obj(obj)) return bad_entry(l.c, i, "a record is not an object");
+    if (!is_stamp(at)) return bad_entry(l.c, i, "a record has no stamp");
+    if (!language_of(yyjson_obj_get(entry, lang_key), &lang)) return bad_entry(l.c, i, "a language is not a text");
     // The record must be filed under the entry's own id (the decoders' first spelling
     // that holds a text), or the file would plant a record under a title it does not
     // describe.
     const char *own = nullptr;
     for (const char *spelling : {"imDbId", "IMDbId", "imdbId"})
         if (!own) own = yyjson_get_str(yyjson_obj_get(obj, spelling));
-    if (!own || std::strcmp(own, id) != 0) return bad_entry(i, "a record carries another id");
+    if (!own || std::strcmp(own, id) != 0) return bad_entry(l.c, i, "a record carries another id");
     R *rec = tq_calloc_n<R>(1);
     if (!rec) return TQMOVIE_ERR_NOMEM;
     int32_t decoded;
@@ -130,9 +135,9 @@ int32_t read_record(size_t i, const char *id, yyjson_val *entry, const char *key
     if (decoded == 0 && rec->imdb_id) { // else memory ran out
         const int64_t stamp = yyjson_get_sint(at);
         if constexpr (std::is_same_v<R, tq_basic>)
-            stored = tq_cache_adopt_basic(rec, lang, stamp);
+            stored = tq_cache_adopt_basic(l.into, rec, lang, stamp);
         else
-            stored = tq_cache_adopt_detail(rec, lang, sections, stamp);
+            stored = tq_cache_adopt_detail(l.into, rec, lang, sections, stamp);
     } else {
         tq_release(rec);
         std::free(rec);
@@ -141,19 +146,19 @@ int32_t read_record(size_t i, const char *id, yyjson_val *entry, const char *key
 }
 
 // One entry into the cache being built.
-int32_t read_entry(size_t i, yyjson_val *e) noexcept {
+int32_t read_entry(const loading &l, size_t i, yyjson_val *e) noexcept {
     yyjson_val *id = yyjson_obj_get(e, "imdbId");
-    if (!yyjson_is_obj(e) || !yyjson_is_str(id)) return bad_entry(i, "no id");
-    if (tq_cache_find(yyjson_get_str(id))) return bad_entry(i, "a title is listed twice");
+    if (!yyjson_is_obj(e) || !yyjson_is_str(id)) return bad_entry(l.c, i, "no id");
+    if (tq_cache_holds(l.into, yyjson_get_str(id))) return bad_entry(l.c, i, "a title is listed twice");
     yyjson_val *sections = yyjson_obj_get(e, "detailSections");
     if (sections && (!yyjson_is_uint(sections) || yyjson_get_uint(sections) > TQMOVIE_DETAIL_ALL))
-        return bad_entry(i, "sections out of range");
+        return bad_entry(l.c, i, "sections out of range");
     const auto mask = static_cast<uint32_t>(sections ? yyjson_get_uint(sections) : TQMOVIE_DETAIL_ALL);
-    int32_t st = read_record<tq_basic>(i, yyjson_get_str(id), e, "basic", "basicAt", "basicLanguage", mask);
+    int32_t st = read_record<tq_basic>(l, i, yyjson_get_str(id), e, "basic", "basicAt", "basicLanguage", mask);
     if (st == TQMOVIE_OK)
-        st = read_record<tq_detail>(i, yyjson_get_str(id), e, "detail", "detailAt", "detailLanguage", mask);
+        st = read_record<tq_detail>(l, i, yyjson_get_str(id), e, "detail", "detailAt", "detailLanguage", mask);
     if (st != TQMOVIE_OK) return st;
-    if (!tq_cache_find(yyjson_get_str(id))) return bad_entry(i, "no record");
+    if (!tq_cache_holds(l.into, yyjson_get_str(id))) return bad_entry(l.c, i, "no record");
     return TQMOVIE_OK;
 }
 
@@ -210,7 +215,7 @@ private:
     bool eof_ = false, failed_ = false;
 };
 
-int32_t read_lines(int fd) noexcept {
+int32_t read_lines(const loading &l, int fd) noexcept {
     line_reader lines(fd);
     const char *line;
     size_t n;
@@ -221,7 +226,7 @@ int32_t read_lines(int fd) noexcept {
         const bool last = line[n - 1] != ',';
         json_doc doc(yyjson_read_opts(const_cast<char *>(line), last ? n : n - 1, 0, nullptr, nullptr));
         if (!doc) return not_line_shaped;
-        const int32_t st = read_entry(i, yyjson_doc_get_root(doc.get()));
+        const int32_t st = read_entry(l, i, yyjson_doc_get_root(doc.get()));
         if (st != TQMOVIE_OK) return st;
         if (!last) continue;
         // "]}", then the end of the file.
@@ -231,71 +236,71 @@ int32_t read_lines(int fd) noexcept {
     }
 }
 
-// Fills the current client's (empty) cache from the parsed file.
-int32_t read_entries(yyjson_val *root) noexcept {
+// Fills the (empty) cache being built from the parsed file.
+int32_t read_entries(const loading &l, yyjson_val *root) noexcept {
     yyjson_val *format = yyjson_obj_get(root, "format");
     yyjson_val *version = yyjson_obj_get(root, "version");
     yyjson_val *entries = yyjson_obj_get(root, "entries");
     if (!yyjson_is_str(format) || std::strcmp(yyjson_get_str(format), file_format) != 0)
-        return tq_fail(TQMOVIE_ERR_PARSE, "cache file: not a tqmovie cache file");
+        return tq_fail(l.c, TQMOVIE_ERR_PARSE, "cache file: not a tqmovie cache file");
     if (!yyjson_is_int(version) || yyjson_get_sint(version) < 1)
-        return tq_fail(TQMOVIE_ERR_PARSE, "cache file: no valid version");
+        return tq_fail(l.c, TQMOVIE_ERR_PARSE, "cache file: no valid version");
     if (yyjson_get_sint(version) > file_version) {
-        tq_set_err("cache file: version %lld is newer than this library reads (%lld)",
+        tq_err(l.c, "cache file: version %lld is newer than this library reads (%lld)",
                    static_cast<long long>(yyjson_get_sint(version)), static_cast<long long>(file_version));
         return TQMOVIE_ERR_PARSE;
     }
-    if (!yyjson_is_arr(entries)) return tq_fail(TQMOVIE_ERR_PARSE, "cache file: no entry list");
+    if (!yyjson_is_arr(entries)) return tq_fail(l.c, TQMOVIE_ERR_PARSE, "cache file: no entry list");
     size_t i, max;
     yyjson_val *e;
     yyjson_arr_foreach(entries, i, max, e) {
-        const int32_t st = read_entry(i, e);
+        const int32_t st = read_entry(l, i, e);
         if (st != TQMOVIE_OK) return st;
     }
     return TQMOVIE_OK;
 }
 
 // The cache file, open; TQMOVIE_OK or the status with its text set.
-int32_t open_file(const char *path, fd_closer &f, size_t *len) noexcept {
+int32_t open_file(tqmovie_client &c, const char *path, fd_closer &f, size_t *len) noexcept {
     errno = 0;
     f.fd = ::open(path, O_RDONLY | O_CLOEXEC);
-    if (f.fd < 0) return file_error(path, "cannot be opened");
+    if (f.fd < 0) return file_error(c, path, "cannot be opened");
     struct stat st {};
-    if (::fstat(f.fd, &st) != 0 || !S_ISREG(st.st_mode)) return file_error(path, "is not a regular file");
+    if (::fstat(f.fd, &st) != 0 || !S_ISREG(st.st_mode)) return file_error(c, path, "is not a regular file");
     errno = 0;
     if (static_cast<uint64_t>(st.st_size) > TQMOVIE_CACHE_FILE_MAX)
-        return file_error(path, "is larger than the cache file limit");
+        return file_error(c, path, "is larger than the cache file limit");
     *len = static_cast<size_t>(st.st_size);
     return TQMOVIE_OK;
 }
 
 // The whole file from its start, for a layout other than the saved one.
-int32_t read_whole(const char *path, int fd, size_t len, malloc_ptr<char> &text) noexcept {
+int32_t read_whole(tqmovie_client &c, const char *path, int fd, size_t len, malloc_ptr<char> &text) noexcept {
     text.reset(static_cast<char *>(std::malloc(len + 1)));
     if (!text) return TQMOVIE_ERR_NOMEM;
     for (size_t got = 0; got < len;) {
         const ssize_t r = ::pread(fd, text.get() + got, len - got, static_cast<off_t>(got));
         if (r < 0 && errno == EINTR) continue;
-        if (r <= 0) return file_error(path, "cannot be read");
+        if (r <= 0) return file_error(c, path, "cannot be read");
         got += static_cast<size_t>(r);
     }
     text.get()[len] = '\0';
     return TQMOVIE_OK;
 }
 
-// Fills the current client's (empty) cache from the file.
-int32_t read_cache(const char *path, int fd, size_t len) noexcept {
-    int32_t st = read_lines(fd);
+// Fills the (empty) cache being built from the file.
+int32_t read_cache(const loading &l, const char *path, int fd, size_t len) noexcept {
+    int32_t st = read_lines(l, fd);
     if (st != not_line_shaped) return st;
-    tqmovie_cache_clear();
+    tq_cache_clear(l.into);
     malloc_ptr<char> text;
-    st = read_whole(path, fd, len, text);
+    st = read_whole(l.c, path, fd, len, text);
     if (st != TQMOVIE_OK) return st;
     json_doc doc(yyjson_read_opts(text.get(), len, 0, nullptr, nullptr));
-    if (!doc) return tq_fail(TQMOVIE_ERR_PARSE, "cache file: not valid JSON (truncated or corrupt)");
+    if (!doc) return tq_fail(l.c, TQMOVIE_ERR_PARSE, "cache file: not valid JSON (truncated or corrupt)");
     yyjson_val *root = yyjson_doc_get_root(doc.get());
-    if (!yyjson_is_obj(root)) return tq_fail(TQMOVIE_ERR_PARSE, "cache file: not a tqmovie cache file");
-    return read_entries(root);
+    if (!yyjson_is_obj(root)) return tq_fail(l.c, TQMOVIE_ERR_PARSE, "cache file: not a tqmovie cache file");
+    return read_entries(l, root);
 }
 
 } // namespace
@@ -303,16 +308,17 @@ int32_t read_cache(const char *path, int fd, size_t len) noexcept {
 extern "C" {
 
 int32_t tqmovie_cache_save(const char *path) {
-    tq_state &s = state();
+    tqmovie_client &c = client();
+    tq_state &s = *c.st;
     s.err[0] = '\0';
-    if (!path || !path[0]) return tq_fail(TQMOVIE_ERR_ARG, "path required");
+    if (!path || !path[0]) return tq_fail(c, TQMOVIE_ERR_ARG, "path required");
     char dir[4096];
     dir_of(path, dir);
     malloc_ptr<char> tmp(tq_fmt("%s.XXXXXX", path));
     if (!tmp) return TQMOVIE_ERR_NOMEM;
     errno = 0;
     fd_closer f{::mkstemp(tmp.get())};
-    if (f.fd < 0) return file_error(path, "cannot be written");
+    if (f.fd < 0) return file_error(c, path, "cannot be written");
 
     // Entries go out in pieces; the first failure removes the new file and leaves the
     // old one as it was.
@@ -323,7 +329,7 @@ int32_t tqmovie_cache_save(const char *path) {
         if (!s.cache[k].basic && !s.cache[k].detail) continue; // a slot whose store failed
         if (!first) out.put(",\n");
         first = false;
-        write_entry(out, s.cache[k], tq_cache_meta(k));
+        write_entry(out, s.cache[k], tq_cache_meta(c, k));
         if (out.len >= 65536) {
             ok = !out.failed && write_all(f.fd, out.data, out.len);
             out.len = 0;
@@ -340,33 +346,27 @@ int32_t tqmovie_cache_save(const char *path) {
         const int saved = errno;
         ::unlink(tmp.get());
         errno = saved;
-        return nomem ? TQMOVIE_ERR_NOMEM : file_error(path, "cannot be written");
+        return nomem ? TQMOVIE_ERR_NOMEM : file_error(c, path, "cannot be written");
     }
     // The new name is durable once the directory is.
     fd_closer d{::open(dir, O_RDONLY | O_DIRECTORY | O_CLOEXEC)};
-    if (d.fd < 0 || ::fsync(d.fd) != 0) return file_error(dir, "cannot be synced");
+    if (d.fd < 0 || ::fsync(d.fd) != 0) return file_error(c, dir, "cannot be synced");
     return TQMOVIE_OK;
 }
 
 int32_t tqmovie_cache_load(const char *path) {
-    state().err[0] = '\0';
-    if (!path || !path[0]) return tq_fail(TQMOVIE_ERR_ARG, "path required");
+    tqmovie_client &c = client();
+    c.st->err[0] = '\0';
+    if (!path || !path[0]) return tq_fail(c, TQMOVIE_ERR_ARG, "path required");
     fd_closer f;
     size_t len = 0;
-    int32_t st = open_file(path, f, &len);
+    int32_t st = open_file(c, path, f, &len);
     if (st != TQMOVIE_OK) return st;
     // The cache is built in a client of its own and swapped in whole.
     tqmovie_client *aside = tqmovie_client_new();
     if (!aside) return TQMOVIE_ERR_NOMEM;
-    tqmovie_client *mine = tqmovie_use(aside);
-    st = read_cache(path, f.fd, len);
-    char err[sizeof state().err];
-    std::memcpy(err, state().err, sizeof err);
-    tqmovie_use(mine);
-    if (st == TQMOVIE_OK)
-        tq_cache_swap(*aside);
-    else
-        std::memcpy(state().err, err, sizeof err);
+    st = read_cache(loading{c, *aside}, path, f.fd, len);
+    if (st == TQMOVIE_OK) tq_cache_swap(c, *aside);
     tqmovie_client_free(aside);
     return st;
 }

@@ -1,15 +1,61 @@
 // SPDX-License-Identifier: MIT
-// tqmovie_client: clients and which one is current on each thread, cancellation and
-// the progress callback's setting.
+// tqmovie_client: clients and which one is current on each thread, the error text,
+// cancellation and the progress callback.
 //
-// A thread's current client is a thread-local pointer (see client() in tq_internal.h):
+// A thread's current client is a thread-local pointer, defined here and nowhere else:
 // it lives and dies with its thread, and a forked child keeps the forking thread's.
-#include "tq_internal.h"
+#include "tq_cache.h"
+#include "tq_request.h"
+#include "tq_results.h"
 
+#include <cstdio>
 #include <new>
 
 constinit tqmovie_client tq_global_client{&g_tq, {}, {}};
 __thread tqmovie_client *tq_current = &tq_global_client;
+
+void tq_err_v(tqmovie_client &c, const char *fmt, va_list ap) noexcept {
+    // Format into a scratch buffer first: an argument may point into the error text itself
+    // (a host re-reporting tqmovie_last_error()), and overlapping output is undefined.
+    char tmp[sizeof c.st->err];
+    const int n = std::vsnprintf(tmp, sizeof tmp, fmt, ap);
+    if (n < 0) tmp[0] = '\0';
+    std::memcpy(c.st->err, tmp, sizeof tmp);
+}
+
+void tq_err(tqmovie_client &c, const char *fmt, ...) noexcept {
+    va_list ap;
+    va_start(ap, fmt);
+    tq_err_v(c, fmt, ap);
+    va_end(ap);
+}
+
+int32_t tq_fail(tqmovie_client &c, int32_t status, const char *text) noexcept {
+    tq_err(c, "%s", text);
+    return status;
+}
+
+void tq_cancel(tqmovie_client &c) noexcept {
+    std::atomic<uint32_t> &op = c.ext.op;
+    uint32_t s = op.load();
+    // Only a running operation can be cancelled; the loop reloads s when it lost a race.
+    while ((s & tq_op_running) && !(s & tq_op_cancel) && !op.compare_exchange_weak(s, s | tq_op_cancel)) {
+    }
+}
+
+bool tq_report_progress(tqmovie_client &c, tqmovie_progress event) noexcept {
+    tq_ext &x = c.ext;
+    if (!x.progress) return true;
+    // What the callback leaves in the error text (a refused nested lookup, say) is its
+    // own, not the operation's.
+    tq_state &s = *c.st;
+    char err[sizeof s.err];
+    std::memcpy(err, s.err, sizeof err);
+    const int stop = x.progress(&event, x.progress_user);
+    std::memcpy(s.err, err, sizeof err);
+    if (stop != 0) tq_cancel(c);
+    return stop == 0;
+}
 
 extern "C" {
 
@@ -23,19 +69,17 @@ tqmovie_client *tqmovie_client_new(void) {
 
 void tqmovie_client_free(tqmovie_client *c) {
     if (!c || c == &tq_global_client) return;
-    // Empty it through the usual calls, with c current on this thread for the while.
-    tqmovie_client *prev = tqmovie_use(c);
-    tq_clear_results();
-    tqmovie_cache_clear();
-    tqmovie_use(prev == c ? nullptr : prev);
+    tq_results_clear(*c->st);
+    tq_cache_clear(*c);
+    if (tq_current == c) tq_current = &tq_global_client;
     c->~tqmovie_client();
     std::free(c);
 }
 
 tqmovie_client *tqmovie_use(tqmovie_client *c) {
-    tqmovie_client *prev = tqmovie_current();
+    tqmovie_client *prev = tq_current;
     tq_current = c ? c : &tq_global_client;
-    return prev;
+    return prev == &tq_global_client ? nullptr : prev;
 }
 
 tqmovie_client *tqmovie_current(void) {
@@ -43,16 +87,10 @@ tqmovie_client *tqmovie_current(void) {
     return c == &tq_global_client ? nullptr : c;
 }
 
-void tqmovie_cancel(tqmovie_client *c) {
-    std::atomic<uint32_t> &op = (c ? c : &tq_global_client)->ext.op;
-    uint32_t s = op.load();
-    // Only a running operation can be cancelled; the loop reloads s when it lost a race.
-    while ((s & tq_op_running) && !(s & tq_op_cancel) && !op.compare_exchange_weak(s, s | tq_op_cancel)) {
-    }
-}
+void tqmovie_cancel(tqmovie_client *c) { tq_cancel(tq_client_of(c)); }
 
 int32_t tqmovie_io_cancelled(tqmovie_client *c) {
-    const tqmovie_client &target = c ? *c : tq_global_client;
+    const tqmovie_client &target = tq_client_of(c);
     return (target.ext.op.load() & tq_op_running) && tq_stop_requested(target) ? 1 : 0;
 }
 
@@ -63,18 +101,3 @@ void tqmovie_set_progress(tqmovie_progress_fn fn, void *user) {
 }
 
 } // extern "C"
-
-bool tq_report_progress(tqmovie_progress event) noexcept {
-    tq_ext &x = ext();
-    if (!x.progress) return true;
-    // What the callback leaves in the error text (a refused nested lookup, say) is its
-    // own, not the operation's.
-    tq_state &s = state();
-    char err[sizeof s.err];
-    std::memcpy(err, s.err, sizeof err);
-    const int stop = x.progress(&event, x.progress_user);
-    std::memcpy(s.err, err, sizeof err);
-    if (stop != 0) tqmovie_cancel(&client());
-    return stop == 0;
-}
-

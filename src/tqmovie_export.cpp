@@ -4,7 +4,7 @@
 // writes every field and list in the service's own member names and shapes, so that
 // the text, in an array, decodes back through the library's decoders into an equal
 // record. The record cache's file is written with the same complete form.
-#include "tq_internal.h"
+#include "tq_results.h"
 
 #include <charconv>
 #include <cmath>
@@ -344,8 +344,7 @@ template <typename R> void summary_texts(tq_text &b, const R &r, std::span<const
     }
 }
 
-template <typename R> char *export_full(int32_t index) noexcept {
-    const R *r = tq_stored<R>(index);
+template <typename R> char *export_full(const R *r) noexcept {
     if (!r) return nullptr;
     tq_text out;
     tq_json_full(out, *r);
@@ -357,7 +356,7 @@ template <typename R> char *export_full(int32_t index) noexcept {
 extern "C" {
 
 char *tqmovie_basic_to_json(int32_t index) {
-    const tq_basic *r = tq_stored<tq_basic>(index);
+    const tq_basic *r = tq_stored<tq_basic>(state(), index);
     if (!r) return nullptr;
     tq_text b(256); // the summaries are short
     summary_texts<tq_basic>(b, *r, basic_texts);
@@ -381,7 +380,7 @@ char *tqmovie_basic_to_json(int32_t index) {
 }
 
 char *tqmovie_detail_to_json(int32_t index) {
-    const tq_detail *r = tq_stored<tq_detail>(index);
+    const tq_detail *r = tq_stored<tq_detail>(state(), index);
     if (!r) return nullptr;
     tq_text b(256);
     summary_texts<tq_detail>(b, *r, std::span(detail_texts).first(10)); // up to "directors"
@@ -395,8 +394,8 @@ char *tqmovie_detail_to_json(int32_t index) {
     return b.release();
 }
 
-char *tqmovie_basic_to_json_full(int32_t index) { return export_full<tq_basic>(index); }
-char *tqmovie_detail_to_json_full(int32_t index) { return export_full<tq_detail>(index); }
-char *tqmovie_trans_to_json(int32_t index) { return export_full<tq_trans>(index); }
+char *tqmovie_basic_to_json_full(int32_t index) { return export_full(tq_stored<tq_basic>(state(), index)); }
+char *tqmovie_detail_to_json_full(int32_t index) { return export_full(tq_stored<tq_detail>(state(), index)); }
+char *tqmovie_trans_to_json(int32_t index) { return export_full(tq_stored<tq_trans>(state(), index)); }
 
 } // extern "C"

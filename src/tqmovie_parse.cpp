@@ -4,7 +4,7 @@
 //
 // Every string kept in a record is copied out of the parsed document, which is
 // released before a decoder returns: no record ever points into yyjson's memory.
-#include "tq_internal.h"
+#include "tq_record.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -517,15 +517,15 @@ int decode_detail(yyjson_val *const (&m)[D_SLOTS], tq_detail *out, uint32_t sect
 
 // Parses a body strictly. NULL after setting the error text when the body is
 // missing or not JSON; *status then holds the code to return.
-yyjson_doc *read_body(const char *body, size_t len, int32_t *status) noexcept {
+yyjson_doc *read_body(tqmovie_client &c, const char *body, size_t len, int32_t *status) noexcept {
     if (!body) {
-        *status = tq_fail(TQMOVIE_ERR_EMPTY, tq_err_empty_body);
+        *status = tq_fail(c, TQMOVIE_ERR_EMPTY, tq_err_empty_body);
         return nullptr;
     }
     if (len == 0) len = std::strlen(body);
     // Without read flags yyjson copies the input and never writes to it.
     yyjson_doc *doc = yyjson_read_opts(const_cast<char *>(body), len, 0, nullptr, nullptr);
-    if (!doc) *status = tq_fail(TQMOVIE_ERR_PARSE, "yyjson parse failed");
+    if (!doc) *status = tq_fail(c, TQMOVIE_ERR_PARSE, "yyjson parse failed");
     return doc;
 }
 
@@ -535,13 +535,13 @@ yyjson_doc *read_body(const char *body, size_t len, int32_t *status) noexcept {
 // records (the rest are never built), and any other root is the document's own
 // business (Doc::other_root).
 template <typename Doc>
-int32_t parse_records(const char *body, size_t len, typename Doc::rec **out, size_t *count, const Doc &d,
+int32_t parse_records(tqmovie_client &c, const char *body, size_t len, typename Doc::rec **out, size_t *count, const Doc &d,
                       size_t most = SIZE_MAX) noexcept {
     using Rec = typename Doc::rec;
     *out = nullptr;
     *count = 0;
     int32_t status = TQMOVIE_OK;
-    json_doc doc(read_body(body, len, &status));
+    json_doc doc(read_body(c, body, len, &status));
     if (!doc) return status;
     yyjson_val *root = yyjson_doc_get_root(doc.get());
 
@@ -566,22 +566,22 @@ int32_t parse_records(const char *body, size_t len, typename Doc::rec **out, siz
         return k > 0 ? TQMOVIE_OK : TQMOVIE_ERR_EMPTY;
     }
     if (yyjson_is_null(root)) return TQMOVIE_ERR_EMPTY;
-    return d.other_root(root, out, count);
+    return d.other_root(c, root, out, count);
 }
 
 // The other roots of the basic and detail documents: refused where an array is
 // expected, else an object is one record that must carry an id or a title.
 template <typename Doc>
-int32_t one_record(const Doc &d, yyjson_val *root, typename Doc::rec **out, size_t *count) noexcept {
+int32_t one_record(tqmovie_client &c, const Doc &d, yyjson_val *root, typename Doc::rec **out, size_t *count) noexcept {
     using Rec = typename Doc::rec;
-    if (d.expect_array) return tq_fail(TQMOVIE_ERR_PARSE, "expected JSON array");
-    if (!yyjson_is_obj(root)) return tq_fail(TQMOVIE_ERR_PARSE, "unexpected JSON root type");
+    if (d.expect_array) return tq_fail(c, TQMOVIE_ERR_PARSE, "expected JSON array");
+    if (!yyjson_is_obj(root)) return tq_fail(c, TQMOVIE_ERR_PARSE, "unexpected JSON root type");
     malloc_ptr<Rec> rec(tq_calloc_n<Rec>(1));
     if (!rec) return TQMOVIE_ERR_NOMEM;
     tq_reset(rec.get());
     if (d.decode(root, rec.get()) != 0) {
         tq_release(rec.get());
-        return tq_fail(TQMOVIE_ERR_PARSE, Doc::obj_fail);
+        return tq_fail(c, TQMOVIE_ERR_PARSE, Doc::obj_fail);
     }
     if (!rec->imdb_id && !rec->title) {
         tq_release(rec.get());
@@ -680,8 +680,8 @@ struct basic_doc {
     static constexpr const char *obj_fail = "basic object parse failed";
     int32_t expect_array;
     static int decode(yyjson_val *obj, tq_basic *r) noexcept { return tq_parse_basic_obj(obj, r); }
-    int32_t other_root(yyjson_val *root, tq_basic **out, size_t *count) const noexcept {
-        return one_record(*this, root, out, count);
+    int32_t other_root(tqmovie_client &c, yyjson_val *root, tq_basic **out, size_t *count) const noexcept {
+        return one_record(c, *this, root, out, count);
     }
 };
 
@@ -691,8 +691,8 @@ struct detail_doc {
     int32_t expect_array;
     uint32_t sections;
     int decode(yyjson_val *obj, tq_detail *r) const noexcept { return tq_parse_detail_obj(obj, r, sections); }
-    int32_t other_root(yyjson_val *root, tq_detail **out, size_t *count) const noexcept {
-        return one_record(*this, root, out, count);
+    int32_t other_root(tqmovie_client &c, yyjson_val *root, tq_detail **out, size_t *count) const noexcept {
+        return one_record(c, *this, root, out, count);
     }
 };
 
@@ -701,8 +701,8 @@ struct detail_doc {
 struct trans_doc {
     using rec = tq_trans;
     static int decode(yyjson_val *obj, tq_trans *set) noexcept { return fill_set(obj, set); }
-    static int32_t other_root(yyjson_val *root, tq_trans **out, size_t *) noexcept {
-        if (!yyjson_is_obj(root)) return tq_fail(TQMOVIE_ERR_PARSE, "expected translations array");
+    static int32_t other_root(tqmovie_client &c, yyjson_val *root, tq_trans **out, size_t *) noexcept {
+        if (!yyjson_is_obj(root)) return tq_fail(c, TQMOVIE_ERR_PARSE, "expected translations array");
         *out = tq_calloc_n<tq_trans>(1);
         return *out ? TQMOVIE_ERR_EMPTY : TQMOVIE_ERR_NOMEM;
     }
@@ -721,7 +721,7 @@ int32_t tq_parse_basic_obj(const yyjson_val *obj, tq_basic *out) {
 }
 
 int32_t tq_parse_basic_doc(const char *body, size_t len, tq_basic **out, size_t *count, int32_t expect_array) {
-    return parse_records(body, len, out, count, basic_doc{expect_array});
+    return parse_records(client(), body, len, out, count, basic_doc{expect_array});
 }
 
 int32_t tq_parse_detail_obj(const yyjson_val *obj, tq_detail *out, uint32_t sections) {
@@ -734,25 +734,26 @@ int32_t tq_parse_detail_obj(const yyjson_val *obj, tq_detail *out, uint32_t sect
 
 int32_t tq_parse_detail_doc(const char *body, size_t len, tq_detail **out, size_t *count, int32_t expect_array,
                             uint32_t sections) {
-    return parse_records(body, len, out, count, detail_doc{expect_array, sections});
+    return parse_records(client(), body, len, out, count, detail_doc{expect_array, sections});
 }
 
 int32_t tq_parse_trans_doc(const char *body, size_t len, tq_trans **out, size_t *count) {
-    return parse_records(body, len, out, count, trans_doc{});
+    return parse_records(client(), body, len, out, count, trans_doc{});
 }
 
 } // extern "C"
 
-int32_t tq_parse_basic_most(const char *body, tq_basic **out, size_t *count, int32_t expect_array,
+int32_t tq_parse_basic_most(tqmovie_client &c, const char *body, tq_basic **out, size_t *count,
+                            int32_t expect_array, size_t most) noexcept {
+    return parse_records(c, body, std::strlen(body), out, count, basic_doc{expect_array}, most);
+}
+
+int32_t tq_parse_detail_most(tqmovie_client &c, const char *body, tq_detail **out, size_t *count,
+                             int32_t expect_array, uint32_t sections, size_t most) noexcept {
+    return parse_records(c, body, std::strlen(body), out, count, detail_doc{expect_array, sections}, most);
+}
+
+int32_t tq_parse_trans_most(tqmovie_client &c, const char *body, tq_trans **out, size_t *count,
                             size_t most) noexcept {
-    return parse_records(body, std::strlen(body), out, count, basic_doc{expect_array}, most);
-}
-
-int32_t tq_parse_detail_most(const char *body, tq_detail **out, size_t *count, int32_t expect_array, uint32_t sections,
-                             size_t most) noexcept {
-    return parse_records(body, std::strlen(body), out, count, detail_doc{expect_array, sections}, most);
-}
-
-int32_t tq_parse_trans_most(const char *body, tq_trans **out, size_t *count, size_t most) noexcept {
-    return parse_records(body, std::strlen(body), out, count, trans_doc{}, most);
+    return parse_records(c, body, std::strlen(body), out, count, trans_doc{}, most);
 }

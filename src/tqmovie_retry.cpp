@@ -7,6 +7,7 @@
 // status), else a backoff from 500 ms with full jitter. Waits end early on a cancel,
 // and every operation may have a deadline across its chunks, attempts and waits.
 #include "tq_internal.h"
+#include "tq_request.h"
 
 #include <cstdio>
 #include <ctime>
@@ -48,8 +49,8 @@ bool http_date(const char *s, int64_t *out) noexcept {
 
 // The answer's Retry-After in ms: delta seconds or an HTTP date (one in the past means
 // no wait); -1 when there is none or it cannot be read.
-int64_t retry_after_ms() noexcept {
-    const char *v = tqmovie_last_response_header("Retry-After");
+int64_t retry_after_ms(const tq_state &s) noexcept {
+    const char *v = tq_header_find(s, "Retry-After");
     if (!v || !v[0]) return -1;
     if (v[std::strspn(v, "0123456789")] == '\0') {
         if (std::strlen(v) > 9) return INT64_MAX / 2; // more than 31 years: longer than any wait
@@ -73,9 +74,9 @@ int64_t jitter(tq_ext &x, int64_t n) noexcept {
     return static_cast<int64_t>(x.jitter % static_cast<uint64_t>(n + 1));
 }
 
-bool worth_retrying(int32_t st, int32_t http) noexcept {
+bool worth_retrying(const tqmovie_client &c, int32_t st, int32_t http) noexcept {
     if (st == TQMOVIE_ERR_HTTP) return http == 429 || http == 502 || http == 503 || http == 504;
-    return st == TQMOVIE_ERR_TRANSPORT && (ext().op.load(std::memory_order_relaxed) & tq_op_retryable) != 0;
+    return st == TQMOVIE_ERR_TRANSPORT && (c.ext.op.load(std::memory_order_relaxed) & tq_op_retryable) != 0;
 }
 
 } // namespace
@@ -86,9 +87,9 @@ int64_t tq_monotonic_ms() noexcept {
     return static_cast<int64_t>(ts.tv_sec) * 1000 + ts.tv_nsec / 1000000;
 }
 
-int32_t tq_stop_status() noexcept {
-    if (tq_cancel_requested()) return tq_fail(TQMOVIE_ERR_CANCELLED, tq_err_cancelled);
-    if (deadline_passed(ext())) return tq_fail(TQMOVIE_ERR_TRANSPORT, k_deadline_exceeded);
+int32_t tq_stop_status(tqmovie_client &c) noexcept {
+    if (c.ext.op.load(std::memory_order_relaxed) & tq_op_cancel) return tq_fail(c, TQMOVIE_ERR_CANCELLED, tq_err_cancelled);
+    if (deadline_passed(c.ext)) return tq_fail(c, TQMOVIE_ERR_TRANSPORT, k_deadline_exceeded);
     return TQMOVIE_OK;
 }
 
@@ -96,17 +97,17 @@ bool tq_stop_requested(const tqmovie_client &c) noexcept {
     return (c.ext.op.load(std::memory_order_relaxed) & tq_op_cancel) != 0 || deadline_passed(c.ext);
 }
 
-int64_t tq_deadline_left_ms() noexcept {
-    const tq_ext &x = ext();
+int64_t tq_deadline_left_ms(const tqmovie_client &c) noexcept {
+    const tq_ext &x = c.ext;
     if (x.deadline_at == 0) return -1;
     const int64_t left = x.deadline_at - tq_monotonic_ms();
     return left > 0 ? left : 0;
 }
 
-int64_t tq_retry_wait(int32_t st, int32_t http, uint32_t attempt) noexcept {
-    tq_ext &x = ext();
-    if (attempt >= x.retries || !worth_retrying(st, http)) return -1;
-    int64_t wait = st == TQMOVIE_ERR_HTTP ? retry_after_ms() : -1;
+int64_t tq_retry_wait(tqmovie_client &c, int32_t st, int32_t http, uint32_t attempt) noexcept {
+    tq_ext &x = c.ext;
+    if (attempt >= x.retries || !worth_retrying(c, st, http)) return -1;
+    int64_t wait = st == TQMOVIE_ERR_HTTP ? retry_after_ms(*c.st) : -1;
     if (wait > static_cast<int64_t>(x.max_wait_ms)) return -1; // the service wants longer than allowed
     if (wait < 0) {
         const int64_t cap = attempt < 20 ? first_backoff_ms << attempt : INT64_MAX / 4;
@@ -115,37 +116,19 @@ int64_t tq_retry_wait(int32_t st, int32_t http, uint32_t attempt) noexcept {
     return wait;
 }
 
-int32_t tq_retry_sleep(int64_t ms, int32_t st) noexcept {
-    const int64_t left = tq_deadline_left_ms();
-    if (left >= 0 && ms >= left) return tq_fail(TQMOVIE_ERR_TRANSPORT, k_deadline_exceeded); // no use waiting
-    const tq_ext &x = ext();
-    tq_report_progress(tqmovie_progress{sizeof(tqmovie_progress), TQMOVIE_PROGRESS_RETRY_WAIT, st, x.done, x.total,
-                                        static_cast<uint32_t>(ms), state().http_code});
+int32_t tq_retry_sleep(tqmovie_client &c, int64_t ms, int32_t st) noexcept {
+    const int64_t left = tq_deadline_left_ms(c);
+    if (left >= 0 && ms >= left) return tq_fail(c, TQMOVIE_ERR_TRANSPORT, k_deadline_exceeded); // no use waiting
+    const tq_ext &x = c.ext;
+    tq_report_progress(c, tqmovie_progress{sizeof(tqmovie_progress), TQMOVIE_PROGRESS_RETRY_WAIT, st, x.done,
+                                           x.total, static_cast<uint32_t>(ms), c.st->http_code});
     const int64_t until = tq_monotonic_ms() + ms;
     // Short naps, so that a cancel from another thread or a signal handler is seen soon.
     for (int64_t now = tq_monotonic_ms(); now < until; now = tq_monotonic_ms()) {
-        if (const int32_t stop = tq_stop_status()) return stop;
+        if (const int32_t stop = tq_stop_status(c)) return stop;
         const int64_t nap = until - now < 10 ? until - now : 10;
         timespec ts{0, static_cast<long>(nap) * 1000000L};
         nanosleep(&ts, nullptr);
     }
-    return tq_stop_status();
+    return tq_stop_status(c);
 }
-
-extern "C" {
-
-void tqmovie_set_retry(uint32_t retries, uint32_t max_wait_ms) {
-    tq_ext &x = ext();
-    x.retries = retries;
-    x.max_wait_ms = max_wait_ms;
-}
-
-void tqmovie_set_deadline(uint32_t ms) { ext().deadline_ms = ms; }
-
-void tqmovie_io_retryable(tqmovie_client *c) {
-    tqmovie_client &target = c ? *c : tq_global_client;
-    std::atomic<uint32_t> &op = target.ext.op;
-    if (op.load() & tq_op_request) op.fetch_or(tq_op_retryable);
-}
-
-} // extern "C"

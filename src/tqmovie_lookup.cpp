@@ -1,0 +1,395 @@
+// SPDX-License-Identifier: MIT
+// tqmovie_lookup: the operations that ask the service: the title-kind probe, single
+// lookups, batches in chunks and translations, each from the cache when it can.
+#include "tq_cache.h"
+#include "tq_internal.h"
+#include "tq_request.h"
+#include "tq_results.h"
+
+#include <cstdio>
+
+namespace {
+
+const char k_path_is_movie[] = "/api/AAA/IsMovie";
+const char k_path_basic[] = "/api/AAA/GetMovieBasic";
+const char k_path_detail[] = "/api/AAA/GetMovieDetail";
+const char k_path_basics[] = "/api/AAA/GetMovieBasics?read=true&ignoreNew=%s&getKeys=false";
+const char k_path_details[] = "/api/AAA/GetMovieDetails?read=true&getKeys=false";
+const char k_path_trans[] = "/api/AAA/GetMovieTranslations?read=true&getKeys=false&part1=%s&part2=%s";
+
+// One operation (probe, lookup, batch) on a client, from its entry to its return:
+// what tqmovie_cancel can end. A second one started on the same client while the
+// first runs (from a progress callback or a backend) is refused.
+class operation {
+public:
+    explicit operation(tqmovie_client &c) noexcept : c(c), x_(c.ext) {
+        uint32_t idle = 0;
+        nested_ = !x_.op.compare_exchange_strong(idle, tq_op_running);
+        if (nested_) return;
+        x_.deadline_at = x_.deadline_ms ? tq_monotonic_ms() + x_.deadline_ms : 0;
+        x_.done = 0;
+        x_.total = 1;
+    }
+    ~operation() {
+        if (nested_) return;
+        x_.deadline_at = 0;
+        x_.op.store(0);
+    }
+    operation(const operation &) = delete;
+    operation &operator=(const operation &) = delete;
+    bool nested() const noexcept { return nested_; }
+    tqmovie_client &c;
+
+private:
+    tq_ext &x_;
+    bool nested_;
+};
+
+// Common start of every lookup: defaults, a clean error text, HTTP status and header
+// table (so an answer from the cache or a refused argument shows nothing of an
+// earlier request), the store emptied (not by the probe), then the argument and
+// backend checks in that order. Returns the status to end the lookup with, or
+// TQMOVIE_OK to go on. A nested operation is refused before it touches anything the
+// running one uses.
+int32_t begin_lookup(const operation &op, bool clear_store, bool args_ok, const char *arg_text) noexcept {
+    tqmovie_client &c = op.c;
+    if (op.nested()) return tq_fail(c, TQMOVIE_ERR_ARG, tq_err_busy);
+    tq_state &s = tq_ensure_defaults(*c.st);
+    if (clear_store) tq_results_clear(s);
+    s.err[0] = '\0';
+    s.http_code = 0;
+    s.header_count = 0;
+    if (!args_ok) return tq_fail(c, TQMOVIE_ERR_ARG, arg_text);
+    if (!s.has_io) return tq_fail(c, TQMOVIE_ERR_NO_IO, tq_err_no_io);
+    return TQMOVIE_OK;
+}
+
+// After a dispatch: a failed request's body (an error page, say) goes back to the
+// standard heap unread; a successful one must carry a body. Returns the status.
+int32_t take_body(tqmovie_client &c, int32_t st, char **body) noexcept {
+    if (st != TQMOVIE_OK) {
+        std::free(*body);
+        *body = nullptr;
+        return st;
+    }
+    if (!*body) return tq_fail(c, TQMOVIE_ERR_EMPTY, tq_err_empty_body);
+    return TQMOVIE_OK;
+}
+
+// One GET or POST of a URL built with tq_fmt; on TQMOVIE_OK *body holds the answer.
+int32_t get_body(tqmovie_client &c, char *url, char **body) noexcept {
+    malloc_ptr<char> owned(url);
+    *body = nullptr;
+    if (!url) return TQMOVIE_ERR_NOMEM;
+    int32_t status = 0;
+    return take_body(c, tq_request_get(c, url, body, &status), body);
+}
+
+int32_t post_body(tqmovie_client &c, const char *path, const char *const *ids, size_t count, char **body) noexcept {
+    *body = nullptr;
+    malloc_ptr<char> joined(tq_join_ids(ids, count));
+    if (!joined) return TQMOVIE_ERR_NOMEM;
+    malloc_ptr<char> url(tq_fmt("%s%s", c.st->host, path));
+    if (!url) return TQMOVIE_ERR_NOMEM;
+    int32_t status = 0;
+    return take_body(c, tq_request_post(c, url.get(), joined.get(), body, &status), body);
+}
+
+// A body handed over with a successful dispatch goes back through the backend.
+void release_body(const tqmovie_client &c, char *body) noexcept { tq_io_release(c.st->io, body); }
+
+// Tells the progress callback that a chunk ended with `status`.
+void report_chunk(tqmovie_client &c, uint64_t done, uint64_t total, int32_t status) noexcept {
+    c.ext.done = done;
+    tq_report_progress(c, tqmovie_progress{sizeof(tqmovie_progress), TQMOVIE_PROGRESS_CHUNK_DONE, status, done, total,
+                                           0, c.st->http_code});
+}
+
+// Releases a decoder's output array and the records it counted.
+template <typename R> struct decoded {
+    R *items = nullptr;
+    size_t count = 0;
+    decoded() = default;
+    decoded(const decoded &) = delete;
+    decoded &operator=(const decoded &) = delete;
+    ~decoded() {
+        for (size_t i = 0; items && i < count; ++i) tq_release(&items[i]);
+        std::free(items);
+    }
+};
+
+// ----------------------------------------------------------------------------
+// The record kinds a lookup can fetch: where each is asked for, how it is read
+// from the cache, decoded and cached.
+// ----------------------------------------------------------------------------
+
+struct basic_ops {
+    using rec = tq_basic;
+    static constexpr const char *single_path = k_path_basic;
+    static constexpr uint32_t sections = TQMOVIE_DETAIL_ALL;
+    static const tq_basic *cache_answer(tqmovie_client &c, const char *id, const char *language) noexcept {
+        return tq_cache_answer_basic(c, id, language);
+    }
+    static int32_t decode(tqmovie_client &c, const char *body, tq_basic **out, size_t *n, int32_t expect_array,
+                          size_t most) noexcept {
+        return tq_parse_basic_most(c, body, out, n, expect_array, most);
+    }
+    static void cache_put(tqmovie_client &c, const tq_basic *r, const char *language) noexcept {
+        tq_cache_store_basic(c, r, language);
+    }
+    static int32_t push(tq_state &s, const tq_basic *r) noexcept { return tq_results_push(s, r); }
+    // The service is told not to fetch unknown titles anew for multi-id requests only.
+    static void batch_path(char (&path)[256], size_t chunk) noexcept {
+        std::snprintf(path, sizeof path, k_path_basics, chunk == 1 ? "false" : "true");
+    }
+};
+
+struct detail_ops {
+    using rec = tq_detail;
+    static constexpr const char *single_path = k_path_detail;
+    uint32_t sections; // never 0 here: 0 was already read as every section
+    const tq_detail *cache_answer(tqmovie_client &c, const char *id, const char *language) const noexcept {
+        return tq_cache_answer_detail(c, id, language, sections);
+    }
+    int32_t decode(tqmovie_client &c, const char *body, tq_detail **out, size_t *n, int32_t expect_array,
+                   size_t most) const noexcept {
+        return tq_parse_detail_most(c, body, out, n, expect_array, sections, most);
+    }
+    void cache_put(tqmovie_client &c, const tq_detail *r, const char *language) const noexcept {
+        tq_cache_store_detail(c, r, language, sections);
+    }
+    int32_t push(tq_state &s, const tq_detail *r) const noexcept { return tq_results_push(s, r, sections); }
+    static void batch_path(char (&path)[256], size_t) noexcept {
+        std::snprintf(path, sizeof path, "%s", k_path_details);
+    }
+};
+
+// "<host><path>?imdbId=<id>&language=<lang>", both values percent-encoded; a null
+// or empty language is "en-US".
+char *mkurl_get(const tq_state &s, const char *path, const char *imdb_id, const char *language) noexcept {
+    malloc_ptr<char> id(tq_url_encode(imdb_id));
+    malloc_ptr<char> lang(tq_url_encode(language && language[0] ? language : "en-US"));
+    if (!id || !lang) return nullptr;
+    return tq_fmt("%s%s?imdbId=%s&language=%s", s.host, path, id.get(), lang.get());
+}
+
+// The most records a batch answer to n ids may hold: a few more than asked (a service
+// may answer an id twice, or a whole file of fixtures) but never a number the server
+// chooses, so memory follows the request.
+size_t answer_bound(size_t n) noexcept { return n > (SIZE_MAX - 16) / 4 ? SIZE_MAX : 4 * n + 16; }
+
+// The ids a request asked for, to cache only records filed under one of them: an
+// answer must not plant a record for a title nobody asked about. Without memory for
+// the list nothing is cached.
+class asked_ids {
+public:
+    asked_ids(const char *const *ids, size_t n) noexcept : ids_(tq_calloc_n<const char *>(n ? n : 1)) {
+        if (!ids_) return;
+        for (size_t i = 0; i < n; ++i)
+            if (ids[i]) ids_.get()[n_++] = ids[i];
+        std::qsort(ids_.get(), n_, sizeof(const char *), compare);
+    }
+    bool has(const char *id) const noexcept {
+        return id && ids_ && std::bsearch(&id, ids_.get(), n_, sizeof(const char *), compare);
+    }
+
+private:
+    static int compare(const void *a, const void *b) noexcept {
+        return std::strcmp(*static_cast<const char *const *>(a), *static_cast<const char *const *>(b));
+    }
+    malloc_ptr<const char *> ids_;
+    size_t n_ = 0;
+};
+
+// One title: a fresh cached record fetched the same way answers without a request,
+// copied straight into the store; otherwise one GET, and the first decoded record
+// moves into the store and is copied into the cache when it carries the id asked for.
+template <typename Ops>
+int32_t single_lookup(tqmovie_client &c, const char *imdb_id, const char *language, const Ops &ops) noexcept {
+    using Rec = typename Ops::rec;
+    const operation op(c);
+    int32_t st = begin_lookup(op, true, imdb_id && imdb_id[0], tq_err_id_required);
+    if (st != TQMOVIE_OK) return st;
+    tq_state &s = *c.st;
+    if (const Rec *cached = ops.cache_answer(c, imdb_id, language)) return ops.push(s, cached);
+
+    char *body = nullptr;
+    st = get_body(c, mkurl_get(s, Ops::single_path, imdb_id, language), &body);
+    if (st != TQMOVIE_OK) return st;
+    decoded<Rec> recs;
+    st = ops.decode(c, body, &recs.items, &recs.count, 0, 1); // only the first record counts
+    release_body(c, body);
+    if (st != TQMOVIE_OK) return st;
+    const Rec *stored = tq_results_take(s, &recs.items[0]);
+    if (!stored) return TQMOVIE_ERR_NOMEM;
+    if (stored->imdb_id && std::strcmp(stored->imdb_id, imdb_id) == 0) ops.cache_put(c, stored, language);
+    return TQMOVIE_OK;
+}
+
+// The argument check of a batch: ids to join with commas must hold none themselves,
+// nor white space or a control byte, or one id would go out as two (or carry bytes
+// no request body should). Writes the text naming the first bad id into why and
+// returns false.
+bool ids_ok(const char *const *ids, size_t count, char (&why)[96]) noexcept {
+    std::snprintf(why, sizeof why, "%s", tq_err_ids_required);
+    if (!ids || count == 0) return false;
+    for (size_t i = 0; i < count; ++i) {
+        for (const char *p = ids[i]; p && *p; ++p) {
+            const auto c = static_cast<unsigned char>(*p);
+            const char *what = c == ','                ? "a comma"
+                               : c == ' '              ? "white space"
+                               : c < 0x20 || c == 0x7F ? "a control byte"
+                                                       : nullptr;
+            if (!what) continue;
+            std::snprintf(why, sizeof why, "ids[%zu] contains %s", i, what);
+            return false;
+        }
+    }
+    return true;
+}
+
+// One chunk of a batch: one request, its records moved into the store and copied
+// into the cache (a batch names no language: "en-US").
+template <typename Ops> int32_t batch_chunk(tqmovie_client &c, const char *const *ids, size_t n, const Ops &ops) noexcept {
+    using Rec = typename Ops::rec;
+    char path[256];
+    ops.batch_path(path, n);
+    char *body = nullptr;
+    int32_t st = post_body(c, path, ids, n, &body);
+    if (st != TQMOVIE_OK) return st;
+    decoded<Rec> recs;
+    st = ops.decode(c, body, &recs.items, &recs.count, 1, answer_bound(n));
+    release_body(c, body);
+    // A null or empty answer is a chunk without records, not a failure.
+    if (st != TQMOVIE_OK && st != TQMOVIE_ERR_EMPTY) return st;
+    const asked_ids asked(ids, n);
+    for (size_t i = 0; i < recs.count; ++i) {
+        const Rec *stored = tq_results_take(*c.st, &recs.items[i]);
+        if (!stored) return TQMOVIE_ERR_NOMEM;
+        if (asked.has(stored->imdb_id)) ops.cache_put(c, stored, nullptr);
+    }
+    return TQMOVIE_OK;
+}
+
+// Many titles in chunks of at most the batch ceiling, each reported to the progress
+// callback. The first failing chunk ends the call; the records of earlier chunks stay
+// in the store and the cache.
+template <typename Ops>
+int32_t batch_lookup(tqmovie_client &c, const char *const *ids, size_t count, const Ops &ops) noexcept {
+    const operation op(c);
+    char why[96];
+    int32_t st = begin_lookup(op, true, ids_ok(ids, count, why), why);
+    if (st != TQMOVIE_OK) return st;
+    const uint64_t ceiling = c.st->batch_ceiling; // set by begin_lookup
+    c.ext.total = count;
+    for (size_t off = 0; off < count;) {
+        // A cancel between chunks (from the progress callback, say), or the deadline,
+        // ends the batch here.
+        if (const int32_t stop = tq_stop_status(c)) return stop;
+        const size_t left = count - off;
+        const size_t chunk = left < ceiling ? left : static_cast<size_t>(ceiling);
+        st = batch_chunk(c, ids + off, chunk, ops);
+        off += chunk;
+        report_chunk(c, off, count, st);
+        if (st != TQMOVIE_OK) return st;
+    }
+    return TQMOVIE_OK;
+}
+
+// The one request of a translations lookup, its sets appended to the store.
+int32_t translations(tqmovie_client &c, const char *const *ids, size_t count, const char *part1,
+                     const char *part2) noexcept {
+    // The two parts are the host's own texts of any length: the path is sized to them.
+    malloc_ptr<char> path;
+    {
+        malloc_ptr<char> p1(tq_url_encode(part1 ? part1 : "zh"));
+        malloc_ptr<char> p2(tq_url_encode(part2 ? part2 : "CN"));
+        if (!p1 || !p2) return TQMOVIE_ERR_NOMEM;
+        path.reset(tq_fmt(k_path_trans, p1.get(), p2.get()));
+        if (!path) return TQMOVIE_ERR_NOMEM;
+    }
+    char *body = nullptr;
+    int32_t st = post_body(c, path.get(), ids, count, &body);
+    if (st != TQMOVIE_OK) return st;
+    decoded<tq_trans> sets;
+    st = tq_parse_trans_most(c, body, &sets.items, &sets.count, answer_bound(count));
+    release_body(c, body);
+    if (st != TQMOVIE_OK && st != TQMOVIE_ERR_EMPTY) return st;
+    for (size_t i = 0; i < sets.count; ++i)
+        if (!tq_results_take(*c.st, &sets.items[i])) return TQMOVIE_ERR_NOMEM;
+    return TQMOVIE_OK;
+}
+
+} // namespace
+
+extern "C" {
+
+// ----------------------------------------------------------------------------
+// Title-kind probe
+// ----------------------------------------------------------------------------
+
+int32_t tqmovie_is_movie(const char *imdb_id, int32_t *is_movie) {
+    tqmovie_client &c = client();
+    const operation op(c);
+    int32_t st = begin_lookup(op, false, imdb_id && imdb_id[0], tq_err_id_required);
+    if (is_movie) *is_movie = 0;
+    if (st != TQMOVIE_OK) return st;
+    malloc_ptr<char> id(tq_url_encode(imdb_id));
+    if (!id) return TQMOVIE_ERR_NOMEM;
+    char *body = nullptr;
+    st = get_body(c, tq_fmt("%s%s?imdbId=%s", c.st->host, k_path_is_movie, id.get()), &body);
+    if (st != TQMOVIE_OK) return st;
+    const char *p = body;
+    while (*p == ' ' || *p == '\t' || *p == '\n' || *p == '\r') ++p;
+    int32_t answer = 0;
+    if (std::strncmp(p, "true", 4) == 0) {
+        answer = 1;
+    } else if (std::strncmp(p, "false", 5) != 0) {
+        tq_err(c, "unexpected IsMovie body");
+        st = TQMOVIE_ERR_PARSE;
+    }
+    if (is_movie) *is_movie = answer;
+    release_body(c, body);
+    return st;
+}
+
+// ----------------------------------------------------------------------------
+// Single-title lookups
+// ----------------------------------------------------------------------------
+
+int32_t tqmovie_get_basic(const char *imdb_id, const char *language) {
+    return single_lookup(client(), imdb_id, language, basic_ops{});
+}
+
+int32_t tqmovie_get_detail(const char *imdb_id, const char *language, uint32_t sections) {
+    return single_lookup(client(), imdb_id, language, detail_ops{sections == 0 ? TQMOVIE_DETAIL_ALL : sections});
+}
+
+// ----------------------------------------------------------------------------
+// Batch lookups
+// ----------------------------------------------------------------------------
+
+int32_t tqmovie_get_basics(const char *const *ids, size_t count) {
+    return batch_lookup(client(), ids, count, basic_ops{});
+}
+
+int32_t tqmovie_get_details(const char *const *ids, size_t count, const char *unused, int32_t sections) {
+    (void)unused;
+    const uint32_t mask = sections == 0 ? TQMOVIE_DETAIL_ALL : static_cast<uint32_t>(sections);
+    return batch_lookup(client(), ids, count, detail_ops{mask});
+}
+
+// Translations go in one request, reported as one chunk.
+int32_t tqmovie_get_translations(const char *const *ids, size_t count, const char *part1, const char *part2) {
+    tqmovie_client &c = client();
+    const operation op(c);
+    char why[96];
+    int32_t st = begin_lookup(op, true, ids_ok(ids, count, why), why);
+    if (st != TQMOVIE_OK) return st;
+    c.ext.total = count;
+    st = translations(c, ids, count, part1, part2);
+    report_chunk(c, count, count, st);
+    return st;
+}
+
+} // extern "C"
