@@ -112,7 +112,9 @@ struct yyjson_val;
 #define TQMOVIE_ERR_PARSE 3     /* body is not what the operation expects */
 #define TQMOVIE_ERR_EMPTY 4     /* no body, or no usable record in it */
 /* 5 is not used. */
-#define TQMOVIE_ERR_ARG 6       /* required argument missing: "imdb_id required", "ids required" */
+#define TQMOVIE_ERR_ARG 6       /* required argument missing: "imdb_id required", "ids required";
+                                   also a lookup started on a client whose own operation is running
+                                   (from its callbacks): "a lookup is already running on this client" */
 #define TQMOVIE_ERR_NO_IO 7     /* no backend installed, or its needed entry is null: "no IO backend set" */
 #define TQMOVIE_ERR_NOMEM 8     /* an allocation failed; no error text */
 #define TQMOVIE_ERR_CANCELLED 9 /* the operation was cancelled (tqmovie_cancel): "cancelled" */
@@ -332,11 +334,11 @@ TQMOVIE_API void tqmovie_set_io(const tq_io *io);
 /* Sets the service base URL. NULL or "" restores TQMOVIE_DEFAULT_HOST. A value not
    starting with "http://" or "https://" (case-sensitive) gets "https://" in front.
    Cut at 255 characters; nothing else is normalised (a trailing slash stays). The
-   argument may point into g_tq.host itself. Fills unset defaults first. */
+   argument may point into the current client's stored host itself. Fills unset defaults first. */
 TQMOVIE_API void tqmovie_set_host(const char *host);
 
 /* The text of the last error: never NULL, "" when the last operation set none.
-   Owned by the library (it points into g_tq.err); the text stays as it is until the
+   Owned by the library (it points into the current client's state); the text stays as it is until the
    next call that sets or empties it (a lookup, tq_set_err, tqmovie_shutdown). */
 TQMOVIE_API const char *tqmovie_last_error(void);
 
@@ -349,7 +351,7 @@ TQMOVIE_API int32_t tqmovie_last_http_code(void);
    capture the headers ("ETag", "Cache-Control", "Retry-After", ...) within the table's
    limits (section 15); a host's backend reports them with tqmovie_io_header. Every
    lookup and every request empties the table, so after an answer from the cache or a
-   refused argument this returns NULL. The value points into g_tq.headers: valid until
+   refused argument this returns NULL. The value points into the current client's header table: valid until
    the next lookup or request, or tqmovie_shutdown. */
 TQMOVIE_API const char *tqmovie_last_response_header(const char *name);
 
@@ -377,7 +379,7 @@ TQMOVIE_API char *tq_url_encode(const char *s);
 
 /* GET through the installed backend. body and status must not be NULL: *body is set to
    NULL and *status to 0 first, and the header table is emptied. url is passed to the
-   backend as it is. Records the backend's status in g_tq.http_code. Returns
+   backend as it is. Records the backend's status as the current client's HTTP status. Returns
    TQMOVIE_OK (*body may still be NULL), TQMOVIE_ERR_TRANSPORT ("transport: <text>"),
    TQMOVIE_ERR_HTTP ("HTTP <status>"; the error page stays in *body) or
    TQMOVIE_ERR_NO_IO ("no IO backend set"). The caller owns *body: after TQMOVIE_OK it
@@ -632,7 +634,7 @@ TQMOVIE_API char *tqmovie_trans_to_json(int32_t index);
  * cached record. Finding a title costs the same however many the cache holds.
  * ------------------------------------------------------------------------------ */
 
-/* The slot holding imdb_id, or NULL (also for a NULL imdb_id). Points into g_tq.cache:
+/* The slot holding imdb_id, or NULL (also for a NULL imdb_id). Points into the current client's cache:
    valid until the next store that adds a slot (any lookup may store), invalidation,
    clear or tqmovie_shutdown. */
 TQMOVIE_API tq_cache_entry *tq_cache_find(const char *imdb_id);
