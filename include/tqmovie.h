@@ -666,18 +666,26 @@ TQMOVIE_API uint64_t tqmovie_cache_limit(void);
 
 /* The current client's cache saved to a file, and loaded back: JSON holding, per title,
    both records in their complete export form with their stamps, the languages they
-   were fetched in and the detail sections held (see README). Saving writes a new file
-   beside the old one (same directory, unique name), syncs it, renames it over the old
-   one and syncs the directory, so a crash leaves the old file or the new one, never a
-   torn one. Loading replaces the whole cache or changes nothing: the records keep
-   their stamps (they expire when they would have), and the size limit applies
-   afterwards. NULL or "" path: TQMOVIE_ERR_ARG, "path required". A file that cannot
-   be opened, read or written, or that is larger than TQMOVIE_CACHE_FILE_MAX:
-   TQMOVIE_ERR_FILE, "cache file <path>: <what>: <system text>". A file that is not
-   valid JSON, not a cache file, of a later version or holding a bad entry (a record
-   under another id, a title listed twice, a stamp or language of the wrong type):
-   TQMOVIE_ERR_PARSE with a text that says which ("cache file: entry 12: a record
-   carries another id"). Out of memory: TQMOVIE_ERR_NOMEM (nothing changed). */
+   were fetched in and the detail sections held (see README).
+   Saving writes a new file beside the old one (same directory, named
+   "<path>.tqtmp.<pid>.<n>" and locked while written), syncs it, renames it over the
+   old one and syncs the directory, so a crash leaves the old file or the new one,
+   never a torn one; the next save of the same path removes the temporaries of saves
+   whose process died (their lock is free), never one a live process is writing. A
+   save whose file would exceed TQMOVIE_CACHE_FILE_MAX is refused and the old file
+   kept: TQMOVIE_ERR_FILE, "cache file <path>: larger than the cache file limit of
+   268435456 bytes: not saved".
+   Loading replaces the whole cache or changes nothing: the records keep their stamps
+   (they expire when they would have; a stamp later than the load counts as the
+   load's time), and the size limit applies afterwards. A path that is not a regular
+   file (a FIFO, a device, a directory) is refused without waiting on it.
+   NULL or "" path: TQMOVIE_ERR_ARG, "path required". A file that cannot be opened,
+   read or written, or that is larger than TQMOVIE_CACHE_FILE_MAX: TQMOVIE_ERR_FILE,
+   "cache file <path>: <what>: <system text>". A file that is not valid JSON, not a
+   cache file, of a later version or holding a bad entry (a record under another id,
+   a title listed twice, a stamp or language of the wrong type): TQMOVIE_ERR_PARSE
+   with a text that says which ("cache file: entry 12: a record carries another id").
+   Out of memory: TQMOVIE_ERR_NOMEM (nothing changed). */
 #define TQMOVIE_CACHE_FILE_MAX 268435456u /* 256 MiB */
 TQMOVIE_API int32_t tqmovie_cache_save(const char *path);
 TQMOVIE_API int32_t tqmovie_cache_load(const char *path);
@@ -695,8 +703,10 @@ TQMOVIE_API void tqmovie_cache_set_ttl(int32_t basic_ttl, int32_t detail_ttl);
    (at most 30, and only to http or https: no other protocol is allowed for the request
    or any redirect). Transfer failures return libcurl's error text. A body over
    TQMOVIE_HTTP_MAX_BODY fails with "response body over the limit of 268435456 bytes";
-   a content type holding CR or LF with "content type contains CR or LF", before
-   anything is sent. The final response's headers are captured (section 15). Sets
+   a content type holding CR or LF with "content type contains CR or LF", and one
+   holding another control byte with "content type contains a control byte", before
+   anything is sent. Once a hop of a redirect chain is https, a later plain http hop
+   fails with "redirect from https to http refused" before it is sent. The final response's headers are captured (section 15). Sets
    CURLOPT_NOSIGNAL (no signals for timeouts, safe in threaded hosts) and stops a
    transfer within about a second of tqmovie_cancel. Does not call curl_global_init.
    Every request pays for a new connection and, over https, a TLS handshake and a read
@@ -746,9 +756,11 @@ TQMOVIE_API tqmovie_client *tqmovie_client_new(void);
 
 /* Releases everything the client holds (store, cache, texts) except its backend,
    which stays the host's (free a backend you built after the clients that use it).
-   Every text a getter returned for it becomes invalid. NULL does nothing. A client
-   must not be freed while it is current on any thread; if it is current on the
-   calling thread, that thread goes back to the global state. */
+   Every text a getter returned for it becomes invalid. NULL does nothing. A free from
+   inside the client's own running operation (its progress callback, its backend's
+   entry, a retry wait's report) is refused and does nothing: free it after the call
+   returns. A client must not be freed while another thread uses it (undefined); if it
+   is current on the calling thread, that thread goes back to the global state. */
 TQMOVIE_API void tqmovie_client_free(tqmovie_client *c);
 
 /* Makes c the calling thread's current client (NULL: the global state g_tq) and
@@ -792,7 +804,7 @@ typedef struct tqmovie_progress {
 /* Called on the lookup's thread. Inside it the host may read getters (the store holds
    the chunks so far) and exports and call tqmovie_cancel; starting another lookup on
    the same client returns TQMOVIE_ERR_ARG, "a lookup is already running on this
-   client". A non-zero return cancels like tqmovie_cancel (after the last chunk it is
+   client"; tqmovie_client_free of that client is refused. A non-zero return cancels like tqmovie_cancel (after the last chunk it is
    ignored). event is valid during the call only. */
 typedef int (*tqmovie_progress_fn)(const tqmovie_progress *event, void *user);
 
@@ -840,7 +852,9 @@ TQMOVIE_API void tqmovie_io_retryable(tqmovie_client *c);
  * error texts, the body limit and its text, the content-type check, cancel within about
  * a second, CURLOPT_NOSIGNAL), and further:
  *   - the options below (time limits, body limit, redirects, proxy, CA, user agent);
- *   - a redirect from an https URL may only lead to https, never to plain http;
+ *   - once a hop of a redirect chain is https, no later hop may be plain http (an
+ *     https URL never leads to http, nor does http -> https -> http): such a transfer
+ *     fails with "redirect from https to http refused" before the plain request goes out;
  *   - compressed answers are asked for and decoded (unless turned off); the body
  *     limit counts the decoded bytes;
  *   - a POST goes out at once, never waiting for a "100 Continue" that a server may
@@ -851,8 +865,8 @@ TQMOVIE_API void tqmovie_io_retryable(tqmovie_client *c);
  * its own pooled backend.
  *
  * Response headers. The HTTP backends store the headers of the final response
- * (after redirects; no 1xx or proxy CONNECT answer) into the calling thread's current
- * client, within the table's limits: the first 32 headers; a name of 1 to 63 visible
+ * (after redirects; no 1xx or proxy CONNECT answer) into the client that made the
+ * request (even when a host backend wrapping them made another client current), within the table's limits: the first 32 headers; a name of 1 to 63 visible
  * characters; a value, without its surrounding spaces and tabs, cut at 255 characters.
  * A header whose name or value holds a control byte (CR, LF, a tab inside the value,
  * any byte below 0x20 or 0x7F) is left out, so no stored text can carry a line break.
@@ -896,7 +910,11 @@ TQMOVIE_API void tqmovie_http_options_init(tqmovie_http_options *o, size_t size)
    tqmovie_client_free). When memory ran out or libcurl refused an option, every field
    of the table is NULL: installing it makes every request fail with
    TQMOVIE_ERR_NO_IO ("no IO backend set"). Wrong texts (a missing CA file, a bad proxy
-   URL) show at the first request, as libcurl's error text. Does not call
+   URL) show at the first request, as libcurl's error text. A user agent or proxy
+   holding a control byte (CR, LF, any byte below 0x20 or 0x7F) would put bytes of its
+   own on the wire: such a backend is made, but every request fails with
+   TQMOVIE_ERR_TRANSPORT, "transport: user agent contains a control byte" (or "proxy
+   ..."), nothing sent. Does not call
    curl_global_init. */
 TQMOVIE_API tq_io tolvane_io_curl_pooled(const tqmovie_http_options *options);
 

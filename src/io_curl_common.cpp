@@ -34,6 +34,9 @@ struct sink {
     long code = 0;          // the status of the response being received
     bool over = false;      // a chunk was refused for the limit
     bool error_cut = false; // an error answer's body was cut at error_body_max
+    bool secure = false;    // a hop of this transfer went over https
+    bool downgrade = false; // ... and a later one was refused for plain http
+    CURL *handle = nullptr;
     tqmovie_client *client; // whose request this is (headers, cancel, deadline); NULL: nobody's
     sink(uint64_t max_body, tqmovie_client *c) noexcept : limit(max_body), client(c) {}
     sink(const sink &) = delete;
@@ -95,7 +98,36 @@ int stop_requested(void *userp, curl_off_t, curl_off_t, curl_off_t, curl_off_t) 
     return s->client && tq_stop_requested(*s->client) ? 1 : 0;
 }
 
+// libcurl's pre-request callback, once per hop of a redirect chain, before the
+// request goes out: once a hop was https, a later plain http hop is refused, so a
+// chain http -> https -> http cannot send the request on in the clear.
+int before_request(void *userp, char *, char *, int, int) {
+    auto *s = static_cast<sink *>(userp);
+    const char *scheme = nullptr;
+    curl_easy_getinfo(s->handle, CURLINFO_SCHEME, &scheme);
+    const bool https = scheme && strcasecmp(scheme, "https") == 0;
+    if (!https && s->secure) {
+        s->downgrade = true;
+        return CURL_PREREQFUNC_ABORT;
+    }
+    s->secure = s->secure || https;
+    return CURL_PREREQFUNC_OK;
+}
+
+bool has_control(const char *s) noexcept {
+    for (; s && *s; ++s)
+        if (static_cast<unsigned char>(*s) < 0x20 || *s == 0x7F) return true;
+    return false;
+}
+
 } // namespace
+
+const char *tq_curl_option_refused(const char *user_agent, const char *proxy, const char *content_type) noexcept {
+    if (has_control(user_agent)) return "user agent contains a control byte";
+    if (has_control(proxy)) return "proxy contains a control byte";
+    if (has_control(content_type)) return "content type contains a control byte";
+    return nullptr;
+}
 
 int32_t tq_curl_fail(char **body, int32_t *status, char **err, const char *text) noexcept {
     *body = nullptr;
@@ -111,8 +143,13 @@ int32_t tq_curl_exchange(CURL *h, const tq_curl_request &req, char **body, int32
     // A line break would end the header line and start another of the caller's making.
     if (req.body && req.content_type && std::strpbrk(req.content_type, "\r\n"))
         return tq_curl_fail(body, status, err, "content type contains CR or LF");
+    if (const char *why = tq_curl_option_refused(nullptr, nullptr, req.body ? req.content_type : nullptr))
+        return tq_curl_fail(body, status, err, why);
 
     sink in(req.max_body, tq_request_client());
+    in.handle = h;
+    curl_easy_setopt(h, CURLOPT_PREREQFUNCTION, before_request);
+    curl_easy_setopt(h, CURLOPT_PREREQDATA, &in);
     curl_easy_setopt(h, CURLOPT_URL, req.url);
     curl_easy_setopt(h, CURLOPT_WRITEFUNCTION, static_cast<curl_write_callback>(on_body));
     curl_easy_setopt(h, CURLOPT_WRITEDATA, &in);
@@ -166,6 +203,7 @@ int32_t tq_curl_exchange(CURL *h, const tq_curl_request &req, char **body, int32
         if (in.client) in.client->st->header_count = 0;
         // No connection, or no answer in time: another attempt may well go through.
         if (in.client && (rc == CURLE_COULDNT_CONNECT || rc == CURLE_OPERATION_TIMEDOUT)) tq_mark_retryable(*in.client);
+        if (in.downgrade) return tq_curl_fail(body, status, err, "redirect from https to http refused");
         if (!in.over) return tq_curl_fail(body, status, err, curl_easy_strerror(rc));
         char text[96];
         std::snprintf(text, sizeof text, "response body over the limit of %" PRIu64 " bytes", req.max_body);

@@ -34,6 +34,11 @@ struct tq_curl_request {
     int64_t timeout_ms;             // for the whole transfer (shortened by the operation's deadline)
 };
 
+// Which of a backend's texts would put a control byte on the wire (CR and LF would
+// start a header of their own): a text naming the option, or NULL when all are clean
+// (a NULL text is clean).
+const char *tq_curl_option_refused(const char *user_agent, const char *proxy, const char *content_type) noexcept;
+
 // Ends an entry without a transfer: no body, status 0, a copy of text in *err (when
 // err is given). Returns -1.
 int32_t tq_curl_fail(char **body, int32_t *status, char **err, const char *text) noexcept;

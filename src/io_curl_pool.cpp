@@ -26,6 +26,7 @@ struct pool {
     CURL *h = nullptr;
     uint64_t max_body = 0;
     int64_t timeout_ms = 0;
+    const char *refused = nullptr; // why every request fails: an option that cannot go on the wire
     std::atomic<bool> busy{false};
 };
 
@@ -91,6 +92,7 @@ CURLcode configure(CURL *h, const tqmovie_http_options &o) noexcept {
 int32_t pool_request(void *ctx, const char *url, const char *request_body, const char *content_type, char **body,
                      int32_t *status, char **err) noexcept {
     auto *p = static_cast<pool *>(ctx);
+    if (p->refused) return tq_curl_fail(body, status, err, p->refused);
     if (p->busy.exchange(true, std::memory_order_acquire)) return tq_curl_fail(body, status, err, k_busy);
     // A request that starts on https stays there: a redirect to plain http would send
     // it on in the clear.
@@ -134,7 +136,9 @@ tq_io tolvane_io_curl_pooled(const tqmovie_http_options *options) {
     p->h = curl_easy_init();
     p->max_body = o.max_body_bytes;
     p->timeout_ms = o.timeout_ms;
-    if (!p->h || configure(p->h, o) != CURLE_OK) {
+    // The constructor cannot report: such a backend fails each request, naming the option.
+    p->refused = tq_curl_option_refused(o.user_agent, o.proxy, nullptr);
+    if (!p->h || (!p->refused && configure(p->h, o) != CURLE_OK)) {
         release(p);
         return tq_io{};
     }

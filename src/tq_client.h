@@ -21,10 +21,6 @@ inline constexpr uint32_t tq_op_request = 4u;
 // Set during a request by a backend whose failure is worth another attempt (a connect
 // that failed, a timeout): tqmovie_io_retryable, or the shipped libcurl backends.
 inline constexpr uint32_t tq_op_retryable = 8u;
-// Set while one of the client's callbacks runs (progress, a host backend's entry, a
-// retry wait's report): a free of the client from there is refused.
-inline constexpr uint32_t tq_op_in_callback = 16u;
-
 // The cache's private index beside the public slot array (tqmovie_cache.cpp).
 struct tq_cache_index;
 
@@ -82,22 +78,5 @@ void tq_cancel(tqmovie_client &c) noexcept;
 // (which then cancels the operation like tqmovie_cancel). The error text is as it
 // was before the call.
 bool tq_report_progress(tqmovie_client &c, tqmovie_progress event) noexcept;
-
-// Marks a callback of c's as running for the guard's life (nested guards keep the
-// mark until the outermost ends).
-class tq_callback_scope {
-public:
-    explicit tq_callback_scope(tqmovie_client &c) noexcept
-        : op_(c.ext.op), outer_((op_.fetch_or(tq_op_in_callback) & tq_op_in_callback) != 0) {}
-    ~tq_callback_scope() {
-        if (!outer_) op_.fetch_and(~tq_op_in_callback);
-    }
-    tq_callback_scope(const tq_callback_scope &) = delete;
-    tq_callback_scope &operator=(const tq_callback_scope &) = delete;
-
-private:
-    std::atomic<uint32_t> &op_;
-    bool outer_;
-};
 
 #endif // TQ_CLIENT_H

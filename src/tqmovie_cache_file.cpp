@@ -13,11 +13,15 @@
 // every entry was read, so a bad file changes nothing.
 #include "tq_cache.h"
 
+#include <atomic>
 #include <cerrno>
+#include <cinttypes>
 #include <cstdio>
 #include <type_traits>
 #include <utility>
+#include <dirent.h>
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -80,6 +84,69 @@ void dir_of(const char *path, char (&dir)[4096]) noexcept {
         std::snprintf(dir, sizeof dir, "%.*s", static_cast<int>(slash - path), path);
 }
 
+// A save writes "<path>.tqtmp.<pid>.<n>", a name only a save makes, and holds an
+// exclusive lock on it while writing. A temporary whose lock is free belongs to a
+// save that died (the kernel drops a dead process's locks): the next save of the
+// same file removes it. Temporaries of this process are never touched: another
+// thread may be writing one.
+constexpr char temp_infix[] = ".tqtmp.";
+
+// Whether name is "<base>.tqtmp.<digits>[.<digits>]", and the writer's pid from it.
+bool is_temp_of(const char *name, const char *base, long *pid) noexcept {
+    const size_t n = std::strlen(base);
+    if (std::strncmp(name, base, n) != 0 || std::strncmp(name + n, temp_infix, sizeof temp_infix - 1) != 0)
+        return false;
+    const char *p = name + n + sizeof temp_infix - 1;
+    char *end = nullptr;
+    errno = 0;
+    *pid = std::strtol(p, &end, 10);
+    if (end == p || errno != 0 || *pid <= 0) return false;
+    if (*end == '.') {
+        const char *q = end + 1;
+        std::strtoul(q, &end, 10);
+        if (end == q) return false;
+    }
+    return *end == '\0';
+}
+
+// Removes the temporaries that saves of path left behind when they died.
+void remove_dead_temps(const char *dir, const char *path) noexcept {
+    const char *slash = std::strrchr(path, '/');
+    const char *base = slash ? slash + 1 : path;
+    DIR *d = ::opendir(dir);
+    if (!d) return;
+    const long self = static_cast<long>(::getpid());
+    const int dfd = ::dirfd(d);
+    while (const dirent *e = ::readdir(d)) {
+        long pid = 0;
+        if (!is_temp_of(e->d_name, base, &pid) || pid == self) continue;
+        const int fd = ::openat(dfd, e->d_name, O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOFOLLOW);
+        if (fd < 0) continue;
+        struct stat st {};
+        if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && ::flock(fd, LOCK_EX | LOCK_NB) == 0)
+            ::unlinkat(dfd, e->d_name, 0);
+        ::close(fd);
+    }
+    ::closedir(d);
+}
+
+// A new temporary for a save of path, locked; -1 with errno on failure.
+int open_temp(const char *path, malloc_ptr<char> &name) noexcept {
+    static std::atomic<unsigned> serial{0};
+    name.reset(tq_fmt("%s%s%ld.%u", path, temp_infix, static_cast<long>(::getpid()), serial.fetch_add(1)));
+    if (!name) return errno = ENOMEM, -1;
+    const int fd = ::open(name.get(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
+    if (fd < 0) return -1;
+    if (::flock(fd, LOCK_EX) != 0) {
+        const int saved = errno;
+        ::unlink(name.get());
+        ::close(fd);
+        errno = saved;
+        return -1;
+    }
+    return fd;
+}
+
 // ----------------------------------------------------------------------------
 // Reading
 // ----------------------------------------------------------------------------
@@ -133,7 +200,10 @@ int32_t read_record(const loading &l, size_t i, const char *id, yyjson_val *entr
         decoded = tq_parse_detail_obj(obj, rec, TQMOVIE_DETAIL_ALL);
     bool stored = false;
     if (decoded == 0 && rec->imdb_id) { // else memory ran out
-        const int64_t stamp = yyjson_get_sint(at);
+        // A stamp from the future (a clock set back, or a planted file) ages from now
+        // rather than staying fresh for ever.
+        const int64_t now = tq_now();
+        const int64_t stamp = yyjson_get_sint(at) > now ? now : yyjson_get_sint(at);
         if constexpr (std::is_same_v<R, tq_basic>)
             stored = tq_cache_adopt_basic(l.into, rec, lang, stamp);
         else
@@ -263,7 +333,8 @@ int32_t read_entries(const loading &l, yyjson_val *root) noexcept {
 // The cache file, open; TQMOVIE_OK or the status with its text set.
 int32_t open_file(tqmovie_client &c, const char *path, fd_closer &f, size_t *len) noexcept {
     errno = 0;
-    f.fd = ::open(path, O_RDONLY | O_CLOEXEC);
+    // Without waiting: a FIFO or a device at the path is refused below, never read.
+    f.fd = ::open(path, O_RDONLY | O_CLOEXEC | O_NONBLOCK);
     if (f.fd < 0) return file_error(c, path, "cannot be opened");
     struct stat st {};
     if (::fstat(f.fd, &st) != 0 || !S_ISREG(st.st_mode)) return file_error(c, path, "is not a regular file");
@@ -314,29 +385,36 @@ int32_t tqmovie_cache_save(const char *path) {
     if (!path || !path[0]) return tq_fail(c, TQMOVIE_ERR_ARG, "path required");
     char dir[4096];
     dir_of(path, dir);
-    malloc_ptr<char> tmp(tq_fmt("%s.XXXXXX", path));
-    if (!tmp) return TQMOVIE_ERR_NOMEM;
+    remove_dead_temps(dir, path);
+    malloc_ptr<char> tmp;
     errno = 0;
-    fd_closer f{::mkstemp(tmp.get())};
-    if (f.fd < 0) return file_error(c, path, "cannot be written");
+    fd_closer f{open_temp(path, tmp)};
+    if (f.fd < 0) return errno == ENOMEM && !tmp ? TQMOVIE_ERR_NOMEM : file_error(c, path, "cannot be written");
 
     // Entries go out in pieces; the first failure removes the new file and leaves the
-    // old one as it was.
+    // old one as it was. A file a load would refuse is not saved either.
     tq_text out;
     out.put(saved_head);
-    bool ok = true, first = true;
+    bool ok = true, first = true, too_large = false;
+    uint64_t written = 0;
+    auto flush = [&]() noexcept {
+        written += out.len;
+        if (written > TQMOVIE_CACHE_FILE_MAX) return !(too_large = true);
+        const bool done = !out.failed && write_all(f.fd, out.data, out.len);
+        out.len = 0;
+        return done;
+    };
     for (size_t k = 0; ok && k < s.cache_count; ++k) {
         if (!s.cache[k].basic && !s.cache[k].detail) continue; // a slot whose store failed
         if (!first) out.put(",\n");
         first = false;
         write_entry(out, s.cache[k], tq_cache_meta(c, k));
-        if (out.len >= 65536) {
-            ok = !out.failed && write_all(f.fd, out.data, out.len);
-            out.len = 0;
-        }
+        if (out.len >= 65536) ok = flush();
     }
-    out.put(saved_tail);
-    ok = ok && !out.failed && write_all(f.fd, out.data, out.len);
+    if (ok) {
+        out.put(saved_tail);
+        ok = flush();
+    }
     const bool nomem = out.failed;
     ok = ok && ::fsync(f.fd) == 0;
     const int fd = std::exchange(f.fd, -1);
@@ -346,6 +424,11 @@ int32_t tqmovie_cache_save(const char *path) {
         const int saved = errno;
         ::unlink(tmp.get());
         errno = saved;
+        if (too_large) {
+            tq_err(c, "cache file %s: larger than the cache file limit of %" PRIu64 " bytes: not saved", path,
+                   static_cast<uint64_t>(TQMOVIE_CACHE_FILE_MAX));
+            return TQMOVIE_ERR_FILE;
+        }
         return nomem ? TQMOVIE_ERR_NOMEM : file_error(c, path, "cannot be written");
     }
     // The new name is durable once the directory is.

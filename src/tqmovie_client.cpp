@@ -69,6 +69,9 @@ tqmovie_client *tqmovie_client_new(void) {
 
 void tqmovie_client_free(tqmovie_client *c) {
     if (!c || c == &tq_global_client) return;
+    // From inside its own operation (a progress callback, a host backend's entry, a
+    // retry wait's report) the client is still in use on the way back out: refused.
+    if (c->ext.op.load() & (tq_op_running | tq_op_request)) return;
     tq_results_clear(*c->st);
     tq_cache_clear(*c);
     if (tq_current == c) tq_current = &tq_global_client;

@@ -22,7 +22,7 @@ const char k_path_trans[] = "/api/AAA/GetMovieTranslations?read=true&getKeys=fal
 // first runs (from a progress callback or a backend) is refused.
 class operation {
 public:
-    explicit operation(tqmovie_client &c) noexcept : c(c), x_(c.ext) {
+    explicit operation(tqmovie_client &owner) noexcept : c(owner), x_(owner.ext) {
         uint32_t idle = 0;
         nested_ = !x_.op.compare_exchange_strong(idle, tq_op_running);
         if (nested_) return;

@@ -11,9 +11,14 @@
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
+#include <ctime>
 #include <fstream>
 #include <string>
+#include <fcntl.h>
+#include <sys/file.h>
 #include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 #include <vector>
 
@@ -144,6 +149,10 @@ TEST_F(CacheFile, BadFilesChangeNothing) {
     EXPECT_EQ(tqmovie_cache_load((dir + "/missing.json").c_str()), TQMOVIE_ERR_FILE);
     EXPECT_NE(std::string(tqmovie_last_error()).find("No such file"), std::string::npos) << tqmovie_last_error();
     EXPECT_EQ(tqmovie_cache_load(dir.c_str()), TQMOVIE_ERR_FILE);                         // a directory
+    const std::string fifo = dir + "/fifo.json"; // refused at once, never waited on
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    EXPECT_EQ(tqmovie_cache_load(fifo.c_str()), TQMOVIE_ERR_FILE);
+    EXPECT_NE(std::string(tqmovie_last_error()).find("is not a regular file"), std::string::npos);
     ASSERT_EQ(truncate(path.c_str(), static_cast<off_t>(TQMOVIE_CACHE_FILE_MAX) + 1), 0); // sparse
     EXPECT_EQ(tqmovie_cache_load(path.c_str()), TQMOVIE_ERR_FILE);
     EXPECT_NE(std::string(tqmovie_last_error()).find("larger than"), std::string::npos);
@@ -171,6 +180,81 @@ TEST_F(CacheFile, FailedSaveKeepsTheOldFile) {
     EXPECT_NE(std::string(tqmovie_last_error()).find("cannot be written"), std::string::npos) << tqmovie_last_error();
     EXPECT_EQ(slurp(path), old);
     EXPECT_EQ(system(("test $(ls " + dir + " | wc -l) -eq 1").c_str()), 0) << "a temporary file was left";
+}
+
+// A cache whose file a load would refuse is not saved: the old file stays, and no
+// temporary file is left.
+TEST_F(CacheFile, SaveOverTheLoadLimitIsRefused) {
+    ASSERT_EQ(tqmovie_get_basic(ids[0].c_str(), nullptr), TQMOVIE_OK);
+    ASSERT_EQ(tqmovie_cache_save(path.c_str()), TQMOVIE_OK);
+    const std::string old = slurp(path);
+    std::string plot(TQMOVIE_CACHE_FILE_MAX / 3 + 1024, 'p');
+    for (const char *id : {"tt9000001", "tt9000002", "tt9000003"}) {
+        tq_basic r;
+        tq_copy_basic(&r, nullptr);
+        r.imdb_id = const_cast<char *>(id);
+        r.plot = plot.data();
+        tq_cache_put_basic(&r);
+    }
+    plot = std::string();
+    EXPECT_EQ(tqmovie_cache_save(path.c_str()), TQMOVIE_ERR_FILE);
+    EXPECT_NE(std::string(tqmovie_last_error()).find("larger than the cache file limit of 268435456 bytes"),
+              std::string::npos)
+        << tqmovie_last_error();
+    tqmovie_cache_clear();
+    EXPECT_EQ(slurp(path), old);
+    EXPECT_EQ(system(("test $(ls " + dir + " | wc -l) -eq 1").c_str()), 0) << "a temporary file was left";
+}
+
+// A stamp from the future (a clock set back, a planted file) ages from the load
+// instead of keeping its record fresh for ever.
+TEST_F(CacheFile, FutureStampsAgeFromTheLoad) {
+    fill();
+    const int64_t now = static_cast<int64_t>(std::time(nullptr));
+    for (size_t k = 0; k < g_tq.cache_count; ++k) g_tq.cache[k].basic_at = now + 1000000000;
+    ASSERT_EQ(tqmovie_cache_save(path.c_str()), TQMOVIE_OK);
+    ASSERT_EQ(tqmovie_cache_load(path.c_str()), TQMOVIE_OK) << tqmovie_last_error();
+    ASSERT_EQ(g_tq.cache_count, ids.size());
+    for (size_t k = 0; k < g_tq.cache_count; ++k) {
+        EXPECT_GE(g_tq.cache[k].basic_at, now);
+        EXPECT_LE(g_tq.cache[k].basic_at, static_cast<int64_t>(std::time(nullptr)));
+    }
+}
+
+// The temporaries of saves that died go with the next save of the same file; one a
+// live process is writing, and every other file, stay.
+TEST_F(CacheFile, DeadSavesLeaveNoTemporaries) {
+    fill();
+    int ready[2], done[2];
+    ASSERT_EQ(pipe(ready), 0);
+    ASSERT_EQ(pipe(done), 0);
+    const pid_t writer = fork();
+    ASSERT_GE(writer, 0);
+    if (writer == 0) { // a live save of the same file, holding its lock
+        const std::string mine = path + ".tqtmp." + std::to_string(getpid()) + ".0";
+        const int fd = open(mine.c_str(), O_WRONLY | O_CREAT, 0600);
+        char c = fd >= 0 && flock(fd, LOCK_EX) == 0 ? 'y' : 'n';
+        if (write(ready[1], &c, 1) != 1 || read(done[0], &c, 1) != 1) _exit(1);
+        _exit(0);
+    }
+    char c = 0;
+    ASSERT_EQ(read(ready[0], &c, 1), 1);
+    ASSERT_EQ(c, 'y');
+    const std::string live = path + ".tqtmp." + std::to_string(writer) + ".0";
+    const std::vector<std::string> dead = {path + ".tqtmp.1.0", path + ".tqtmp.4194303.17"};
+    const std::vector<std::string> other = {dir + "/other.json.tqtmp.1.0", path + ".tqtmp.x", path + ".tqtmp.1.x"};
+    for (const auto &f : dead) spill(f, "partial");
+    for (const auto &f : other) spill(f, "keep");
+    EXPECT_EQ(tqmovie_cache_save(path.c_str()), TQMOVIE_OK) << tqmovie_last_error();
+    for (const auto &f : dead) EXPECT_NE(access(f.c_str(), F_OK), 0) << f;
+    for (const auto &f : other) EXPECT_EQ(slurp(f), "keep") << f;
+    EXPECT_EQ(access(live.c_str(), F_OK), 0) << "a live writer's temporary was removed";
+    ASSERT_EQ(write(done[1], "x", 1), 1);
+    int status = 0;
+    waitpid(writer, &status, 0);
+    for (int fd : {ready[0], ready[1], done[0], done[1]}) close(fd);
+    EXPECT_EQ(tqmovie_cache_save(path.c_str()), TQMOVIE_OK); // its writer gone, it goes too
+    EXPECT_NE(access(live.c_str(), F_OK), 0);
 }
 
 // Every allocation of a load failing in turn: the load fails cleanly and the cache is

@@ -68,6 +68,29 @@ void expect_failed(const Outcome &o, const std::string &text) {
     EXPECT_EQ(o.err_text(), text);
 }
 
+// Options that would put bytes of their own on the wire (a header injected through a
+// line break) fail every request, naming the option, and nothing reaches the server.
+TEST(IoCurlPool, ControlBytesInOptionsAreRefusedBeforeSending) {
+    LoopbackServer srv([](const HttpRequest &) { return reply("answered"); });
+    const struct {
+        const char *user_agent, *proxy, *text;
+    } cases[] = {
+        {"tqmovie\r\nX-Injected: yes", nullptr, "user agent contains a control byte"},
+        {"tqmovie\x01", nullptr, "user agent contains a control byte"},
+        {nullptr, "http://127.0.0.1:9\r\nX-Injected: yes", "proxy contains a control byte"},
+    };
+    for (const auto &c : cases) {
+        tqmovie_http_options o = defaults();
+        o.user_agent = c.user_agent;
+        o.proxy = c.proxy;
+        PooledIo pooled(&o);
+        ASSERT_NE(pooled.io.get, nullptr);
+        expect_failed(io_get(pooled.io, srv.url("/")), c.text);
+        expect_failed(io_post(pooled.io, srv.url("/"), "tt1", "text/plain"), c.text);
+    }
+    EXPECT_EQ(srv.connection_count(), 0u);
+}
+
 TEST(IoCurlPool, OneConnectionCarriesEveryRequest) {
     LoopbackServer srv([](const HttpRequest &r) { return reply(r.method + " " + r.body); },
                        LoopbackServer::Connection::keep_alive);
@@ -191,11 +214,14 @@ TEST(IoCurlPool, EachAllocationFailureOfTheSetUpIsCleanlyReported) {
 
 #ifdef TQ_HAVE_HTTPLIB
 // Verified through the CA file (the system's bundle and the throwaway CA), refused with
-// the system's store; an https request never follows a redirect to plain http.
+// the system's store; once a hop is https, no later hop is plain http.
 TEST(IoCurlPool, TlsServerIsTrustedThroughTheCaFileOnly) {
     tqtest::TestPki pki;
     ASSERT_TRUE(pki.ok());
-    LoopbackServer plain([](const HttpRequest &) { return reply("in the clear"); });
+    std::string base;
+    LoopbackServer plain([&](const HttpRequest &r) {
+        return r.path() == "/up" ? tqtest::redirect_to(base + "/down") : reply("in the clear");
+    });
     httplib::SSLServer svr(pki.file("server.pem").c_str(), pki.file("server.key").c_str());
     ASSERT_TRUE(svr.is_valid());
     svr.Get("/title",
@@ -204,7 +230,8 @@ TEST(IoCurlPool, TlsServerIsTrustedThroughTheCaFileOnly) {
     const int port = svr.bind_to_any_port("127.0.0.1");
     ASSERT_GT(port, 0);
     std::thread t([&] { svr.listen_after_bind(); });
-    const std::string base = "https://127.0.0.1:" + std::to_string(port), ca_file = pki.file("bundle.pem");
+    base = "https://127.0.0.1:" + std::to_string(port);
+    const std::string ca_file = pki.file("bundle.pem");
 
     tqmovie_http_options o = defaults();
     o.ca_file = ca_file.c_str();
@@ -212,10 +239,12 @@ TEST(IoCurlPool, TlsServerIsTrustedThroughTheCaFileOnly) {
         PooledIo trusted(&o), system_store; // gone before the server stops: it waits for open connections
         EXPECT_EQ(io_get(trusted.io, base + "/title").body_text(), "tt0111161");
         expect_failed(io_get(trusted.io, base + "/down"), "Unsupported protocol");
+        // http -> https -> http: every hop is checked, not only the first URL.
+        expect_failed(io_get(trusted.io, plain.url("/up")), "redirect from https to http refused");
         for (const tq_io &io : {system_store.io, tolvane_io_curl()})
             expect_failed(io_get(io, base + "/title"), "SSL peer certificate or SSH remote key was not OK");
     }
-    EXPECT_EQ(plain.connection_count(), 0u);
+    for (const HttpRequest &r : plain.requests()) EXPECT_EQ(r.path(), "/up") << "a request went out in the clear";
     svr.stop();
     t.join();
 }
