@@ -708,7 +708,9 @@ TQMOVIE_API void tqmovie_cache_set_ttl(int32_t basic_ttl, int32_t detail_ttl);
    anything is sent. Once a hop of a redirect chain is https, a later plain http hop
    fails with "redirect from https to http refused" before it is sent. The final response's headers are captured (section 15). Sets
    CURLOPT_NOSIGNAL (no signals for timeouts, safe in threaded hosts) and stops a
-   transfer within about a second of tqmovie_cancel. Does not call curl_global_init.
+   transfer within 20 ms of tqmovie_cancel, connecting or stalled (it waits on its
+   sockets in slices of 20 ms and looks for a cancel between them). Does not call
+   curl_global_init.
    Every request pays for a new connection and, over https, a TLS handshake and a read
    of the CA bundle: tolvane_io_curl_pooled (section 15) keeps them. */
 TQMOVIE_API tq_io tolvane_io_curl(void);
@@ -773,7 +775,7 @@ TQMOVIE_API tqmovie_client *tqmovie_current(void);
 /* Ends the operation running on client c (NULL: the global state): a lock-free
    atomic store, safe from any thread and from a signal handler. The operation (probe,
    lookup or batch, from its entry to its return) stops at its next check: the HTTP
-   backends stop the transfer in progress within about a second, a batch stops before
+   backends stop the transfer in progress within 20 ms, a batch stops before
    its next chunk. It returns TQMOVIE_ERR_CANCELLED with the text "cancelled"; records
    of chunks completed before stay in the store. A cancel made while no operation runs
    on c is dropped. */
@@ -849,8 +851,8 @@ TQMOVIE_API void tqmovie_io_retryable(tqmovie_client *c);
  * lookup over an open connection costs one exchange instead of a connect, a TLS
  * handshake and a read of the CA bundle. It is what a host that cares about speed
  * installs. Per request it behaves as tolvane_io_curl (user agent, protocols, libcurl's
- * error texts, the body limit and its text, the content-type check, cancel within about
- * a second, CURLOPT_NOSIGNAL), and further:
+ * error texts, the body limit and its text, the content-type check, cancel within
+ * 20 ms, CURLOPT_NOSIGNAL), and further:
  *   - the options below (time limits, body limit, redirects, proxy, CA, user agent);
  *   - once a hop of a redirect chain is https, no later hop may be plain http (an
  *     https URL never leads to http, nor does http -> https -> http): such a transfer

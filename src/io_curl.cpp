@@ -23,7 +23,10 @@ int32_t do_req(const char *url, const char *req_body, const char *content_type, 
     curl_easy_setopt(h.get(), CURLOPT_MAXREDIRS, 30L);
     // 120 seconds for the whole transfer (or less, up to the operation's deadline).
     const tq_curl_request req{url, req_body, content_type, "http,https", TQMOVIE_HTTP_MAX_BODY, false, 120000};
-    return tq_curl_exchange(h.get(), req, body, status, err);
+    // A multi handle of its own, gone with the request: no connection is kept.
+    tq_multi_ptr m(curl_multi_init());
+    if (!m) return tq_curl_fail(body, status, err, curl_easy_strerror(CURLE_OUT_OF_MEMORY));
+    return tq_curl_exchange(m.get(), h.get(), req, body, status, err);
 }
 
 int32_t curl_get(void *, const char *url, char **body, int32_t *status, char **err) {

@@ -1,8 +1,9 @@
 // SPDX-License-Identifier: MIT
-// io_curl_pool: the HTTP(S) backend that keeps one libcurl easy handle for its whole
-// life. The handle holds libcurl's connection cache, TLS session data and CA store,
-// so after the first request a lookup costs one exchange on an open connection
-// instead of a connect, a TLS handshake and a read of the system's CA bundle.
+// io_curl_pool: the HTTP(S) backend that keeps one libcurl easy handle and the multi
+// handle it runs on for its whole life. Between them they hold libcurl's connection
+// cache, TLS session data and CA store, so after the first request a lookup costs one
+// exchange on an open connection instead of a connect, a TLS handshake and a read of
+// the system's CA bundle.
 //
 // The lasting options come from tqmovie_http_options when the backend is made; each
 // request sets only its own (io_curl_common). An easy handle is for one transfer at a
@@ -23,6 +24,7 @@ constexpr int32_t default_redirects = 30;
 const char k_busy[] = "pooled HTTP backend busy: it serves one request at a time";
 
 struct pool {
+    CURLM *m = nullptr; // holds the connection cache between requests
     CURL *h = nullptr;
     uint64_t max_body = 0;
     int64_t timeout_ms = 0;
@@ -33,6 +35,7 @@ struct pool {
 void release(pool *p) noexcept {
     if (!p) return;
     curl_easy_cleanup(p->h);
+    curl_multi_cleanup(p->m);
     p->~pool();
     std::free(p);
 }
@@ -99,7 +102,7 @@ int32_t pool_request(void *ctx, const char *url, const char *request_body, const
     const bool secure = url && strncasecmp(url, "https://", 8) == 0;
     const tq_curl_request req{url,         request_body, content_type, secure ? "https" : "http,https",
                               p->max_body, true,         p->timeout_ms};
-    const int32_t rc = tq_curl_exchange(p->h, req, body, status, err);
+    const int32_t rc = tq_curl_exchange(p->m, p->h, req, body, status, err);
     p->busy.store(false, std::memory_order_release);
     return rc;
 }
@@ -134,11 +137,12 @@ tq_io tolvane_io_curl_pooled(const tqmovie_http_options *options) {
     if (!mem) return tq_io{};
     pool *p = new (mem) pool{};
     p->h = curl_easy_init();
+    p->m = curl_multi_init();
     p->max_body = o.max_body_bytes;
     p->timeout_ms = o.timeout_ms;
     // The constructor cannot report: such a backend fails each request, naming the option.
     p->refused = tq_curl_option_refused(o.user_agent, o.proxy, nullptr);
-    if (!p->h || (!p->refused && configure(p->h, o) != CURLE_OK)) {
+    if (!p->h || !p->m || (!p->refused && configure(p->h, o) != CURLE_OK)) {
         release(p);
         return tq_io{};
     }

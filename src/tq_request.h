@@ -27,7 +27,11 @@ tqmovie_client *tq_request_client() noexcept;
 // name of 1 to 63 visible characters without ':', a value (surrounding spaces and
 // tabs dropped) cut at 255 characters. A name or value holding a control byte (CR, LF
 // and a tab inside the value included) is never stored. false when it was left out.
+inline constexpr int32_t tq_header_max = 32;
 bool tq_header_add(tq_state &s, const char *name, size_t name_len, const char *value, size_t value_len) noexcept;
+// The same on a table of tq_header_max headers of its own, count of them in use.
+bool tq_header_add(tq_header *table, int32_t &count, const char *name, size_t name_len, const char *value,
+                   size_t value_len) noexcept;
 // The value of the response header `name` (any letter case) in s's table, or NULL.
 const char *tq_header_find(const tq_state &s, const char *name) noexcept;
 

@@ -120,9 +120,10 @@ void tq_mark_retryable(tqmovie_client &c) noexcept {
     if (op.load() & tq_op_request) op.fetch_or(tq_op_retryable);
 }
 
-bool tq_header_add(tq_state &s, const char *name, size_t name_len, const char *value, size_t value_len) noexcept {
-    const int32_t at = s.header_count < 0 ? 0 : s.header_count;
-    if (at >= static_cast<int32_t>(sizeof s.headers / sizeof s.headers[0])) return false;
+bool tq_header_add(tq_header *table, int32_t &count, const char *name, size_t name_len, const char *value,
+                   size_t value_len) noexcept {
+    const int32_t at = count < 0 ? 0 : count;
+    if (at >= tq_header_max) return false;
     if (name_len == 0 || name_len >= sizeof(tq_header::name)) return false;
     for (size_t i = 0; i < name_len; ++i) {
         const unsigned char c = static_cast<unsigned char>(name[i]);
@@ -133,14 +134,18 @@ bool tq_header_add(tq_state &s, const char *name, size_t name_len, const char *v
     while (value_len > 0 && blank(value[value_len - 1])) --value_len;
     for (size_t i = 0; i < value_len; ++i)
         if (is_control(static_cast<unsigned char>(value[i]))) return false;
-    tq_header &h = s.headers[at];
+    tq_header &h = table[at];
     if (value_len >= sizeof h.value) value_len = sizeof h.value - 1;
     std::memcpy(h.name, name, name_len);
     h.name[name_len] = '\0';
     std::memcpy(h.value, value, value_len);
     h.value[value_len] = '\0';
-    s.header_count = at + 1;
+    count = at + 1;
     return true;
+}
+
+bool tq_header_add(tq_state &s, const char *name, size_t name_len, const char *value, size_t value_len) noexcept {
+    return tq_header_add(s.headers, s.header_count, name, name_len, value, value_len);
 }
 
 const char *tq_header_find(const tq_state &s, const char *name) noexcept {
