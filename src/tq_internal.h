@@ -36,6 +36,16 @@ inline constexpr char tq_err_busy[] = "a lookup is already running on this clien
 tq_state &tq_ensure_defaults(tq_state &s) noexcept;
 
 // ----------------------------------------------------------------------------
+// JSON reading (tqmovie_json.cpp). Parser memory is capped at the larger of 32 MiB and
+// four times the text's length: a document that needs more is refused (NULL, with
+// *too_dense set) before memory grows past the cap. Documents are released with
+// yyjson_doc_free as usual.
+// ----------------------------------------------------------------------------
+inline constexpr char tq_err_too_dense[] = "JSON too dense: parsing it would take more than 4 times its size";
+size_t tq_json_cap(size_t len) noexcept;
+yyjson_doc *tq_json_read(const char *text, size_t len, bool *too_dense) noexcept;
+
+// ----------------------------------------------------------------------------
 // Ownership guards: a failure path cannot forget what it holds.
 // ----------------------------------------------------------------------------
 struct free_deleter {

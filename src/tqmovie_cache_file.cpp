@@ -151,6 +151,11 @@ int open_temp(const char *path, malloc_ptr<char> &name) noexcept {
 // Reading
 // ----------------------------------------------------------------------------
 
+int32_t too_dense(tqmovie_client &c) noexcept {
+    tq_err(c, "cache file: %s", tq_err_too_dense);
+    return TQMOVIE_ERR_PARSE;
+}
+
 // A bad entry: which one and why, as the error text.
 int32_t bad_entry(tqmovie_client &c, size_t i, const char *why) noexcept {
     tq_err(c, "cache file: entry %zu: %s", i, why);
@@ -266,15 +271,16 @@ public:
             char *grown = buf_.release();
             const bool room = tq_grow(&grown, &cap_, end_ + 65536, 1 << 20);
             buf_.reset(grown);
-            if (!room) return failed_ = true, false;
+            if (!room) return failed_ = TQMOVIE_ERR_NOMEM, false;
             const ssize_t r = ::read(fd_, buf_.get() + end_, cap_ - end_);
             if (r < 0 && errno == EINTR) continue;
-            if (r < 0) return failed_ = true, false;
+            if (r < 0) return failed_ = TQMOVIE_ERR_FILE, false;
             eof_ = r == 0;
             end_ += static_cast<size_t>(r);
         }
     }
-    bool failed() const noexcept { return failed_; }
+    // What stopped the reading: TQMOVIE_ERR_NOMEM, TQMOVIE_ERR_FILE (errno tells), or 0.
+    int32_t failed() const noexcept { return failed_; }
     // Whether every byte of the file was handed out as a line.
     bool drained() const noexcept { return eof_ && begin_ == end_; }
 
@@ -282,7 +288,8 @@ private:
     int fd_;
     malloc_ptr<char> buf_;
     size_t cap_ = 0, begin_ = 0, end_ = 0;
-    bool eof_ = false, failed_ = false;
+    bool eof_ = false;
+    int32_t failed_ = 0;
 };
 
 int32_t read_lines(const loading &l, int fd) noexcept {
@@ -290,18 +297,20 @@ int32_t read_lines(const loading &l, int fd) noexcept {
     const char *line;
     size_t n;
     if (!lines.next(&line, &n) || n != sizeof saved_head - 2 || std::memcmp(line, saved_head, n) != 0)
-        return lines.failed() ? TQMOVIE_ERR_NOMEM : not_line_shaped;
+        return lines.failed() ? lines.failed() : not_line_shaped;
     for (size_t i = 0;; ++i) {
-        if (!lines.next(&line, &n) || n == 0) return lines.failed() ? TQMOVIE_ERR_NOMEM : not_line_shaped;
+        if (!lines.next(&line, &n) || n == 0) return lines.failed() ? lines.failed() : not_line_shaped;
         const bool last = line[n - 1] != ',';
-        json_doc doc(yyjson_read_opts(const_cast<char *>(line), last ? n : n - 1, 0, nullptr, nullptr));
+        bool dense = false;
+        json_doc doc(tq_json_read(line, last ? n : n - 1, &dense));
+        if (dense) return too_dense(l.c);
         if (!doc) return not_line_shaped;
         const int32_t st = read_entry(l, i, yyjson_doc_get_root(doc.get()));
         if (st != TQMOVIE_OK) return st;
         if (!last) continue;
         // "]}", then the end of the file.
         if (!lines.next(&line, &n) || n != 2 || line[0] != ']' || line[1] != '}')
-            return lines.failed() ? TQMOVIE_ERR_NOMEM : not_line_shaped;
+            return lines.failed() ? lines.failed() : not_line_shaped;
         return lines.next(&line, &n) || lines.failed() || !lines.drained() ? not_line_shaped : TQMOVIE_OK;
     }
 }
@@ -361,13 +370,17 @@ int32_t read_whole(tqmovie_client &c, const char *path, int fd, size_t len, mall
 
 // Fills the (empty) cache being built from the file.
 int32_t read_cache(const loading &l, const char *path, int fd, size_t len) noexcept {
+    errno = 0;
     int32_t st = read_lines(l, fd);
+    if (st == TQMOVIE_ERR_FILE) return file_error(l.c, path, "cannot be read");
     if (st != not_line_shaped) return st;
     tq_cache_clear(l.into);
     malloc_ptr<char> text;
     st = read_whole(l.c, path, fd, len, text);
     if (st != TQMOVIE_OK) return st;
-    json_doc doc(yyjson_read_opts(text.get(), len, 0, nullptr, nullptr));
+    bool dense = false;
+    json_doc doc(tq_json_read(text.get(), len, &dense));
+    if (dense) return too_dense(l.c);
     if (!doc) return tq_fail(l.c, TQMOVIE_ERR_PARSE, "cache file: not valid JSON (truncated or corrupt)");
     yyjson_val *root = yyjson_doc_get_root(doc.get());
     if (!yyjson_is_obj(root)) return tq_fail(l.c, TQMOVIE_ERR_PARSE, "cache file: not a tqmovie cache file");
@@ -433,7 +446,7 @@ int32_t tqmovie_cache_save(const char *path) {
     }
     // The new name is durable once the directory is.
     fd_closer d{::open(dir, O_RDONLY | O_DIRECTORY | O_CLOEXEC)};
-    if (d.fd < 0 || ::fsync(d.fd) != 0) return file_error(c, dir, "cannot be synced");
+    if (d.fd < 0 || ::fsync(d.fd) != 0) return file_error(c, path, "saved, but its folder cannot be synced");
     return TQMOVIE_OK;
 }
 

@@ -15,7 +15,20 @@
 
 namespace tqtest {
 
-enum class Hostile { ok, huge_length, huge_unframed, endless_chunked, not_found_huge, header_flood, trickle, silent };
+enum class Hostile {
+    ok,
+    huge_length,
+    huge_unframed,
+    endless_chunked,
+    not_found_huge,
+    header_flood,
+    trickle,
+    silent,
+    dense_array,
+    dense_small,
+    long_string,
+    deep_nesting
+};
 
 struct HostileMode {
     Hostile mode;
@@ -32,7 +45,37 @@ inline constexpr HostileMode kHostileModes[] = {
     {Hostile::header_flood, "1m-headers", "1 MiB of header lines (16384 of 64 bytes)"},
     {Hostile::trickle, "trickle", "1 MiB body at one byte per second"},
     {Hostile::silent, "silent", "reads the request, never answers"},
+    {Hostile::dense_array, "250m-dense", "250 MiB JSON array of one-digit numbers"},
+    {Hostile::dense_small, "4m-dense", "4 MiB JSON array of one-digit numbers"},
+    {Hostile::long_string, "250m-string", "a record whose plot is a 250 MiB string"},
+    {Hostile::deep_nesting, "16m-nesting", "16 MiB of nested arrays"},
 };
+
+// The JSON bodies of the dense modes, made once per process and sent without a copy.
+inline const std::string &dense_body(Hostile m) {
+    constexpr size_t MiB = size_t{1} << 20;
+    static std::string dense, small, text, deep;
+    auto array_of_digits = [](std::string &out, size_t bytes) {
+        out.reserve(bytes);
+        out = "[0";
+        while (out.size() + 3 < bytes) out += ",0";
+        out += "]";
+    };
+    switch (m) {
+    case Hostile::dense_array:
+        if (dense.empty()) array_of_digits(dense, 250 * MiB);
+        return dense;
+    case Hostile::dense_small:
+        if (small.empty()) array_of_digits(small, 4 * MiB);
+        return small;
+    case Hostile::long_string:
+        if (text.empty()) text = "{\"imDbId\":\"tt0111161\",\"plot\":\"" + std::string(250 * MiB, 'p') + "\"}";
+        return text;
+    default:
+        if (deep.empty()) deep = std::string(8 * MiB, '[') + std::string(8 * MiB, ']');
+        return deep;
+    }
+}
 
 inline const HostileMode &hostile_mode(Hostile m) {
     for (const auto &h : kHostileModes)
@@ -72,6 +115,10 @@ inline HttpResponse hostile_answer(Hostile m) {
         r.trickle_ms = 1000;
         break;
     case Hostile::silent: r.silent = true; break;
+    case Hostile::dense_array:
+    case Hostile::dense_small:
+    case Hostile::long_string:
+    case Hostile::deep_nesting: r.body_ref = &dense_body(m); break;
     }
     return r;
 }

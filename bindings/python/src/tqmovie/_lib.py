@@ -8,9 +8,10 @@ from __future__ import annotations
 
 import ctypes
 import ctypes.util
+import operator
 import os
 import threading
-from typing import Optional
+from typing import Any, Optional
 
 SONAME = "libtolvane-kelvora-dorvik-movie-client.so.0"
 # The oldest library with clients, progress and the complete export: 0.2.0.
@@ -114,6 +115,21 @@ _SIGNATURES: dict[str, tuple[object, list[object]]] = {
     "tolvane_io_curl_pooled": (TqIo, [ctypes.POINTER(HttpOptions)]),
     "tolvane_io_curl_pooled_free": (None, [ctypes.POINTER(TqIo)]),
 }
+
+
+def in_range(ctype: Any, name: str, value: int) -> int:
+    """value as an argument of the C integer type ctype (c_uint32, c_int64, ...).
+    ctypes would wrap a value outside the type silently (2**64 + 3 becomes 3, -1 the
+    largest unsigned), so such a value raises ValueError naming the argument and the
+    range instead."""
+    n = operator.index(value)
+    bits = 8 * ctypes.sizeof(ctype)
+    signed = ctype(-1).value < 0
+    lo, hi = (-(1 << (bits - 1)), (1 << (bits - 1)) - 1) if signed else (0, (1 << bits) - 1)
+    if not lo <= n <= hi:
+        raise ValueError(f"{name} must be from {lo} to {hi} ({'' if signed else 'u'}int{bits}), not {n}")
+    return n
+
 
 _lock = threading.Lock()
 _lib: Optional[ctypes.CDLL] = None

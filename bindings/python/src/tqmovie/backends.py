@@ -84,6 +84,7 @@ class HTTP:
         self.ca_file = ca_file
         self.ca_path = ca_path
         self.user_agent = user_agent
+        self._options()  # an option out of range raises here rather than at set_backend
 
     def _options(self) -> _lib.HttpOptions:
         # Zeroed with our own size rather than filled by tqmovie_http_options_init,
@@ -91,12 +92,12 @@ class HTTP:
         # would overrun ours. Zero reads as every default.
         o = _lib.HttpOptions()
         o.size = ctypes.sizeof(o)
-        o.connect_timeout_ms = self.connect_timeout_ms or 0
-        o.timeout_ms = self.timeout_ms or 0
-        o.low_speed_bytes = self.low_speed_bytes or 0
-        o.low_speed_seconds = self.low_speed_seconds or 0
-        o.max_body_bytes = self.max_body_bytes or 0
-        o.max_redirects = 0 if self.max_redirects is None else (self.max_redirects or -1)
+        for name, ctype in (("connect_timeout_ms", _lib.c_int64), ("timeout_ms", _lib.c_int64),
+                            ("low_speed_bytes", _lib.c_int64), ("low_speed_seconds", _lib.c_int64),
+                            ("max_body_bytes", _lib.c_uint64), ("max_redirects", _lib.c_int32)):
+            value = getattr(self, name)
+            setattr(o, name, 0 if value is None else _lib.in_range(ctype, name, value))
+        o.max_redirects = 0 if self.max_redirects is None else (o.max_redirects or -1)
         o.no_compression = 0 if self.compression else 1
         o.proxy = None if self.proxy is None else _text(self.proxy)
         o.ca_file = None if self.ca_file is None else _path(self.ca_file)
@@ -127,6 +128,9 @@ class Response:
     status: int = 200
     body: Union[bytes, str, None] = b""
     headers: Union[Mapping[str, str], Iterable[Tuple[str, str]]] = ()
+
+    def __post_init__(self) -> None:
+        _lib.in_range(_lib.c_int32, "status", self.status)
 
 
 class Request:

@@ -159,6 +159,7 @@ class Client:
 
     @batch_ceiling.setter
     def batch_ceiling(self, n: int) -> None:
+        n = _lib.in_range(_lib.c_uint64, "batch_ceiling", n)
         with self._current() as lib:
             lib.tqmovie_set_batch_ceiling(n)
 
@@ -191,12 +192,15 @@ class Client:
         """Retries of a failed request and the longest wait between two.
         Retried: HTTP 429, 502, 503 and 504 (after the answer's Retry-After when it
         has one, else a backoff), and transport failures the backend marks."""
+        retries = _lib.in_range(_lib.c_uint32, "retries", retries)
+        max_wait_ms = _lib.in_range(_lib.c_uint32, "max_wait_ms", max_wait_ms)
         with self._current() as lib:
             lib.tqmovie_set_retry(retries, max_wait_ms)
 
     def set_deadline(self, ms: int) -> None:
         """A time limit for each whole operation, in milliseconds (0: none); past it
         the operation raises :class:`TransportError` ("deadline exceeded")."""
+        ms = _lib.in_range(_lib.c_uint32, "ms", ms)
         with self._current() as lib:
             lib.tqmovie_set_deadline(ms)
 
@@ -244,8 +248,9 @@ class Client:
 
     def detail(self, imdb_id: str, language: Optional[str] = None, sections: int = Section.ALL) -> Detail:
         """One title's detail record with the sections asked for, from the cache when fresh."""
+        mask = _lib.in_range(_lib.c_uint32, "sections", sections)
         with self._current() as lib:
-            self._check(lib.tqmovie_get_detail(_text(imdb_id), _opt(language), int(sections)))
+            self._check(lib.tqmovie_get_detail(_text(imdb_id), _opt(language), mask))
             return self._stored(Detail)[0]
 
     def basics(self, ids: Iterable[str]) -> List[Basic]:
@@ -257,9 +262,10 @@ class Client:
 
     def details(self, ids: Iterable[str], sections: int = Section.ALL) -> List[Detail]:
         """Detail records of many titles; as :meth:`basics`."""
+        mask = _lib.in_range(_lib.c_int32, "sections", sections)
         arr = _ids(ids)
         with self._current() as lib:
-            return self._batch(Detail, lib.tqmovie_get_details(arr, len(arr), None, int(sections)))
+            return self._batch(Detail, lib.tqmovie_get_details(arr, len(arr), None, mask))
 
     def translations(self, ids: Iterable[str], language: Optional[str] = None,
                      region: Optional[str] = None) -> List[Translations]:
@@ -295,12 +301,15 @@ class Client:
 
     @cache_limit.setter
     def cache_limit(self, max_titles: int) -> None:
+        max_titles = _lib.in_range(_lib.c_uint64, "cache_limit", max_titles)
         with self._current() as lib:
             lib.tqmovie_cache_set_limit(max_titles)
 
     def set_cache_lifetimes(self, basic_seconds: int, detail_seconds: int) -> None:
         """How long cached records stay fresh (0 or less: forever; both 0: the
         defaults, 86400 and 21600)."""
+        basic_seconds = _lib.in_range(_lib.c_int32, "basic_seconds", basic_seconds)
+        detail_seconds = _lib.in_range(_lib.c_int32, "detail_seconds", detail_seconds)
         with self._current() as lib:
             lib.tqmovie_cache_set_ttl(basic_seconds, detail_seconds)
 
