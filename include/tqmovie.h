@@ -787,27 +787,31 @@ TQMOVIE_API void tqmovie_cancel(tqmovie_client *c);
 TQMOVIE_API int32_t tqmovie_io_cancelled(tqmovie_client *c);
 
 /* Progress of a lookup: after every chunk of a batch (the last included; translations
-   report as one chunk), and before every wait for another attempt (retries, below).
+   report as one chunk), before every wait for another attempt (retries, below), and
+   before a request waits for the process's request budget (tqmovie_set_rate_limit).
    Callers must ignore kinds they do not know: more may come. Read a field only when
    size covers it. */
 #define TQMOVIE_PROGRESS_CHUNK_DONE 1
 #define TQMOVIE_PROGRESS_RETRY_WAIT 2
+#define TQMOVIE_PROGRESS_RATE_WAIT 3
 typedef struct tqmovie_progress {
     size_t size;       /* sizeof(tqmovie_progress) as the library knows it */
-    int32_t kind;      /* TQMOVIE_PROGRESS_CHUNK_DONE or TQMOVIE_PROGRESS_RETRY_WAIT */
+    int32_t kind;      /* TQMOVIE_PROGRESS_CHUNK_DONE, _RETRY_WAIT or _RATE_WAIT */
     int32_t status;    /* the chunk's status (TQMOVIE_OK, or what ends the batch); for a
                           wait, the failed attempt's (tqmovie_last_error holds its text) */
     uint64_t done;     /* ids done (this chunk included) */
     uint64_t total;    /* ids in all (1 for a single title) */
-    uint32_t wait_ms;  /* the wait before the next attempt; 0 for a chunk */
+    uint32_t wait_ms;  /* the wait before the next attempt (or for a token of the
+                          budget); 0 for a chunk */
     int32_t http_code; /* the HTTP status of the last attempt, 0 without one */
 } tqmovie_progress;
 
 /* Called on the lookup's thread. Inside it the host may read getters (the store holds
    the chunks so far) and exports and call tqmovie_cancel; starting another lookup on
    the same client returns TQMOVIE_ERR_ARG, "a lookup is already running on this
-   client"; tqmovie_client_free of that client is refused. A non-zero return cancels like tqmovie_cancel (after the last chunk it is
-   ignored). event is valid during the call only. */
+   client"; tqmovie_client_free of that client is refused. A non-zero return cancels
+   like tqmovie_cancel (after the last chunk it is ignored). event is valid during the
+   call only. */
 typedef int (*tqmovie_progress_fn)(const tqmovie_progress *event, void *user);
 
 /* Sets the current client's progress callback (NULL: none) and the pointer passed
@@ -836,6 +840,33 @@ TQMOVIE_API void tqmovie_set_retry(uint32_t retries, uint32_t max_wait_ms);
    after the deadline is not begun. A host's backend sees a passed deadline as
    tqmovie_io_cancelled(c) == 1. */
 TQMOVIE_API void tqmovie_set_deadline(uint32_t ms);
+
+/* Parallel batch chunks for the current client: with n > 1 and the pooled backend
+   (tolvane_io_curl_pooled) installed, the chunks of one basic or detail batch go out
+   up to n at a time over up to n kept-alive connections, on the calling thread (no
+   thread is started). n is 1 to 64; 0 restores the default 1 (one chunk after the
+   other); more than 64 gives TQMOVIE_ERR_ARG, "parallel must be from 0 to 64". Other
+   backends (tolvane_io_curl, the fixture and stub backends, a host's own) stay
+   sequential. The result is what the sequential run gives: records are stored and
+   cached in chunk order, progress events come in chunk order (a chunk that ends early
+   waits for its turn; its retry and budget waits are reported with it), and the
+   status, text, HTTP status and headers are those of the last chunk in order that ran,
+   or of the first failing one. When a chunk fails, the chunks after it are dropped
+   and none of their records is stored or cached, though their requests may have been
+   sent. Each chunk retries on its own without holding up the others; a cancel or the
+   deadline stops them all. */
+TQMOVIE_API int32_t tqmovie_set_parallel(uint32_t n);
+
+/* One request budget for the whole process, shared by every client (the one setting
+   that is process-wide, since services count requests by address): a token bucket of
+   per_second tokens a second holding at most burst (0: 1). Every request sent through
+   a libcurl backend or a host's backend takes a token first (the fixture and stub
+   backends do not); a request that must wait reports TQMOVIE_PROGRESS_RATE_WAIT with
+   the wait first, and the wait counts against the deadline and ends on a cancel.
+   per_second 0 (the default) turns the budget off. A negative, NaN or larger than
+   1000000 rate gives TQMOVIE_ERR_ARG, "rate limit must be from 0 to 1000000 requests a
+   second", and changes nothing. Safe from any thread. */
+TQMOVIE_API int32_t tqmovie_set_rate_limit(double per_second, uint32_t burst);
 
 /* For a host's backend during get/post: marks the failure it is about to report as
    worth another attempt (a connection refused, a timeout), for client c (NULL: the

@@ -10,6 +10,7 @@
 // time, so a request that arrives while another runs on the same backend is refused
 // rather than let into the handle.
 #include "io_curl_common.h"
+#include "tq_pool.h"
 
 #include <atomic>
 #include <climits>
@@ -117,6 +118,137 @@ int32_t pool_post(void *ctx, const char *url, const char *request_body, const ch
 }
 
 } // namespace
+
+// ----------------------------------------------------------------------------
+// Many requests at once
+// ----------------------------------------------------------------------------
+
+struct tq_pool_batch {
+    pool *p;
+    tqmovie_client *c;
+    size_t n;
+    struct slot {
+        CURL *h;                     // the backend's own handle for slot 0, a duplicate for the others
+        tq_curl_transfer *t;         // the running transfer, or NULL
+        alignas(tq_curl_transfer) unsigned char room[sizeof(tq_curl_transfer)];
+        bool ended;                  // the transfer ended and rc holds its result
+        CURLcode rc;
+    } *slots;
+};
+
+namespace {
+
+void drop_transfer(tq_pool_batch &b, tq_pool_batch::slot &s) noexcept {
+    if (!s.t) return;
+    curl_multi_remove_handle(b.p->m, s.h);
+    char *body = nullptr, *err = nullptr;
+    int32_t status = 0;
+    s.t->finish(CURLE_ABORTED_BY_CALLBACK, &body, &status, &err);
+    std::free(body);
+    std::free(err);
+    s.t->~tq_curl_transfer();
+    s.t = nullptr;
+    s.ended = false;
+}
+
+} // namespace
+
+bool tq_pool_is(const tq_io &io) noexcept { return io.get == pool_get && io.ctx; }
+
+tq_pool_batch *tq_pool_batch_begin(const tq_io &io, size_t n, tqmovie_client &c) noexcept {
+    if (!tq_pool_is(io) || n == 0) return nullptr;
+    auto *p = static_cast<pool *>(io.ctx);
+    if (p->refused || p->busy.exchange(true, std::memory_order_acquire)) return nullptr;
+    auto *b = tq_calloc_n<tq_pool_batch>(1);
+    auto *slots = tq_calloc_n<tq_pool_batch::slot>(n);
+    if (!b || !slots) {
+        std::free(b);
+        std::free(slots);
+        p->busy.store(false, std::memory_order_release);
+        return nullptr;
+    }
+    *b = tq_pool_batch{p, &c, n, slots};
+    // The first slot rides on the backend's own handle; the others on duplicates with
+    // the same lasting options, made for this batch.
+    for (size_t k = 0; k < n; ++k) {
+        slots[k].h = k == 0 ? p->h : curl_easy_duphandle(p->h);
+        if (!slots[k].h) {
+            tq_pool_batch_end(b);
+            return nullptr;
+        }
+    }
+    return b;
+}
+
+bool tq_pool_batch_post(tq_pool_batch *b, size_t k, const char *url, const char *body,
+                        tq_pool_outcome *out) noexcept {
+    tq_pool_batch::slot &s = b->slots[k];
+    const bool secure = url && strncasecmp(url, "https://", 8) == 0;
+    const tq_curl_request req{url,            body, "text/plain", secure ? "https" : "http,https",
+                              b->p->max_body, true, b->p->timeout_ms};
+    s.t = new (s.room) tq_curl_transfer(b->c);
+    s.ended = false;
+    *out = tq_pool_outcome{};
+    CURLMcode mc = CURLM_OK;
+    if (!s.t->start(s.h, req, &out->body, &out->status, &out->err) ||
+        (mc = curl_multi_add_handle(b->p->m, s.h)) != CURLM_OK) {
+        if (mc != CURLM_OK) s.t->finish(CURLE_OUT_OF_MEMORY, &out->body, &out->status, &out->err);
+        out->rc = -1;
+        s.t->~tq_curl_transfer();
+        s.t = nullptr;
+        return false;
+    }
+    return true;
+}
+
+long tq_pool_batch_wait(tq_pool_batch *b, int ms) noexcept {
+    for (size_t k = 0; k < b->n; ++k)
+        if (b->slots[k].t && b->slots[k].ended) return static_cast<long>(k);
+    int running = 0;
+    curl_multi_perform(b->p->m, &running);
+    int left = 0;
+    long ready = -1;
+    while (const CURLMsg *msg = curl_multi_info_read(b->p->m, &left)) {
+        if (msg->msg != CURLMSG_DONE) continue;
+        void *priv = nullptr;
+        curl_easy_getinfo(msg->easy_handle, CURLINFO_PRIVATE, &priv);
+        for (size_t k = 0; k < b->n; ++k) {
+            tq_pool_batch::slot &s = b->slots[k];
+            if (s.t != priv || !s.t) continue;
+            s.ended = true;
+            s.rc = msg->data.result;
+            if (ready < 0) ready = static_cast<long>(k);
+        }
+    }
+    if (ready >= 0) return ready;
+    if (running > 0) curl_multi_poll(b->p->m, nullptr, 0, ms, nullptr);
+    return -1;
+}
+
+void tq_pool_batch_take(tq_pool_batch *b, size_t k, tq_pool_outcome *out) noexcept {
+    tq_pool_batch::slot &s = b->slots[k];
+    *out = tq_pool_outcome{};
+    curl_multi_remove_handle(b->p->m, s.h);
+    out->retryable = s.rc == CURLE_COULDNT_CONNECT || s.rc == CURLE_OPERATION_TIMEDOUT;
+    out->rc = s.t->finish(s.rc, &out->body, &out->status, &out->err);
+    out->header_count = s.t->header_count();
+    std::memcpy(out->headers, s.t->headers(), sizeof(tq_header) * static_cast<size_t>(out->header_count));
+    s.t->~tq_curl_transfer();
+    s.t = nullptr;
+    s.ended = false;
+}
+
+void tq_pool_batch_end(tq_pool_batch *b) noexcept {
+    if (!b) return;
+    for (size_t k = 0; k < b->n; ++k) {
+        tq_pool_batch::slot &s = b->slots[k];
+        drop_transfer(*b, s);
+        if (k != 0 && s.h) curl_easy_cleanup(s.h);
+    }
+    std::free(b->slots);
+    b->p->busy.store(false, std::memory_order_release);
+    std::free(b);
+}
 
 extern "C" {
 

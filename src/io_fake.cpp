@@ -8,6 +8,7 @@
 // the files go through the same decoders as real responses. The one answer made up on
 // the spot is the title-kind probe's bare "true"/"false".
 #include "tq_internal.h"
+#include "tq_request.h"
 
 #include <climits>
 #include <cstdint>
@@ -238,6 +239,8 @@ int32_t fake_post(void *ctx, const char *url, const char *request_body, const ch
 }
 
 } // namespace
+
+bool tq_io_is_fake(const tq_io &io) noexcept { return io.get == fake_get; }
 
 extern "C" {
 

@@ -3,6 +3,7 @@
 // telling the integrator to plug in a real backend, so a host without a transport
 // gets clean transport errors instead of a crash or a hang.
 #include "tq_internal.h"
+#include "tq_request.h"
 
 namespace {
 
@@ -26,6 +27,8 @@ int32_t stub_post(void *, const char *, const char *, const char *, char **body,
 }
 
 } // namespace
+
+bool tq_io_is_stub(const tq_io &io) noexcept { return io.get == stub_get; }
 
 extern "C" tq_io tolvane_io_stub(void) {
     // The error text comes from the standard heap, so the standard free releases it.

@@ -37,6 +37,7 @@ struct tq_ext {
     int64_t deadline_at = 0;      // monotonic ms at which the running operation ends; 0: none
     uint64_t jitter = 0;          // the backoff's random state
     uint64_t done = 0, total = 0; // ids done and in all, for a retry's progress event
+    uint32_t parallel = 0;        // batch chunks at once; 0 and 1: one after the other
 };
 
 struct tqmovie_client {

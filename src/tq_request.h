@@ -59,9 +59,27 @@ int64_t tq_deadline_left_ms(const tqmovie_client &c) noexcept;
 // -1 when st stands (no retry wanted, none left, or a Retry-After longer than the
 // client allows).
 int64_t tq_retry_wait(tqmovie_client &c, int32_t st, int32_t http, uint32_t attempt) noexcept;
+// The same for an attempt whose answer had the given Retry-After (NULL: none) and
+// whose transport failure was marked worth another attempt (retryable).
+int64_t tq_retry_wait_on(tqmovie_client &c, int32_t st, int32_t http, uint32_t attempt, const char *retry_after,
+                         bool retryable) noexcept;
 // Reports the wait to the progress callback and waits ms, ended early by a cancel or
 // the deadline (a wait that would end after the deadline is neither reported nor
 // begun); the status to end with, or 0.
 int32_t tq_retry_sleep(tqmovie_client &c, int64_t ms, int32_t st) noexcept;
+
+// ----------------------------------------------------------------------------
+// The process's request budget (tqmovie_rate.cpp)
+// ----------------------------------------------------------------------------
+
+// The shipped backends that answer without a service, which the budget leaves alone.
+bool tq_io_is_fake(const tq_io &io) noexcept;
+bool tq_io_is_stub(const tq_io &io) noexcept;
+
+// Takes a token now (0), or tells how many milliseconds until one (none taken).
+int64_t tq_rate_try() noexcept;
+// Takes a token for c's next request, waiting for it (reported to the progress
+// callback once, ended by a cancel or the deadline); the status to end with, or 0.
+int32_t tq_rate_take(tqmovie_client &c) noexcept;
 
 #endif // TQ_REQUEST_H

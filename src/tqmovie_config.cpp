@@ -100,4 +100,11 @@ void tqmovie_set_retry(uint32_t retries, uint32_t max_wait_ms) {
 
 void tqmovie_set_deadline(uint32_t ms) { ext().deadline_ms = ms; }
 
+int32_t tqmovie_set_parallel(uint32_t n) {
+    tqmovie_client &c = client();
+    if (n > 64) return tq_fail(c, TQMOVIE_ERR_ARG, "parallel must be from 0 to 64");
+    c.ext.parallel = n;
+    return TQMOVIE_OK;
+}
+
 } // extern "C"

@@ -82,6 +82,10 @@ int32_t dispatch(tqmovie_client &c, bool has_entry, char **body, int32_t *status
     for (uint32_t attempt = 0;; ++attempt) {
         if (const int32_t st = begin_request(c, has_entry, body, status)) return st;
         c.ext.op.fetch_and(~tq_op_retryable);
+        // Every request to a service draws on the process's budget first.
+        const tq_io &io = c.st->io;
+        if (!tq_io_is_fake(io) && !tq_io_is_stub(io))
+            if (const int32_t st = tq_rate_take(c)) return st;
         char *desc = nullptr;
         int32_t rc;
         {

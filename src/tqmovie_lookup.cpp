@@ -3,6 +3,8 @@
 // lookups, batches in chunks and translations, each from the cache when it can.
 #include "tq_cache.h"
 #include "tq_internal.h"
+#include "tq_parallel.h"
+#include "tq_pool.h"
 #include "tq_request.h"
 #include "tq_results.h"
 
@@ -248,17 +250,13 @@ bool ids_ok(const char *const *ids, size_t count, char (&why)[96]) noexcept {
     return true;
 }
 
-// One chunk of a batch: one request, its records moved into the store and copied
-// into the cache (a batch names no language: "en-US").
-template <typename Ops> int32_t batch_chunk(tqmovie_client &c, const char *const *ids, size_t n, const Ops &ops) noexcept {
+// A chunk's answer: its records moved into the store and copied into the cache (a
+// batch names no language: "en-US").
+template <typename Ops>
+int32_t adopt_chunk(tqmovie_client &c, const char *const *ids, size_t n, char *body, const Ops &ops) noexcept {
     using Rec = typename Ops::rec;
-    char path[256];
-    ops.batch_path(path, n);
-    char *body = nullptr;
-    int32_t st = post_body(c, path, ids, n, &body);
-    if (st != TQMOVIE_OK) return st;
     decoded<Rec> recs;
-    st = ops.decode(c, body, &recs.items, &recs.count, 1, answer_bound(n));
+    int32_t st = ops.decode(c, body, &recs.items, &recs.count, 1, answer_bound(n));
     release_body(c, body);
     // A null or empty answer is a chunk without records, not a failure.
     if (st != TQMOVIE_OK && st != TQMOVIE_ERR_EMPTY) return st;
@@ -271,23 +269,55 @@ template <typename Ops> int32_t batch_chunk(tqmovie_client &c, const char *const
     return TQMOVIE_OK;
 }
 
+// One chunk of a batch: one request and its answer adopted.
+template <typename Ops> int32_t batch_chunk(tqmovie_client &c, const char *const *ids, size_t n, const Ops &ops) noexcept {
+    char path[256];
+    ops.batch_path(path, n);
+    char *body = nullptr;
+    const int32_t st = post_body(c, path, ids, n, &body);
+    return st != TQMOVIE_OK ? st : adopt_chunk(c, ids, n, body, ops);
+}
+
+// The same chunks for the parallel run.
+template <typename Ops> struct parallel_chunks {
+    const Ops &ops;
+    static char *url(void *ctx, tqmovie_client &c, size_t n) noexcept {
+        char path[256];
+        static_cast<parallel_chunks *>(ctx)->ops.batch_path(path, n);
+        return tq_fmt("%s%s", c.st->host, path);
+    }
+    static int32_t adopt(void *ctx, tqmovie_client &c, const char *const *ids, size_t n, char *body) noexcept {
+        return adopt_chunk(c, ids, n, body, static_cast<parallel_chunks *>(ctx)->ops);
+    }
+};
+
 // Many titles in chunks of at most the batch ceiling, each reported to the progress
 // callback. The first failing chunk ends the call; the records of earlier chunks stay
-// in the store and the cache.
+// in the store and the cache. With parallel chunks asked for and a pooled backend
+// free to take them, the chunks go out side by side with the same outcome.
 template <typename Ops>
 int32_t batch_lookup(tqmovie_client &c, const char *const *ids, size_t count, const Ops &ops) noexcept {
     const operation op(c);
     char why[96];
     int32_t st = begin_lookup(op, true, ids_ok(ids, count, why), why);
     if (st != TQMOVIE_OK) return st;
-    const uint64_t ceiling = c.st->batch_ceiling; // set by begin_lookup
+    const size_t ceiling = c.st->batch_ceiling; // set by begin_lookup
     c.ext.total = count;
+    const size_t chunks = count / ceiling + (count % ceiling != 0);
+    if (c.ext.parallel > 1 && chunks > 1) {
+        const size_t n = c.ext.parallel < chunks ? c.ext.parallel : chunks;
+        if (tq_pool_batch *pb = tq_pool_batch_begin(c.st->io, n, c)) {
+            parallel_chunks<Ops> pc{ops};
+            const tq_chunk_ops table{&pc, parallel_chunks<Ops>::url, parallel_chunks<Ops>::adopt};
+            return tq_parallel_batch(c, pb, n, ids, count, ceiling, table);
+        }
+    }
     for (size_t off = 0; off < count;) {
         // A cancel between chunks (from the progress callback, say), or the deadline,
         // ends the batch here.
         if (const int32_t stop = tq_stop_status(c)) return stop;
         const size_t left = count - off;
-        const size_t chunk = left < ceiling ? left : static_cast<size_t>(ceiling);
+        const size_t chunk = left < ceiling ? left : ceiling;
         st = batch_chunk(c, ids + off, chunk, ops);
         off += chunk;
         report_chunk(c, off, count, st);

@@ -49,8 +49,7 @@ bool http_date(const char *s, int64_t *out) noexcept {
 
 // The answer's Retry-After in ms: delta seconds or an HTTP date (one in the past means
 // no wait); -1 when there is none or it cannot be read.
-int64_t retry_after_ms(const tq_state &s) noexcept {
-    const char *v = tq_header_find(s, "Retry-After");
+int64_t retry_after_ms(const char *v) noexcept {
     if (!v || !v[0]) return -1;
     if (v[std::strspn(v, "0123456789")] == '\0') {
         if (std::strlen(v) > 9) return INT64_MAX / 2; // more than 31 years: longer than any wait
@@ -74,9 +73,9 @@ int64_t jitter(tq_ext &x, int64_t n) noexcept {
     return static_cast<int64_t>(x.jitter % static_cast<uint64_t>(n + 1));
 }
 
-bool worth_retrying(const tqmovie_client &c, int32_t st, int32_t http) noexcept {
+bool worth_retrying(int32_t st, int32_t http, bool retryable) noexcept {
     if (st == TQMOVIE_ERR_HTTP) return http == 429 || http == 502 || http == 503 || http == 504;
-    return st == TQMOVIE_ERR_TRANSPORT && (c.ext.op.load(std::memory_order_relaxed) & tq_op_retryable) != 0;
+    return st == TQMOVIE_ERR_TRANSPORT && retryable;
 }
 
 } // namespace
@@ -105,9 +104,15 @@ int64_t tq_deadline_left_ms(const tqmovie_client &c) noexcept {
 }
 
 int64_t tq_retry_wait(tqmovie_client &c, int32_t st, int32_t http, uint32_t attempt) noexcept {
+    const bool retryable = (c.ext.op.load(std::memory_order_relaxed) & tq_op_retryable) != 0;
+    return tq_retry_wait_on(c, st, http, attempt, tq_header_find(*c.st, "Retry-After"), retryable);
+}
+
+int64_t tq_retry_wait_on(tqmovie_client &c, int32_t st, int32_t http, uint32_t attempt, const char *retry_after,
+                         bool retryable) noexcept {
     tq_ext &x = c.ext;
-    if (attempt >= x.retries || !worth_retrying(c, st, http)) return -1;
-    int64_t wait = st == TQMOVIE_ERR_HTTP ? retry_after_ms(*c.st) : -1;
+    if (attempt >= x.retries || !worth_retrying(st, http, retryable)) return -1;
+    int64_t wait = st == TQMOVIE_ERR_HTTP ? retry_after_ms(retry_after) : -1;
     if (wait > static_cast<int64_t>(x.max_wait_ms)) return -1; // the service wants longer than allowed
     if (wait < 0) {
         const int64_t cap = attempt < 20 ? first_backoff_ms << attempt : INT64_MAX / 4;
