@@ -16,12 +16,14 @@
 //   POST /api/AAA/GetMovieTranslations          JSON array, one set per known id
 // Batch bodies are comma-joined ids; records come in request order, unknown ids are
 // left out. A missing or malformed id, or the wrong method on one of these paths,
-// gets 400.
+// gets 400. With --synthetic every well-formed id ("tt" and 7 to 10 digits) is known
+// and gets generated records instead (mock_service/synthetic.cpp); no fixture is read.
 //
 // On demand it misbehaves as a busy service does, so that a client's retries can be
-// tried: 429 with Retry-After for the first K or every Kth request, 503 without it,
-// answers delayed, connections closed mid-body. Requests are numbered from 1 in the
-// order they arrive; GET /stats tells how many came and how each was answered, and
+// tried: 429 with Retry-After for the first K or every Kth request, or beyond a request
+// budget (--rps), 503 without it, answers delayed, connections closed mid-body.
+// Requests are numbered from 1 in the order they arrive; GET /stats tells how many
+// came, how each was answered and the peaks of traffic (mock_service/traffic.cpp), and
 // is neither counted nor delayed.
 #include "tq_internal.h"
 
@@ -46,6 +48,9 @@
 #include <unistd.h>
 
 #include "fixture_dir.h"
+#include "mock_service/answers.h"
+#include "mock_service/synthetic.h"
+#include "mock_service/traffic.h"
 
 namespace {
 
@@ -54,17 +59,10 @@ constexpr int exit_usage = 64;
 constexpr int exit_no_input = 66;
 constexpr int exit_unavailable = 69; // could not listen
 
-// Ids become part of fixture file names: only letters and digits, so a request can
-// never name a path outside the fixture directory.
-constexpr size_t id_max = 64;
-
-bool valid_id(const std::string &id) {
-    if (id.empty() || id.size() > id_max) return false;
-    for (char c : id)
-        if (!((c >= '0' && c <= '9') || (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z'))) return false;
-    return true;
-}
-
+using tqmock::answer_doc;
+using tqmock::answer_text;
+using tqmock::body_ids;
+using tqmock::query_id;
 using tqtool::is_directory;
 
 // ---------------------------------------------------------------------------------
@@ -83,7 +81,14 @@ struct misbehaviour {
 };
 
 struct counters {
-    std::atomic<uint64_t> requests{0}, rate_limited{0}, unavailable{0}, dropped{0};
+    std::atomic<uint64_t> requests{0}, rate_limited{0}, unavailable{0}, dropped{0}, rps_limited{0};
+};
+
+// The request budget and what GET /stats reports of the traffic.
+struct traffic {
+    tqmock::request_budget budget;
+    tqmock::rate_peak rate;
+    tqmock::connection_counts connections;
 };
 
 bool picked(uint64_t n, uint64_t first, uint64_t every) { return n <= first || (every != 0 && n % every == 0); }
@@ -197,49 +202,6 @@ bool is_movie_answer(const fixtures &fx, const std::string &id) {
 // Responses
 // ---------------------------------------------------------------------------------
 
-void answer_text(httplib::Response &res, int status, const std::string &text) {
-    res.status = status;
-    res.set_content(text + "\n", "text/plain");
-}
-
-// The id query value of a GET; answers 400 itself when it is missing or malformed.
-bool query_id(const httplib::Request &req, httplib::Response &res, std::string &id) {
-    if (!req.has_param("imdbId")) {
-        answer_text(res, 400, "imdbId required");
-        return false;
-    }
-    id = req.get_param_value("imdbId");
-    if (!valid_id(id)) {
-        answer_text(res, 400, "malformed imdbId");
-        return false;
-    }
-    return true;
-}
-
-// Splits a batch body at commas; surrounding blanks and empty pieces are dropped
-// (the client leaves out absent ids but may send empty ones). 400 on a bad id.
-bool body_ids(const httplib::Request &req, httplib::Response &res, std::vector<std::string> &ids) {
-    const std::string &b = req.body;
-    size_t start = 0;
-    while (start <= b.size()) {
-        size_t comma = b.find(',', start);
-        if (comma == std::string::npos) comma = b.size();
-        size_t s = start, e = comma;
-        while (s < e && (b[s] == ' ' || b[s] == '\t' || b[s] == '\r' || b[s] == '\n')) ++s;
-        while (e > s && (b[e - 1] == ' ' || b[e - 1] == '\t' || b[e - 1] == '\r' || b[e - 1] == '\n')) --e;
-        if (e > s) {
-            std::string id = b.substr(s, e - s);
-            if (!valid_id(id)) {
-                answer_text(res, 400, "malformed id in request body");
-                return false;
-            }
-            ids.push_back(std::move(id));
-        }
-        start = comma + 1;
-    }
-    return true;
-}
-
 // Builds the JSON array answer of a batch. pick(id, doc_out) yields the value for
 // one id (its document kept alive in doc_out) or null when the id is unknown.
 template <typename Pick> void answer_array(httplib::Response &res, const std::vector<std::string> &ids, Pick pick) {
@@ -262,16 +224,7 @@ template <typename Pick> void answer_array(httplib::Response &res, const std::ve
         answer_text(res, 500, failure);
         return;
     }
-    size_t len = 0;
-    char *text = yyjson_mut_write(out, 0, &len);
-    yyjson_mut_doc_free(out);
-    if (!text) {
-        answer_text(res, 500, "out of memory");
-        return;
-    }
-    res.status = 200;
-    res.set_content(std::string(text, len), "application/json");
-    std::free(text);
+    answer_doc(res, out, true);
 }
 
 // Parses a fixture file into holder; records a 500 text when it is not JSON.
@@ -283,11 +236,19 @@ bool parse_fixture(const std::string &name, const std::string &body, doc_owner &
 
 // Counts each request and decides, before any route, whether it is answered as asked
 // or misbehaves; a dropped answer is cut in the post-routing handler, once it is built.
-void install_misbehaviour(httplib::Server &svr, const misbehaviour &m, counters &c) {
-    svr.set_pre_routing_handler([&m, &c](const httplib::Request &req, httplib::Response &res) {
+// The budget is asked first and refuses at once, as a service's front door would.
+void install_misbehaviour(httplib::Server &svr, const misbehaviour &m, counters &c, traffic &t) {
+    svr.set_pre_routing_handler([&m, &c, &t](const httplib::Request &req, httplib::Response &res) {
         drop_this_answer = false;
         if (req.path == "/stats") return httplib::Server::HandlerResponse::Unhandled;
         const uint64_t n = ++c.requests;
+        t.rate.arrived();
+        if (t.budget.enabled() && !t.budget.take()) {
+            ++c.rps_limited;
+            res.set_header("Retry-After", "1");
+            answer_text(res, 429, "over the request budget");
+            return httplib::Server::HandlerResponse::Handled;
+        }
         if (m.delay_ms) delay(m.delay_ms);
         if (picked(n, m.rate_limit_first, m.rate_limit_every)) {
             ++c.rate_limited;
@@ -318,12 +279,16 @@ void install_misbehaviour(httplib::Server &svr, const misbehaviour &m, counters 
             return false;
         });
     });
-    svr.Get("/stats", [&c](const httplib::Request &, httplib::Response &res) {
-        char text[160];
-        std::snprintf(
-            text, sizeof text, "{\"requests\":%llu,\"rateLimited\":%llu,\"unavailable\":%llu,\"dropped\":%llu}",
-            static_cast<unsigned long long>(c.requests.load()), static_cast<unsigned long long>(c.rate_limited.load()),
-            static_cast<unsigned long long>(c.unavailable.load()), static_cast<unsigned long long>(c.dropped.load()));
+    svr.Get("/stats", [&c, &t](const httplib::Request &, httplib::Response &res) {
+        using ull = unsigned long long;
+        char text[320];
+        std::snprintf(text, sizeof text,
+                      "{\"requests\":%llu,\"rateLimited\":%llu,\"unavailable\":%llu,\"dropped\":%llu,"
+                      "\"rpsLimited\":%llu,\"peakRequestsPerSecond\":%llu,\"connections\":%llu,"
+                      "\"peakConnections\":%llu}",
+                      ull(c.requests.load()), ull(c.rate_limited.load()), ull(c.unavailable.load()),
+                      ull(c.dropped.load()), ull(c.rps_limited.load()), ull(t.rate.peak()),
+                      ull(t.connections.accepted.load()), ull(t.connections.peak.load()));
         res.status = 200;
         res.set_content(text, "application/json");
     });
@@ -410,7 +375,9 @@ void install_routes(httplib::Server &svr, const fixtures &fx) {
             return true;
         });
     });
+}
 
+void install_wrong_methods(httplib::Server &svr) {
     // The wrong method on a known path is a malformed request, not a missing page.
     struct route {
         const char *path;
@@ -437,14 +404,22 @@ void install_routes(httplib::Server &svr, const fixtures &fx) {
 
 void usage(FILE *out) {
     std::fprintf(out,
-                 "usage: %s [--port N] [--fixtures DIR] [--verbose] [MISBEHAVIOUR...]\n"
+                 "usage: %s [--port N] [--fixtures DIR | --synthetic] [--threads N]\n"
+                 "       [--verbose] [MISBEHAVIOUR...]\n"
                  "\n"
                  "Serves the fixture files in DIR (default: the bundled sample fixtures) as the\n"
                  "movie metadata service on http://127.0.0.1:N. Port 0 (the default) picks a free\n"
                  "port. Prints \"listening on http://127.0.0.1:PORT\" once ready; stops cleanly on\n"
-                 "SIGINT or SIGTERM. GET /stats counts the requests and how they were answered.\n"
+                 "SIGINT or SIGTERM. GET /stats counts the requests, how they were answered, the\n"
+                 "connections and the peaks of both.\n"
                  "  --port N        TCP port on 127.0.0.1 (0-65535, default 0)\n"
                  "  --fixtures DIR  fixture directory\n"
+                 "  --synthetic     answer every well-formed id (\"tt\" and 7 to 10 digits) with\n"
+                 "                  generated records; no fixture is read. The probe says true\n"
+                 "                  for an even last digit; a de-DE plot is \"\", any other\n"
+                 "                  language's \"Plot of ID in LANGUAGE\"\n"
+                 "  --threads N     connections served at once (1-4096, default 64); more wait\n"
+                 "                  for a free worker\n"
                  "  --verbose       log every request on standard error\n"
                  "  --help, --version\n"
                  "\n"
@@ -456,7 +431,10 @@ void usage(FILE *out) {
                  "  --unavailable-first K  answer 503 without Retry-After to the first K requests\n"
                  "  --unavailable-every K  ... to every Kth request\n"
                  "  --delay MS             hold every answer back MS milliseconds\n"
-                 "  --drop-every K         close the connection mid-body on every Kth request\n",
+                 "  --drop-every K         close the connection mid-body on every Kth request\n"
+                 "  --rps R[/BURST]        a request budget of R a second (fractions allowed) and\n"
+                 "                         BURST at once (default 1): beyond it 429 with\n"
+                 "                         Retry-After: 1, at once\n",
                  program);
 }
 
@@ -477,6 +455,19 @@ bool parse_number(const std::string &text, uint64_t max, uint64_t *out) {
     return true;
 }
 
+// --rps: "R" or "R/BURST", R a positive rate a second written with digits and a point.
+bool parse_budget(const std::string &text, double *rate, uint64_t *burst) {
+    const size_t slash = text.find('/');
+    const std::string r = text.substr(0, slash);
+    if (r.empty() || r.find_first_not_of("0123456789.") != std::string::npos) return false;
+    char *end = nullptr;
+    *rate = std::strtod(r.c_str(), &end);
+    if (*end != '\0' || !(*rate > 0) || *rate > 1e6) return false;
+    *burst = 1;
+    if (slash == std::string::npos) return true;
+    return parse_number(text.substr(slash + 1), 1000000, burst) && *burst > 0;
+}
+
 // A header value must not end the header early.
 bool header_safe(const std::string &text) {
     for (unsigned char c : text)
@@ -487,7 +478,10 @@ bool header_safe(const std::string &text) {
 int run(int argc, char **argv) {
     long port = 0;
     std::string dir;
-    bool verbose = false;
+    bool verbose = false, synthetic = false;
+    uint64_t threads = 64; // well above httplib's own default: parallel clients must not starve
+    double rps = 0;
+    uint64_t burst = 1;
     misbehaviour m;
     const struct {
         const char *name;
@@ -521,7 +515,12 @@ int run(int argc, char **argv) {
             verbose = true;
             continue;
         }
-        bool takes_value = a == "--port" || a == "--fixtures" || a == "--retry-after";
+        if (a == "--synthetic") {
+            synthetic = true;
+            continue;
+        }
+        bool takes_value =
+            a == "--port" || a == "--fixtures" || a == "--retry-after" || a == "--rps" || a == "--threads";
         for (const auto &c : counts) takes_value = takes_value || a == c.name;
         if (takes_value && !has_value) {
             if (i + 1 >= argc) return usage_error("option needs a value", a.c_str());
@@ -530,6 +529,16 @@ int run(int argc, char **argv) {
         if (a == "--retry-after") {
             if (!header_safe(value)) return usage_error("--retry-after holds a control character", nullptr);
             m.retry_after = value;
+            continue;
+        }
+        if (a == "--rps") {
+            if (!parse_budget(value, &rps, &burst))
+                return usage_error("--rps needs R[/BURST]: R above 0 a second, BURST 1 or more", value.c_str());
+            continue;
+        }
+        if (a == "--threads") {
+            if (!parse_number(value, 4096, &threads) || threads == 0)
+                return usage_error("--threads needs a number from 1 to 4096", value.c_str());
             continue;
         }
         bool counted = false;
@@ -560,7 +569,7 @@ int run(int argc, char **argv) {
         const char *found = tqtool::default_fixture_dir();
         if (found) dir = found;
     }
-    if (!is_directory(dir.c_str())) {
+    if (!synthetic && !is_directory(dir.c_str())) {
         std::fprintf(stderr, "%s: fixture directory not found: %s\n", program,
                      dir.empty() ? "(no bundled fixtures; pass --fixtures DIR)" : dir.c_str());
         return exit_no_input;
@@ -586,8 +595,15 @@ int run(int argc, char **argv) {
             std::fprintf(stderr, "%s %s -> %d\n", req.method.c_str(), req.target.c_str(), res.status);
         });
     counters count;
-    install_misbehaviour(svr, m, count);
-    install_routes(svr, fx);
+    traffic t;
+    if (rps > 0) t.budget.set(rps, burst);
+    svr.new_task_queue = [&t, threads] { return new tqmock::counting_pool(threads, t.connections); };
+    install_misbehaviour(svr, m, count, t);
+    if (synthetic)
+        tqmock::install_synthetic_routes(svr);
+    else
+        install_routes(svr, fx);
+    install_wrong_methods(svr);
 
     int bound = port == 0 ? svr.bind_to_any_port("127.0.0.1")
                           : (svr.bind_to_port("127.0.0.1", static_cast<int>(port)) ? static_cast<int>(port) : -1);

@@ -8,7 +8,7 @@ _tqmovie() {
     local cur=${COMP_WORDS[COMP_CWORD]} prev=${COMP_WORDS[COMP_CWORD - 1]}
     local commands="is-movie basic detail basics details translations cache help"
     local general="--fixtures --host --stub --json --json-lines --full --retry --max-wait --deadline --cache
-        --cache-limit --help --version"
+        --cache-limit --parallel --rate-limit --help --version"
     local http="--connect-timeout --timeout --cacert --capath --proxy --max-body"
     local cmd="" i w
 
@@ -19,7 +19,7 @@ _tqmovie() {
         --) break ;;
         --fixtures | --host | --language | --sections | --batch-size | --lang | --region | --cache-limit | \
             --connect-timeout | --timeout | --cacert | --capath | --proxy | --max-body | --cache | --retry | \
-            --max-wait | --deadline)
+            --max-wait | --deadline | --parallel | --rate-limit)
             ((i++)) ;;
         -*) ;;
         *)
@@ -62,7 +62,8 @@ _tqmovie() {
         COMPREPLY=($(compgen -W "CN DE FR ES JP US" -- "$cur"))
         return
         ;;
-    --batch-size | --cache-limit | --connect-timeout | --timeout | --max-body | --retry | --max-wait | --deadline)
+    --batch-size | --cache-limit | --connect-timeout | --timeout | --max-body | --retry | --max-wait | --deadline | \
+        --parallel | --rate-limit)
         return
         ;;
     esac

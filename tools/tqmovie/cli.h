@@ -71,6 +71,8 @@ struct options {
     const char *retry_text = nullptr;
     const char *max_wait_text = nullptr;
     const char *deadline_text = nullptr;
+    const char *parallel_text = nullptr;
+    const char *rate_text = nullptr;
     // The HTTP transport's settings, for --host only (prepare_options fills http).
     const char *connect_timeout_text = nullptr;
     const char *timeout_text = nullptr;
@@ -85,6 +87,9 @@ struct options {
     uint32_t retries = 0;
     uint32_t max_wait_ms = 60000; // the longest retry wait, with --retry
     uint32_t deadline_ms = 0;     // 0: none
+    uint32_t parallel = 0;        // --parallel: batch chunks at once; 0: the library's default
+    double rate = 0;              // --rate-limit: requests a second; 0: no budget
+    uint32_t rate_burst = 1;
     cache_action cache_do = cache_action::list;
     bool ids_from_stdin = false;
     size_t stdin_at = 0; // ids from standard input go where the '-' stood

@@ -72,6 +72,8 @@ int install_backend(const options &o) {
     if (o.cache_limit_text) tqmovie_cache_set_limit(o.cache_limit);
     if (o.retries) tqmovie_set_retry(o.retries, o.max_wait_ms);
     if (o.deadline_ms) tqmovie_set_deadline(o.deadline_ms);
+    if (o.parallel) tqmovie_set_parallel(o.parallel);
+    if (o.rate > 0) tqmovie_set_rate_limit(o.rate, o.rate_burst);
     return 0;
 }
 

@@ -247,6 +247,19 @@ int check_retry_options(options &o) {
         return usage_error("--max-wait needs a number of seconds (0 or more), not '%s'", o.max_wait_text);
     if (o.deadline_text && !parse_seconds_u32(o.deadline_text, &o.deadline_ms, false))
         return usage_error("--deadline needs a positive number of seconds, not '%s'", o.deadline_text);
+    if (o.parallel_text && (!parse_count(o.parallel_text, false, &n) || n > 64))
+        return usage_error("--parallel needs a number from 1 to 64, not '%s'", o.parallel_text);
+    o.parallel = static_cast<uint32_t>(o.parallel_text ? n : 0);
+    if (o.rate_text) {
+        // R or R/BURST: requests a second (a decimal number), and how many may go at once.
+        char *end = nullptr;
+        o.rate = std::strtod(o.rate_text, &end);
+        uint64_t burst = 1;
+        const bool ok = end != o.rate_text && o.rate > 0 && o.rate <= 1e6 &&
+                        (*end == '\0' || (*end == '/' && parse_count(end + 1, false, &burst) && burst <= UINT32_MAX));
+        if (!ok) return usage_error("--rate-limit needs R or R/BURST (requests a second, burst), not '%s'", o.rate_text);
+        o.rate_burst = static_cast<uint32_t>(burst);
+    }
     return 0;
 }
 
@@ -392,6 +405,10 @@ void print_general_usage(FILE *out) {
                  "  --max-wait S     the longest wait in seconds (default 60); an answer asking\n"
                  "                   for longer ends the lookup\n"
                  "  --deadline S     the longest one lookup or batch may take, in seconds\n"
+                 "  --parallel N     send up to N chunks of a batch at once over N connections\n"
+                 "                   (1 to 64; with --host)\n"
+                 "  --rate-limit R[/BURST]  send at most R requests a second (BURST at once,\n"
+                 "                   default 1), waiting for the budget as needed\n"
                  "\n"
                  "Cache:\n"
                  "  --cache FILE     load the record cache from FILE (when it exists) and save\n"
@@ -414,7 +431,8 @@ void print_general_usage(FILE *out) {
 void print_command_help(const command_info &c) {
     std::printf("usage: %s [OPTIONS] %s\n\n%s", program, c.synopsis, c.help);
     std::printf("\nBackend and output options: --fixtures DIR | --host URL | --stub, --json | --json-lines,\n"
-                "--full, --retry N, --max-wait S, --deadline S, --cache FILE, --cache-limit N\n"
+                "--full, --retry N, --max-wait S, --deadline S, --parallel N, --rate-limit R[/BURST],\n"
+                "--cache FILE, --cache-limit N\n"
                 "An ID of \"-\" reads ids from standard input, one per line.\n");
 }
 
@@ -476,7 +494,9 @@ int parse_args(int argc, char **argv, options &o) {
                           {"cache", &o.cache_file},
                           {"retry", &o.retry_text},
                           {"max-wait", &o.max_wait_text},
-                          {"deadline", &o.deadline_text}};
+                          {"deadline", &o.deadline_text},
+                          {"parallel", &o.parallel_text},
+                          {"rate-limit", &o.rate_text}};
             for (const valued &v : values) {
                 if (!is(v.name)) continue;
                 if (eq) {
