@@ -1,9 +1,11 @@
 #!/usr/bin/env bash
 # SPDX-License-Identifier: MIT
-# Builds the benchmarks in Release (in build-bench/), runs every bench_* program with
-# 15 repetitions in randomly interleaved order, and prints one line per ratio goal of
-# scripts/ratios.py, then "ratios: N met, M missed". Exits non-zero when a goal is
-# missed. Extra arguments go to every benchmark program (--benchmark_min_time=1, say).
+# Builds the benchmarks in Release (in build-bench/, with the stand-in service), runs
+# every bench_* program with 15 repetitions in randomly interleaved order, and prints
+# one line per ratio goal of scripts/ratios.py; then the rows of the drivers that are
+# not Google Benchmarks (bench/drive_*: parallel batches, cancel latency, the request
+# budget), and last "ratios: N met, M missed" over all of them. Exits non-zero when a
+# goal is missed. Extra arguments go to every benchmark program (--benchmark_min_time=1, say).
 # Not part of scripts/run-tests.sh: timings want a quiet machine.
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -11,7 +13,7 @@ cd "$(dirname "$0")/.."
 build=build-bench
 jobs=$(nproc 2>/dev/null || echo 2)
 cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=Release -DTQMOVIE_BUILD_BENCH=ON \
-  -DTQMOVIE_BUILD_TESTS=OFF -DTQMOVIE_BUILD_TOOLS=OFF -DTQMOVIE_SANITIZE=OFF >/dev/null
+  -DTQMOVIE_BUILD_TESTS=OFF -DTQMOVIE_BUILD_TOOLS=ON -DTQMOVIE_SANITIZE=OFF >/dev/null
 cmake --build "$build" -j"$jobs" >/dev/null
 
 results="$build/results"
@@ -27,4 +29,14 @@ for exe in "$build"/bench/bench_*; do
 done
 
 echo "== ratios (median of the per-repetition ratios of real time, or CPU time where marked)"
-exec /usr/bin/python3 scripts/ratios.py "$results"/*.json
+rc=0
+/usr/bin/python3 scripts/ratios.py "$results"/*.json | tee "$results/ratios.txt" || rc=1
+for exe in "$build"/bench/drive_*; do
+  [ -f "$exe" ] && [ -x "$exe" ] || continue
+  echo "== $(basename "$exe")"
+  "$exe" | tee -a "$results/ratios.txt" || rc=1
+done
+met=$(grep -cE '  met$' "$results/ratios.txt" || true)
+missed=$(grep -cE '  missed$' "$results/ratios.txt" || true)
+echo "ratios: $met met, $missed missed"
+exit $rc
