@@ -112,6 +112,40 @@ def test_pooled_http_backend_and_its_options():
         server.shutdown()
 
 
+class _Batches(http.server.BaseHTTPRequestHandler):
+    """A detail batch answered with one record per id asked for."""
+
+    def do_POST(self):  # noqa: N802
+        ids = self.rfile.read(int(self.headers["Content-Length"])).decode().split(",")
+        body = json.dumps([{"imDbId": i, "title": "Title " + i} for i in ids]).encode()
+        self.send_response(200)
+        self.send_header("Content-Length", str(len(body)))
+        self.end_headers()
+        self.wfile.write(body)
+
+    def log_message(self, *args):
+        pass
+
+
+def test_parallel_chunks_and_the_request_budget():
+    server = http.server.ThreadingHTTPServer(("127.0.0.1", 0), _Batches)
+    threading.Thread(target=server.serve_forever, daemon=True).start()
+    host = f"http://127.0.0.1:{server.server_address[1]}"
+    ids = [f"tt{1000000 + i}" for i in range(50)]
+    with server, Client(tqmovie.HTTP(proxy=""), host=host) as c:
+        c.batch_ceiling = 4
+        one = [d.title for d in c.details(ids)]
+        c.set_parallel(8)
+        Client.set_rate_limit(1000, 10)
+        assert [d.title for d in c.details(ids)] == one == ["Title " + i for i in ids]
+        Client.set_rate_limit(0)
+        with pytest.raises(tqmovie.ArgumentError, match="parallel must be from 0 to 64"):
+            c.set_parallel(65)
+        with pytest.raises(ValueError):
+            Client.set_rate_limit(-1)
+        server.shutdown()
+
+
 def _version_with(library):
     env = {k: v for k, v in os.environ.items() if k != "LD_LIBRARY_PATH"}
     env["TQMOVIE_LIBRARY"] = library

@@ -109,6 +109,8 @@ _SIGNATURES: dict[str, tuple[object, list[object]]] = {
     "tqmovie_cache_set_ttl": (None, [c_int32, c_int32]),
     "tqmovie_set_retry": (None, [c_uint32, c_uint32]),
     "tqmovie_set_deadline": (None, [c_uint32]),
+    "tqmovie_set_parallel": (c_int32, [c_uint32]),
+    "tqmovie_set_rate_limit": (c_int32, [ctypes.c_double, c_uint32]),
     "tqmovie_io_retryable": (None, [c_void_p]),
     "tolvane_io_fake": (TqIo, [c_char_p]),
     "tolvane_io_stub": (TqIo, []),

@@ -204,6 +204,22 @@ class Client:
         with self._current() as lib:
             lib.tqmovie_set_deadline(ms)
 
+    def set_parallel(self, n: int) -> None:
+        """Batch chunks at once (1 to 64; 0 restores 1) over the pooled HTTP backend;
+        other backends stay sequential. The outcome is the sequential one."""
+        n = _lib.in_range(_lib.c_uint32, "n", n)
+        with self._current() as lib:
+            self._check(lib.tqmovie_set_parallel(n))
+
+    @staticmethod
+    def set_rate_limit(per_second: float, burst: int = 1) -> None:
+        """The process's request budget, shared by every client: at most per_second
+        requests a second, burst at once (0: off). Requests wait for it."""
+        burst = _lib.in_range(_lib.c_uint32, "burst", burst)
+        st = _lib.lib().tqmovie_set_rate_limit(float(per_second), burst)
+        if st:
+            raise ValueError(f"per_second must be from 0 to 1000000, not {per_second}")
+
     def cancel(self) -> None:
         """Ends the operation running on this client (from any thread); it raises
         :class:`CancelledError`. Dropped when no operation is running."""
