@@ -34,8 +34,8 @@ void row(const char *label, std::vector<double> values, double goal, const char 
     const double median = values[values.size() / 2];
     const bool ok = median <= goal;
     (ok ? met : missed)++;
-    std::printf("%s  median %.3f (min %.3f, max %.3f, %zu runs)%s  goal <= %.3f  %s\n", label, median,
-                values.front(), values.back(), values.size(), extra, goal, ok ? "met" : "missed");
+    std::printf("%s  median %.3f (min %.3f, max %.3f, %zu runs)%s  goal <= %.3f  %s\n", label, median, values.front(),
+                values.back(), values.size(), extra, goal, ok ? "met" : "missed");
     std::fflush(stdout);
 }
 
@@ -132,8 +132,8 @@ void cancel_rows(int runs) {
         const double worst = *std::max_element(ms.begin(), ms.end());
         char extra[64];
         std::snprintf(extra, sizeof extra, ", max %.1f ms", worst);
-        row(io.ctx ? "cancel of a stalled transfer, pooled backend, ms      " :
-                     "cancel of a stalled transfer, fresh-handle backend, ms",
+        row(io.ctx ? "cancel of a stalled transfer, pooled backend, ms      "
+                   : "cancel of a stalled transfer, fresh-handle backend, ms",
             ms, 50, extra);
     }
     tolvane_io_curl_pooled_free(&pooled);

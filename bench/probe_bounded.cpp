@@ -196,11 +196,11 @@ int main(int argc, char **argv) {
         long peak_kib = 0;
         const std::string target = c.file ? g_dir + "/" + c.file : srv.host(c.mode);
         // What the parser reads: the file, or the answer's body.
-        const double size_mib =
-            c.file ? file_mib(target) : static_cast<double>(tqtest::hostile_answer(c.mode).body_ref
-                                                                ? tqtest::hostile_answer(c.mode).body_ref->size()
-                                                                : 0) /
-                                            1048576.0;
+        const double size_mib = c.file ? file_mib(target)
+                                       : static_cast<double>(tqtest::hostile_answer(c.mode).body_ref
+                                                                 ? tqtest::hostile_answer(c.mode).body_ref->size()
+                                                                 : 0) /
+                                             1048576.0;
         const double goal = c.goal_mib == kParsed ? 5 * size_mib + 64 : c.goal_mib > 0 ? c.goal_mib : 3 * limit_mib;
         if (!run_child(i, target, line, peak_kib)) {
             std::printf("| %s | - | child failed | | | |\n", tqtest::hostile_mode(c.mode).name);
@@ -214,7 +214,10 @@ int main(int argc, char **argv) {
         const double peak_mib = static_cast<double>(peak_kib) / 1024.0;
         all_met = all_met && peak_mib <= goal;
         std::printf("| %s | %s%s%s | %s | %s | %s ms | %.1f MiB | %.0f MiB |\n",
-                    c.file ? c.file : tqtest::hostile_mode(c.mode).name, c.file ? "cache load" : c.pooled ? "pooled" : "fresh",
+                    c.file ? c.file : tqtest::hostile_mode(c.mode).name,
+                    c.file     ? "cache load"
+                    : c.pooled ? "pooled"
+                               : "fresh",
                     c.note[0] ? ", " : "", c.note, status.c_str(), text.empty() ? "(none)" : text.c_str(), ms.c_str(),
                     peak_mib, goal);
         std::fflush(stdout);

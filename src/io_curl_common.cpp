@@ -115,8 +115,7 @@ int32_t tq_curl_fail(char **body, int32_t *status, char **err, const char *text)
     return -1;
 }
 
-bool tq_curl_transfer::start(CURL *h, const tq_curl_request &req, char **body, int32_t *status,
-                             char **err) noexcept {
+bool tq_curl_transfer::start(CURL *h, const tq_curl_request &req, char **body, int32_t *status, char **err) noexcept {
     *body = nullptr;
     *status = 0;
     if (err) *err = nullptr;

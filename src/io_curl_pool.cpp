@@ -128,12 +128,12 @@ struct tq_pool_batch {
     tqmovie_client *c;
     size_t n;
     struct slot {
-        CURL *h;                     // the backend's own handle for slot 0, a duplicate for the others
-        tq_curl_transfer *t;         // the running transfer, or NULL
+        CURL *h;             // the backend's own handle for slot 0, a duplicate for the others
+        tq_curl_transfer *t; // the running transfer, or NULL
         alignas(tq_curl_transfer) unsigned char room[sizeof(tq_curl_transfer)];
-        bool ended;                  // the transfer ended and rc holds its result
+        bool ended; // the transfer ended and rc holds its result
         CURLcode rc;
-    } *slots;
+    } * slots;
 };
 
 namespace {
@@ -180,12 +180,11 @@ tq_pool_batch *tq_pool_batch_begin(const tq_io &io, size_t n, tqmovie_client &c)
     return b;
 }
 
-bool tq_pool_batch_post(tq_pool_batch *b, size_t k, const char *url, const char *body,
-                        tq_pool_outcome *out) noexcept {
+bool tq_pool_batch_post(tq_pool_batch *b, size_t k, const char *url, const char *body, tq_pool_outcome *out) noexcept {
     tq_pool_batch::slot &s = b->slots[k];
     const bool secure = url && strncasecmp(url, "https://", 8) == 0;
-    const tq_curl_request req{url,            body, "text/plain", secure ? "https" : "http,https",
-                              b->p->max_body, true, b->p->timeout_ms};
+    const tq_curl_request req{
+        url, body, "text/plain", secure ? "https" : "http,https", b->p->max_body, true, b->p->timeout_ms};
     s.t = new (s.room) tq_curl_transfer(b->c);
     s.ended = false;
     *out = tq_pool_outcome{};

@@ -32,8 +32,7 @@ tq_pool_batch *tq_pool_batch_begin(const tq_io &io, size_t n, tqmovie_client &c)
 // Posts body ("text/plain") to url in slot k (below n; the slot must be free). url and
 // body must stay valid until the slot's outcome is taken or the batch ends. false (the
 // outcome then already taken into *out) when the request could not even start.
-bool tq_pool_batch_post(tq_pool_batch *b, size_t k, const char *url, const char *body,
-                        tq_pool_outcome *out) noexcept;
+bool tq_pool_batch_post(tq_pool_batch *b, size_t k, const char *url, const char *body, tq_pool_outcome *out) noexcept;
 // Waits at most ms for a transfer to end: the slot whose outcome is ready, or -1.
 long tq_pool_batch_wait(tq_pool_batch *b, int ms) noexcept;
 // Takes the outcome of an ended slot, which becomes free.

@@ -326,7 +326,7 @@ int32_t read_entries(const loading &l, yyjson_val *root) noexcept {
         return tq_fail(l.c, TQMOVIE_ERR_PARSE, "cache file: no valid version");
     if (yyjson_get_sint(version) > file_version) {
         tq_err(l.c, "cache file: version %lld is newer than this library reads (%lld)",
-                   static_cast<long long>(yyjson_get_sint(version)), static_cast<long long>(file_version));
+               static_cast<long long>(yyjson_get_sint(version)), static_cast<long long>(file_version));
         return TQMOVIE_ERR_PARSE;
     }
     if (!yyjson_is_arr(entries)) return tq_fail(l.c, TQMOVIE_ERR_PARSE, "cache file: no entry list");

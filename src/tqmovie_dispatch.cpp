@@ -161,7 +161,9 @@ const char *tq_header_find(const tq_state &s, const char *name) noexcept {
 
 extern "C" {
 
-int32_t tq_http_get(const char *url, char **body, int32_t *status) { return tq_request_get(client(), url, body, status); }
+int32_t tq_http_get(const char *url, char **body, int32_t *status) {
+    return tq_request_get(client(), url, body, status);
+}
 
 int32_t tq_http_post(const char *url, const char *request_body, char **body, int32_t *status) {
     return tq_request_post(client(), url, request_body, body, status);

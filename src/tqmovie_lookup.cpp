@@ -270,7 +270,8 @@ int32_t adopt_chunk(tqmovie_client &c, const char *const *ids, size_t n, char *b
 }
 
 // One chunk of a batch: one request and its answer adopted.
-template <typename Ops> int32_t batch_chunk(tqmovie_client &c, const char *const *ids, size_t n, const Ops &ops) noexcept {
+template <typename Ops>
+int32_t batch_chunk(tqmovie_client &c, const char *const *ids, size_t n, const Ops &ops) noexcept {
     char path[256];
     ops.batch_path(path, n);
     char *body = nullptr;

@@ -191,7 +191,8 @@ private:
         char err[160];
         const int32_t st = status_of(o, err);
         if (st != TQMOVIE_OK) {
-            const int64_t wait = tq_retry_wait_on(c_, st, o.status, ch.attempt, header_of(o, "Retry-After"), o.retryable);
+            const int64_t wait =
+                tq_retry_wait_on(c_, st, o.status, ch.attempt, header_of(o, "Retry-After"), o.retryable);
             const int64_t left = tq_deadline_left_ms(c_);
             if (wait >= 0 && left >= 0 && wait >= left) {
                 ch.stop = TQMOVIE_ERR_TRANSPORT; // no use waiting: the deadline comes first

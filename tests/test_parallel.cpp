@@ -34,7 +34,8 @@ HttpResponse answer(const HttpRequest &r) {
         if (end == std::string::npos) end = r.body.size();
         const std::string id = r.body.substr(at, end - at);
         if (out.size() > 1) out += ",";
-        out += "{\"imDbId\":\"" + id + "\",\"title\":\"Title " + id + "\",\"startYear\":" + std::to_string(std::atoi(id.c_str() + 2)) + "}";
+        out += "{\"imDbId\":\"" + id + "\",\"title\":\"Title " + id +
+               "\",\"startYear\":" + std::to_string(std::atoi(id.c_str() + 2)) + "}";
         at = end + 1;
     }
     res.body = out + "]";
@@ -54,8 +55,8 @@ struct Outcome {
 
 int record(const tqmovie_progress *p, void *user) {
     auto &r = *static_cast<Outcome *>(user);
-    r.events.push_back(std::to_string(p->kind) + "/" + std::to_string(p->status) + "/" + std::to_string(p->done) +
-                       "/" + std::to_string(p->total) + "/" + std::to_string(p->http_code));
+    r.events.push_back(std::to_string(p->kind) + "/" + std::to_string(p->status) + "/" + std::to_string(p->done) + "/" +
+                       std::to_string(p->total) + "/" + std::to_string(p->http_code));
     return r.cancel_after >= 0 && r.events.size() == static_cast<size_t>(r.cancel_after) ? 1 : 0;
 }
 

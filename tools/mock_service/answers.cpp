@@ -73,9 +73,10 @@ void answer_doc(httplib::Response &res, yyjson_mut_doc *out, bool built) {
     // a detail batch, more than the answer costs the service it stands in for.
     auto body = std::make_shared<std::string>(text, len);
     std::free(text);
-    res.set_content_provider(body->size(), "application/json", [body](size_t offset, size_t length, httplib::DataSink &sink) {
-        return sink.write(body->data() + offset, length);
-    });
+    res.set_content_provider(body->size(), "application/json",
+                             [body](size_t offset, size_t length, httplib::DataSink &sink) {
+                                 return sink.write(body->data() + offset, length);
+                             });
 }
 
 } // namespace tqmock
