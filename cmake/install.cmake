@@ -48,7 +48,7 @@ else()
 endif()
 # A static library needs its dependencies and the C++ runtime on the link line.
 if(TQMOVIE_LIBRARY_TYPE STREQUAL "STATIC_LIBRARY")
-  set(TQMOVIE_PC_REQUIRES "libcurl yyjson")
+  set(TQMOVIE_PC_REQUIRES "libcurl yyjson sqlite3")
   set(TQMOVIE_PC_LIBS "-lstdc++ -lm")
 else()
   set(TQMOVIE_PC_REQUIRES "")

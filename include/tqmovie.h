@@ -965,6 +965,94 @@ TQMOVIE_API void tolvane_io_curl_pooled_free(tq_io *io);
    stored, 0 when it was left out. NULL name or value gives 0. The texts are copied. */
 TQMOVIE_API int32_t tqmovie_io_header(tqmovie_client *c, const char *name, const char *value);
 
+/* ---------------------------------------------------------------------------------
+ * 16. The store: the cache on disk, shared, and answers when the service fails
+ *
+ * A store is a SQLite file (WAL journal) that keeps every record a client's memory
+ * cache takes, as its complete JSON export, keyed by the service's base URL, the
+ * title, the record kind and the language, with its sections and fetch time. It sits
+ * behind the memory cache of every client it is set on: records are written through
+ * (a batch chunk's in one transaction), a memory miss reads through and the hit is
+ * adopted into the memory cache, and the lifetimes apply to store hits as to memory
+ * hits. tqmovie_cache_invalidate reaches the store; tqmovie_cache_clear and the memory
+ * cache's own evictions do not (tqmovie_store_clear empties a store). Several clients,
+ * threads and processes may use one file at once: transactions never interleave, and
+ * writers wait for each other (busy timeout 10 s) rather than fail. A store that
+ * fails while a lookup runs costs that lookup nothing: the record is only not kept
+ * (or not found) there. The store calls report errors as TQMOVIE_ERR_FILE with
+ * "store <path>: <what>" in the current client's error text.
+ * ------------------------------------------------------------------------------ */
+
+typedef struct tqmovie_store tqmovie_store;
+
+#define TQMOVIE_STORE_FAIL 0       /* a file that is not a store: the open fails (default) */
+#define TQMOVIE_STORE_MOVE_ASIDE 1 /* ... is renamed "<path>.bad" and a new store started */
+
+/* Options of a store. Versioned by size like tqmovie_http_options: fill with
+   tqmovie_store_options_init, then change the fields wanted. */
+typedef struct tqmovie_store_options {
+    size_t size;         /* sizeof(tqmovie_store_options) */
+    uint64_t max_titles; /* most titles kept; the titles fetched longest ago leave first
+                            (applied every 64 writes); 0: no limit */
+    int32_t read_only;   /* non-zero: never written (a read never writes either) */
+    int32_t on_bad_file; /* TQMOVIE_STORE_FAIL or TQMOVIE_STORE_MOVE_ASIDE */
+} tqmovie_store_options;
+
+/* Fills the first `size` bytes of *o with the defaults (no limit, read-write, fail on a
+   bad file), size set to what was filled. NULL or a too small size does nothing. */
+TQMOVIE_API void tqmovie_store_options_init(tqmovie_store_options *o, size_t size);
+
+/* Opens (creating it when missing, unless read-only) the store at path; options NULL:
+   every default. NULL on failure, with the current client's error text: NULL or ""
+   path ("path required"); a file that cannot be opened, that is not a store ("store
+   <path>: not a tqmovie store", "file is not a database") unless moved aside, a store
+   of a newer schema ("schema version 2 is newer than this library reads (1)"), a new
+   file opened read-only. Release it with tqmovie_store_close. */
+TQMOVIE_API tqmovie_store *tqmovie_store_open(const char *path, const tqmovie_store_options *options);
+
+/* Closes a store. Refused while a client still has it set: TQMOVIE_ERR_ARG, "store in
+   use by a client (tqmovie_set_store(NULL) first)". NULL does nothing. */
+TQMOVIE_API int32_t tqmovie_store_close(tqmovie_store *s);
+
+/* Sets the store behind the current client's cache (NULL detaches it). The store must
+   stay open while set; tqmovie_client_free detaches it. */
+TQMOVIE_API int32_t tqmovie_set_store(tqmovie_store *s);
+
+/* Empties a store (every service's records). TQMOVIE_ERR_ARG for NULL; a read-only
+   store gives TQMOVIE_ERR_FILE. */
+TQMOVIE_API int32_t tqmovie_store_clear(tqmovie_store *s);
+/* The number of titles a store holds (every service); *titles 0 on failure. */
+TQMOVIE_API int32_t tqmovie_store_count(tqmovie_store *s, uint64_t *titles);
+/* Rebuilds the file to its smallest size. */
+TQMOVIE_API int32_t tqmovie_store_vacuum(tqmovie_store *s);
+
+/* Every record the current client's store holds for its service, adopted into its
+   memory cache with its stamp (the memory cache's size limit applies), and the
+   current client's memory cache written to its store: with tqmovie_cache_load and
+   tqmovie_cache_save, how titles move between a cache file and a store.
+   TQMOVIE_ERR_ARG, "no store set", without a store. */
+TQMOVIE_API int32_t tqmovie_store_read_all(void);
+TQMOVIE_API int32_t tqmovie_store_write_all(void);
+
+/* Answers when the service fails (per client; 0, the default: off). When a
+   single-title lookup's request fails (a transport failure, HTTP 429 or 5xx after any
+   retries, the deadline) and the memory cache or the store holds the record for that
+   title, language and sections, expired by no more than max_stale_seconds, the lookup
+   answers with it: TQMOVIE_OK, and tqmovie_last_stale() gives its age past its
+   lifetime in seconds. A batch chunk that fails is answered the same way when every
+   id of it is held; otherwise it fails as it would. Negative: TQMOVIE_ERR_ARG. */
+TQMOVIE_API int32_t tqmovie_set_stale_if_error(int64_t max_stale_seconds);
+/* After the current client's last lookup: 0 after a fresh answer (service or cache),
+   the age past its lifetime in seconds of a stale answer, -1 after a failure. */
+TQMOVIE_API int64_t tqmovie_last_stale(void);
+
+/* Offline (per client; 0, the default: off): no request is sent. Single-title lookups
+   answer from the memory cache or the store whatever the age (tqmovie_last_stale tells
+   how stale); batches answer the ids held. An id held nowhere ends the operation with
+   TQMOVIE_ERR_TRANSPORT and the text "offline: not cached" (a batch: "offline: N ids
+   not cached"); the probe and translations, which no cache holds, fail the same way. */
+TQMOVIE_API int32_t tqmovie_set_offline(int32_t on);
+
 #ifdef __cplusplus
 } /* extern "C" */
 #endif

@@ -14,6 +14,13 @@
 const tq_basic *tq_cache_answer_basic(tqmovie_client &c, const char *imdb_id, const char *language) noexcept;
 const tq_detail *tq_cache_answer_detail(tqmovie_client &c, const char *imdb_id, const char *language,
                                         uint32_t sections) noexcept;
+// The record of that title, language and sections of any age (memory, else the
+// store), and in *past its age past its lifetime in seconds (0 while fresh); NULL when
+// neither holds it.
+const tq_basic *tq_cache_held_basic(tqmovie_client &c, const char *imdb_id, const char *language,
+                                    int64_t *past) noexcept;
+const tq_detail *tq_cache_held_detail(tqmovie_client &c, const char *imdb_id, const char *language, uint32_t sections,
+                                      int64_t *past) noexcept;
 void tq_cache_store_basic(tqmovie_client &c, const tq_basic *rec, const char *language) noexcept;
 void tq_cache_store_detail(tqmovie_client &c, const tq_detail *rec, const char *language, uint32_t sections) noexcept;
 

@@ -38,6 +38,10 @@ struct tq_ext {
     uint64_t jitter = 0;          // the backoff's random state
     uint64_t done = 0, total = 0; // ids done and in all, for a retry's progress event
     uint32_t parallel = 0;        // batch chunks at once; 0 and 1: one after the other
+    tqmovie_store *store = nullptr; // the store behind the cache (tqmovie_set_store)
+    int64_t max_stale = 0;          // seconds past its lifetime a record may answer a failure
+    int64_t last_stale = 0;         // the last answer's age past its lifetime; -1 after a failure
+    bool offline = false;           // no request is sent (tqmovie_set_offline)
 };
 
 struct tqmovie_client {

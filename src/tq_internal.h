@@ -31,6 +31,7 @@ inline constexpr char tq_err_id_required[] = "imdb_id required";
 inline constexpr char tq_err_ids_required[] = "ids required";
 inline constexpr char tq_err_cancelled[] = "cancelled";
 inline constexpr char tq_err_busy[] = "a lookup is already running on this client";
+inline constexpr char tq_err_offline[] = "offline: not cached";
 
 // Fills whatever configuration of s is still unset (base URL, batch ceiling, lifetimes).
 tq_state &tq_ensure_defaults(tq_state &s) noexcept;

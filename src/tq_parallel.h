@@ -17,6 +17,9 @@ struct tq_chunk_ops {
     // Decodes a chunk's answer (body, which it takes) and adopts its records: stored,
     // and cached when asked for. The chunk's status, its text set.
     int32_t (*adopt)(void *ctx, tqmovie_client &c, const char *const *ids, size_t n, char *body) noexcept;
+    // A chunk that failed with st (its text set): what it ends with after all (the
+    // cache may answer for it).
+    int32_t (*failed)(void *ctx, tqmovie_client &c, const char *const *ids, size_t n, int32_t st) noexcept;
 };
 
 // Runs the chunks of ceiling ids (the last shorter) over pb, n at a time, and ends pb.

@@ -10,6 +10,7 @@
 // cached (or a read misses), and the lookups then go to the service instead. If the
 // index cannot grow, finding a key falls back to walking the slots.
 #include "tq_cache.h"
+#include "tq_store.h"
 
 #include <cstdint>
 #include <cstdlib>
@@ -338,6 +339,7 @@ struct basic_kind {
     static constexpr int64_t tq_cache_entry::*at = &tq_cache_entry::basic_at;
     static constexpr int32_t tq_state::*ttl = &tq_state::cache_ttl_basic;
     static constexpr char *slot_meta::*lang = &slot_meta::basic_lang;
+    static constexpr int store_kind = tq_kind_basic;
     static bool holds(const slot_meta &, uint32_t) noexcept { return true; }
     static void note_sections(slot_meta &, uint32_t) noexcept {}
 };
@@ -347,6 +349,7 @@ struct detail_kind {
     static constexpr int64_t tq_cache_entry::*at = &tq_cache_entry::detail_at;
     static constexpr int32_t tq_state::*ttl = &tq_state::cache_ttl_detail;
     static constexpr char *slot_meta::*lang = &slot_meta::detail_lang;
+    static constexpr int store_kind = tq_kind_detail;
     static bool holds(const slot_meta &m, uint32_t sections) noexcept {
         return (sections & ~m.detail_sections & TQMOVIE_DETAIL_ALL) == 0;
     }
@@ -393,7 +396,8 @@ template <typename R> struct heap_record {
 // A language that cannot be kept would make the record answer for another one, so
 // then no record is kept. The slot's old record goes first.
 template <typename K>
-void file_record(tqmovie_client &c, size_t k, typename K::rec *rec, const char *language, uint32_t sections, int64_t at) noexcept {
+void file_record(tqmovie_client &c, size_t k, typename K::rec *rec, const char *language, uint32_t sections,
+                 int64_t at) noexcept {
     heap_record<typename K::rec> owned(rec);
     tq_cache_entry &e = c.st->cache[k];
     slot_meta *m = meta_of(c, k);
@@ -425,17 +429,27 @@ template <typename R> size_t slot_for(tqmovie_client &c, const R *rec) noexcept 
 // Stores a heap deep copy of rec, keeping every section a detail record holds,
 // whatever it was decoded with. The copy is made before the old record is released:
 // rec may be the cached record itself (reached through tq_cache_find).
-template <typename K> void put(tqmovie_client &c, const typename K::rec *rec, const char *language, uint32_t sections) noexcept {
+template <typename K>
+void put(tqmovie_client &c, const typename K::rec *rec, const char *language, uint32_t sections) noexcept {
     using R = typename K::rec;
     const size_t k = slot_for(c, rec);
     if (k == none) return;
     heap_record<R> copy(tq_calloc_n<R>(1));
     if (copy.rec && tq_copy_whole(copy.rec, rec, TQMOVIE_DETAIL_ALL) != 0) drop(copy.release());
-    file_record<K>(c, k, copy.release(), language, sections, tq_now());
+    const int64_t now = tq_now();
+    file_record<K>(c, k, copy.release(), language, sections, now);
+    // Written through to the store, in the form the file and the store share.
+    if (c.ext.store) {
+        tq_text out;
+        tq_json_full(out, *rec);
+        malloc_ptr<char> json(out.release());
+        if (json) tq_store_put(c, K::store_kind, rec->imdb_id, language, sections, now, json.get());
+    }
 }
 
 // Takes over a heap record (released on every path); false when it was not stored.
-template <typename K> bool adopt(tqmovie_client &c, typename K::rec *rec, const char *language, uint32_t sections, int64_t at) noexcept {
+template <typename K>
+bool adopt(tqmovie_client &c, typename K::rec *rec, const char *language, uint32_t sections, int64_t at) noexcept {
     heap_record<typename K::rec> owned(rec);
     const size_t k = slot_for(c, rec);
     if (k == none) return false;
@@ -444,7 +458,8 @@ template <typename K> bool adopt(tqmovie_client &c, typename K::rec *rec, const 
 }
 
 // 1 when a fresh record was deep-copied into *out (sections 0 meaning all of them).
-template <typename K> int32_t get(tqmovie_client &c, const char *imdb_id, typename K::rec *out, int32_t sections) noexcept {
+template <typename K>
+int32_t get(tqmovie_client &c, const char *imdb_id, typename K::rec *out, int32_t sections) noexcept {
     const size_t k = find(c, imdb_id);
     const typename K::rec *rec = fresh<K>(c, k);
     if (rec == nullptr || out == nullptr) return 0;
@@ -460,13 +475,26 @@ template <typename K> int32_t get(tqmovie_client &c, const char *imdb_id, typena
 // The fresh record that may answer a single-title lookup: fetched in the same
 // language and holding every section asked for.
 template <typename K>
-const typename K::rec *answer(tqmovie_client &c, const char *imdb_id, const char *language, uint32_t sections) noexcept {
-    const size_t k = find(c, imdb_id);
-    const typename K::rec *rec = fresh<K>(c, k);
-    const slot_meta *m = rec ? meta_of(c, k) : nullptr;
-    if (!m || !same_lang(m->*K::lang, language) || !K::holds(*m, sections)) return nullptr;
-    touch(c, k);
-    return rec;
+const typename K::rec *answer(tqmovie_client &c, const char *imdb_id, const char *language, uint32_t sections,
+                              bool any_age = false, int64_t *past = nullptr) noexcept {
+    for (int pass = 0; pass < 2; ++pass) {
+        const size_t k = find(c, imdb_id);
+        const typename K::rec *rec = k == none ? nullptr : any_age ? c.st->cache[k].*K::slot : fresh<K>(c, k);
+        const slot_meta *m = rec ? meta_of(c, k) : nullptr;
+        if (m && same_lang(m->*K::lang, language) && K::holds(*m, sections)) {
+            touch(c, k);
+            if (past) {
+                const int32_t ttl = c.st->*K::ttl;
+                const int64_t age = tq_now() - c.st->cache[k].*K::at;
+                *past = ttl > 0 && age > ttl ? age - ttl : 0;
+            }
+            return rec;
+        }
+        // A miss in memory reads through to the store, once: a hit is adopted with its
+        // stamp, and the lifetimes judge it as they judge a memory hit.
+        if (pass == 0 && !(c.ext.store && tq_store_adopt(c, K::store_kind, imdb_id, language, sections))) break;
+    }
+    return nullptr;
 }
 
 } // namespace
@@ -507,6 +535,15 @@ void tq_cache_clear(tqmovie_client &c) noexcept {
     free_index(c);
 }
 
+const tq_basic *tq_cache_held_basic(tqmovie_client &c, const char *imdb_id, const char *language,
+                                    int64_t *past) noexcept {
+    return answer<basic_kind>(c, imdb_id, language, 0, true, past);
+}
+const tq_detail *tq_cache_held_detail(tqmovie_client &c, const char *imdb_id, const char *language, uint32_t sections,
+                                      int64_t *past) noexcept {
+    return answer<detail_kind>(c, imdb_id, language, sections, true, past);
+}
+
 const tq_basic *tq_cache_answer_basic(tqmovie_client &c, const char *imdb_id, const char *language) noexcept {
     return answer<basic_kind>(c, imdb_id, language, 0);
 }
@@ -529,7 +566,9 @@ TQMOVIE_API tq_cache_entry *tq_cache_find(const char *imdb_id) {
     return k == none ? nullptr : &c.st->cache[k];
 }
 
-TQMOVIE_API void tq_cache_put_basic(const tq_basic *rec) { put<basic_kind>(client(), rec, nullptr, TQMOVIE_DETAIL_ALL); }
+TQMOVIE_API void tq_cache_put_basic(const tq_basic *rec) {
+    put<basic_kind>(client(), rec, nullptr, TQMOVIE_DETAIL_ALL);
+}
 TQMOVIE_API void tq_cache_put_detail(const tq_detail *rec) {
     put<detail_kind>(client(), rec, nullptr, TQMOVIE_DETAIL_ALL);
 }
@@ -556,6 +595,7 @@ TQMOVIE_API void tqmovie_cache_invalidate(const char *imdb_id) {
     tqmovie_client &c = client();
     const size_t k = find(c, imdb_id);
     if (k != none) remove(c, k);
+    tq_store_forget(c, imdb_id);
 }
 
 TQMOVIE_API void tqmovie_cache_clear(void) { tq_cache_clear(client()); }

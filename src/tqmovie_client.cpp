@@ -7,6 +7,7 @@
 #include "tq_cache.h"
 #include "tq_request.h"
 #include "tq_results.h"
+#include "tq_store.h"
 
 #include <cstdio>
 #include <new>
@@ -74,6 +75,7 @@ void tqmovie_client_free(tqmovie_client *c) {
     if (c->ext.op.load() & (tq_op_running | tq_op_request)) return;
     tq_results_clear(*c->st);
     tq_cache_clear(*c);
+    tq_store_detach(*c);
     if (tq_current == c) tq_current = &tq_global_client;
     c->~tqmovie_client();
     std::free(c);

@@ -7,6 +7,7 @@
 #include "tq_pool.h"
 #include "tq_request.h"
 #include "tq_results.h"
+#include "tq_store.h"
 
 #include <cstdio>
 
@@ -56,6 +57,7 @@ private:
 int32_t begin_lookup(const operation &op, bool clear_store, bool args_ok, const char *arg_text) noexcept {
     tqmovie_client &c = op.c;
     if (op.nested()) return tq_fail(c, TQMOVIE_ERR_ARG, tq_err_busy);
+    c.ext.last_stale = 0;
     tq_state &s = tq_ensure_defaults(*c.st);
     if (clear_store) tq_results_clear(s);
     s.err[0] = '\0';
@@ -139,6 +141,9 @@ struct basic_ops {
     static void cache_put(tqmovie_client &c, const tq_basic *r, const char *language) noexcept {
         tq_cache_store_basic(c, r, language);
     }
+    static const tq_basic *held(tqmovie_client &c, const char *id, const char *language, int64_t *past) noexcept {
+        return tq_cache_held_basic(c, id, language, past);
+    }
     static int32_t push(tq_state &s, const tq_basic *r) noexcept { return tq_results_push(s, r); }
     // The service is told not to fetch unknown titles anew for multi-id requests only.
     static void batch_path(char (&path)[256], size_t chunk) noexcept {
@@ -159,6 +164,9 @@ struct detail_ops {
     }
     void cache_put(tqmovie_client &c, const tq_detail *r, const char *language) const noexcept {
         tq_cache_store_detail(c, r, language, sections);
+    }
+    const tq_detail *held(tqmovie_client &c, const char *id, const char *language, int64_t *past) const noexcept {
+        return tq_cache_held_detail(c, id, language, sections, past);
     }
     int32_t push(tq_state &s, const tq_detail *r) const noexcept { return tq_results_push(s, r, sections); }
     static void batch_path(char (&path)[256], size_t) noexcept {
@@ -203,6 +211,36 @@ private:
     size_t n_ = 0;
 };
 
+// What an operation ends with; a failure leaves no staleness to report.
+int32_t ended(tqmovie_client &c, int32_t st) noexcept {
+    if (st != TQMOVIE_OK) c.ext.last_stale = -1;
+    return st;
+}
+
+// A failure the cache may answer for: no answer, the deadline, or the service busy or
+// broken (HTTP 429 and 5xx). A cancel or a missing title is the answer itself.
+bool stale_worthy(const tqmovie_client &c, int32_t st) noexcept {
+    const int32_t http = c.st->http_code;
+    return st == TQMOVIE_ERR_TRANSPORT || (st == TQMOVIE_ERR_HTTP && (http == 429 || http >= 500));
+}
+
+// A record of any age from the memory cache or the store answers for the service:
+// offline, or after a failure st when it expired at most max_past seconds ago. Its age
+// past its lifetime goes to tqmovie_last_stale. Otherwise the lookup ends with st (or,
+// offline, with "offline: not cached").
+template <typename Ops>
+int32_t held_answer(tqmovie_client &c, const char *id, const char *language, const Ops &ops, int64_t max_past,
+                    int32_t st) noexcept {
+    int64_t past = 0;
+    const typename Ops::rec *rec = ops.held(c, id, language, &past);
+    if (!rec || past > max_past) return c.ext.offline ? tq_fail(c, TQMOVIE_ERR_TRANSPORT, tq_err_offline) : st;
+    const int32_t pushed = ops.push(*c.st, rec);
+    if (pushed != TQMOVIE_OK) return pushed;
+    c.st->err[0] = '\0';
+    c.ext.last_stale = past;
+    return TQMOVIE_OK;
+}
+
 // One title: a fresh cached record fetched the same way answers without a request,
 // copied straight into the store; otherwise one GET, and the first decoded record
 // moves into the store and is copied into the cache when it carries the id asked for.
@@ -214,9 +252,12 @@ int32_t single_lookup(tqmovie_client &c, const char *imdb_id, const char *langua
     if (st != TQMOVIE_OK) return st;
     tq_state &s = *c.st;
     if (const Rec *cached = ops.cache_answer(c, imdb_id, language)) return ops.push(s, cached);
+    if (c.ext.offline) return held_answer(c, imdb_id, language, ops, INT64_MAX, TQMOVIE_ERR_TRANSPORT);
 
     char *body = nullptr;
     st = get_body(c, mkurl_get(s, Ops::single_path, imdb_id, language), &body);
+    if (st != TQMOVIE_OK && c.ext.max_stale > 0 && stale_worthy(c, st))
+        return held_answer(c, imdb_id, language, ops, c.ext.max_stale, st);
     if (st != TQMOVIE_OK) return st;
     decoded<Rec> recs;
     st = ops.decode(c, body, &recs.items, &recs.count, 0, 1); // only the first record counts
@@ -261,6 +302,7 @@ int32_t adopt_chunk(tqmovie_client &c, const char *const *ids, size_t n, char *b
     // A null or empty answer is a chunk without records, not a failure.
     if (st != TQMOVIE_OK && st != TQMOVIE_ERR_EMPTY) return st;
     const asked_ids asked(ids, n);
+    const tq_store_batch together(c); // the chunk's records reach the store in one transaction
     for (size_t i = 0; i < recs.count; ++i) {
         const Rec *stored = tq_results_take(*c.st, &recs.items[i]);
         if (!stored) return TQMOVIE_ERR_NOMEM;
@@ -269,13 +311,42 @@ int32_t adopt_chunk(tqmovie_client &c, const char *const *ids, size_t n, char *b
     return TQMOVIE_OK;
 }
 
+// A chunk answered from the memory cache and the store (a batch's language, "en-US"):
+// offline, every id held, whatever its age (*missing counts the others); after a
+// failure st, only when every id is held and expired at most max_stale seconds ago.
+template <typename Ops>
+int32_t held_chunk(tqmovie_client &c, const char *const *ids, size_t n, const Ops &ops, int32_t st,
+                   size_t *missing) noexcept {
+    const bool offline = c.ext.offline;
+    int64_t worst = 0;
+    size_t absent = 0;
+    for (size_t i = 0; i < n; ++i) {
+        int64_t past = 0;
+        const typename Ops::rec *rec = ops.held(c, ids[i], nullptr, &past);
+        if (!rec || (!offline && past > c.ext.max_stale)) ++absent;
+        if (rec && past > worst) worst = past;
+    }
+    if (absent && !offline) return st;
+    for (size_t i = 0; i < n; ++i) {
+        int64_t past = 0;
+        if (const typename Ops::rec *rec = ops.held(c, ids[i], nullptr, &past))
+            if (const int32_t pushed = ops.push(*c.st, rec)) return pushed;
+    }
+    if (missing) *missing += absent;
+    c.st->err[0] = '\0';
+    if (worst > c.ext.last_stale) c.ext.last_stale = worst;
+    return TQMOVIE_OK;
+}
+
 // One chunk of a batch: one request and its answer adopted.
 template <typename Ops>
-int32_t batch_chunk(tqmovie_client &c, const char *const *ids, size_t n, const Ops &ops) noexcept {
+int32_t batch_chunk(tqmovie_client &c, const char *const *ids, size_t n, const Ops &ops, size_t *missing) noexcept {
+    if (c.ext.offline) return held_chunk(c, ids, n, ops, TQMOVIE_ERR_TRANSPORT, missing);
     char path[256];
     ops.batch_path(path, n);
     char *body = nullptr;
     const int32_t st = post_body(c, path, ids, n, &body);
+    if (st != TQMOVIE_OK && c.ext.max_stale > 0 && stale_worthy(c, st)) return held_chunk(c, ids, n, ops, st, nullptr);
     return st != TQMOVIE_OK ? st : adopt_chunk(c, ids, n, body, ops);
 }
 
@@ -289,6 +360,10 @@ template <typename Ops> struct parallel_chunks {
     }
     static int32_t adopt(void *ctx, tqmovie_client &c, const char *const *ids, size_t n, char *body) noexcept {
         return adopt_chunk(c, ids, n, body, static_cast<parallel_chunks *>(ctx)->ops);
+    }
+    static int32_t failed(void *ctx, tqmovie_client &c, const char *const *ids, size_t n, int32_t st) noexcept {
+        if (c.ext.max_stale <= 0 || !stale_worthy(c, st)) return st;
+        return held_chunk(c, ids, n, static_cast<parallel_chunks *>(ctx)->ops, st, nullptr);
     }
 };
 
@@ -305,24 +380,30 @@ int32_t batch_lookup(tqmovie_client &c, const char *const *ids, size_t count, co
     const size_t ceiling = c.st->batch_ceiling; // set by begin_lookup
     c.ext.total = count;
     const size_t chunks = count / ceiling + (count % ceiling != 0);
-    if (c.ext.parallel > 1 && chunks > 1) {
+    if (c.ext.parallel > 1 && chunks > 1 && !c.ext.offline) {
         const size_t n = c.ext.parallel < chunks ? c.ext.parallel : chunks;
         if (tq_pool_batch *pb = tq_pool_batch_begin(c.st->io, n, c)) {
             parallel_chunks<Ops> pc{ops};
-            const tq_chunk_ops table{&pc, parallel_chunks<Ops>::url, parallel_chunks<Ops>::adopt};
+            const tq_chunk_ops table{&pc, parallel_chunks<Ops>::url, parallel_chunks<Ops>::adopt,
+                                     parallel_chunks<Ops>::failed};
             return tq_parallel_batch(c, pb, n, ids, count, ceiling, table);
         }
     }
+    size_t missing = 0; // offline: ids held nowhere
     for (size_t off = 0; off < count;) {
         // A cancel between chunks (from the progress callback, say), or the deadline,
         // ends the batch here.
         if (const int32_t stop = tq_stop_status(c)) return stop;
         const size_t left = count - off;
         const size_t chunk = left < ceiling ? left : ceiling;
-        st = batch_chunk(c, ids + off, chunk, ops);
+        st = batch_chunk(c, ids + off, chunk, ops, &missing);
         off += chunk;
         report_chunk(c, off, count, st);
         if (st != TQMOVIE_OK) return st;
+    }
+    if (missing) {
+        tq_err(c, "offline: %zu ids not cached", missing);
+        return TQMOVIE_ERR_TRANSPORT;
     }
     return TQMOVIE_OK;
 }
@@ -364,12 +445,13 @@ int32_t tqmovie_is_movie(const char *imdb_id, int32_t *is_movie) {
     const operation op(c);
     int32_t st = begin_lookup(op, false, imdb_id && imdb_id[0], tq_err_id_required);
     if (is_movie) *is_movie = 0;
-    if (st != TQMOVIE_OK) return st;
+    if (st != TQMOVIE_OK) return ended(c, st);
+    if (c.ext.offline) return ended(c, tq_fail(c, TQMOVIE_ERR_TRANSPORT, tq_err_offline));
     malloc_ptr<char> id(tq_url_encode(imdb_id));
-    if (!id) return TQMOVIE_ERR_NOMEM;
+    if (!id) return ended(c, TQMOVIE_ERR_NOMEM);
     char *body = nullptr;
     st = get_body(c, tq_fmt("%s%s?imdbId=%s", c.st->host, k_path_is_movie, id.get()), &body);
-    if (st != TQMOVIE_OK) return st;
+    if (st != TQMOVIE_OK) return ended(c, st);
     const char *p = body;
     while (*p == ' ' || *p == '\t' || *p == '\n' || *p == '\r') ++p;
     int32_t answer = 0;
@@ -381,7 +463,7 @@ int32_t tqmovie_is_movie(const char *imdb_id, int32_t *is_movie) {
     }
     if (is_movie) *is_movie = answer;
     release_body(c, body);
-    return st;
+    return ended(c, st);
 }
 
 // ----------------------------------------------------------------------------
@@ -389,11 +471,13 @@ int32_t tqmovie_is_movie(const char *imdb_id, int32_t *is_movie) {
 // ----------------------------------------------------------------------------
 
 int32_t tqmovie_get_basic(const char *imdb_id, const char *language) {
-    return single_lookup(client(), imdb_id, language, basic_ops{});
+    tqmovie_client &c = client();
+    return ended(c, single_lookup(c, imdb_id, language, basic_ops{}));
 }
 
 int32_t tqmovie_get_detail(const char *imdb_id, const char *language, uint32_t sections) {
-    return single_lookup(client(), imdb_id, language, detail_ops{sections == 0 ? TQMOVIE_DETAIL_ALL : sections});
+    tqmovie_client &c = client();
+    return ended(c, single_lookup(c, imdb_id, language, detail_ops{sections == 0 ? TQMOVIE_DETAIL_ALL : sections}));
 }
 
 // ----------------------------------------------------------------------------
@@ -401,13 +485,15 @@ int32_t tqmovie_get_detail(const char *imdb_id, const char *language, uint32_t s
 // ----------------------------------------------------------------------------
 
 int32_t tqmovie_get_basics(const char *const *ids, size_t count) {
-    return batch_lookup(client(), ids, count, basic_ops{});
+    tqmovie_client &c = client();
+    return ended(c, batch_lookup(c, ids, count, basic_ops{}));
 }
 
 int32_t tqmovie_get_details(const char *const *ids, size_t count, const char *unused, int32_t sections) {
     (void)unused;
     const uint32_t mask = sections == 0 ? TQMOVIE_DETAIL_ALL : static_cast<uint32_t>(sections);
-    return batch_lookup(client(), ids, count, detail_ops{mask});
+    tqmovie_client &c = client();
+    return ended(c, batch_lookup(c, ids, count, detail_ops{mask}));
 }
 
 // Translations go in one request, reported as one chunk.
@@ -416,11 +502,11 @@ int32_t tqmovie_get_translations(const char *const *ids, size_t count, const cha
     const operation op(c);
     char why[96];
     int32_t st = begin_lookup(op, true, ids_ok(ids, count, why), why);
-    if (st != TQMOVIE_OK) return st;
+    if (st != TQMOVIE_OK) return ended(c, st);
     c.ext.total = count;
-    st = translations(c, ids, count, part1, part2);
+    st = c.ext.offline ? tq_fail(c, TQMOVIE_ERR_TRANSPORT, tq_err_offline) : translations(c, ids, count, part1, part2);
     report_chunk(c, count, count, st);
-    return st;
+    return ended(c, st);
 }
 
 } // extern "C"

@@ -238,6 +238,7 @@ private:
             st = ops_.adopt(ops_.ctx, c_, ids_ + ch.off, ch.n, ch.out.body);
             ch.out.body = nullptr;
         }
+        if (st != TQMOVIE_OK && st != TQMOVIE_ERR_NOMEM) st = ops_.failed(ops_.ctx, c_, ids_ + ch.off, ch.n, st);
         c_.ext.done = ch.off + ch.n;
         tq_report_progress(c_, tqmovie_progress{sizeof(tqmovie_progress), TQMOVIE_PROGRESS_CHUNK_DONE, st,
                                                 ch.off + ch.n, count_, 0, s.http_code});
