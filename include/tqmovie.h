@@ -1053,6 +1053,11 @@ TQMOVIE_API int64_t tqmovie_last_stale(void);
    not cached"); the probe and translations, which no cache holds, fail the same way. */
 TQMOVIE_API int32_t tqmovie_set_offline(int32_t on);
 
+/* Refresh (per client; 0, the default: off): single-title lookups ask the service
+   whatever the memory cache or the store holds, and the answers are cached as usual
+   (the tool's --refresh). Offline wins over refresh. */
+TQMOVIE_API int32_t tqmovie_set_refresh(int32_t on);
+
 #ifdef __cplusplus
 } /* extern "C" */
 #endif

@@ -42,6 +42,7 @@ struct tq_ext {
     int64_t max_stale = 0;          // seconds past its lifetime a record may answer a failure
     int64_t last_stale = 0;         // the last answer's age past its lifetime; -1 after a failure
     bool offline = false;           // no request is sent (tqmovie_set_offline)
+    bool refresh = false;           // the cache answers no lookup (tqmovie_set_refresh)
 };
 
 struct tqmovie_client {

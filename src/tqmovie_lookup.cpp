@@ -251,7 +251,8 @@ int32_t single_lookup(tqmovie_client &c, const char *imdb_id, const char *langua
     int32_t st = begin_lookup(op, true, imdb_id && imdb_id[0], tq_err_id_required);
     if (st != TQMOVIE_OK) return st;
     tq_state &s = *c.st;
-    if (const Rec *cached = ops.cache_answer(c, imdb_id, language)) return ops.push(s, cached);
+    if (!c.ext.refresh)
+        if (const Rec *cached = ops.cache_answer(c, imdb_id, language)) return ops.push(s, cached);
     if (c.ext.offline) return held_answer(c, imdb_id, language, ops, INT64_MAX, TQMOVIE_ERR_TRANSPORT);
 
     char *body = nullptr;

@@ -497,4 +497,9 @@ int32_t tqmovie_set_offline(int32_t on) {
     return TQMOVIE_OK;
 }
 
+int32_t tqmovie_set_refresh(int32_t on) {
+    ext().refresh = on != 0;
+    return TQMOVIE_OK;
+}
+
 } // extern "C"
