@@ -62,6 +62,27 @@ void cache_seeds(const fs::path &fixtures) {
 
 } // namespace
 
+// A store holding sample records in English and German, as a lookup leaves it.
+void store_seed(const fs::path &fixtures) {
+    const fs::path dir = out / "fuzz_store_file";
+    fs::create_directories(dir);
+    const std::string path = (dir / "fx-store.db").string();
+    tqmovie_shutdown();
+    tqmovie_set_host(k_host);
+    const tq_io io = tolvane_io_fake(fixtures.c_str());
+    tqmovie_set_io(&io);
+    tqmovie_store *s = tqmovie_store_open(path.c_str(), nullptr);
+    if (!s) return;
+    tqmovie_set_store(s);
+    tqmovie_get_basic("tt0111161", nullptr);
+    tqmovie_get_detail("tt0068646", "de-DE", 0);
+    tqmovie_set_store(nullptr);
+    tqmovie_store_close(s);
+    // The file alone (its journal checkpointed into it at close).
+    for (const char *suffix : {"-wal", "-shm"}) fs::remove(path + suffix);
+    tqmovie_shutdown();
+}
+
 int main(int argc, char **argv) {
     if (argc != 3) {
         std::fprintf(stderr, "usage: %s FIXTURE_DIR OUT_DIR\n", argv[0]);
@@ -91,6 +112,7 @@ int main(int argc, char **argv) {
     seed("fuzz_lookup", "probe", "200 tt0111161\n\n true");
     seed("fuzz_lookup", "no-body", "200 tt0111161,-,,tt 1\nETag: x\n");
     cache_seeds(fixtures);
+    store_seed(fixtures);
 
     seed("fuzz_url", "ids",
          bytes("https://api.tolvane.com\0tt0111161\0de-DE\0zh\0CN\0tt0111161\0tt0068646\0-\0tt0468569"));

@@ -13,6 +13,7 @@
 #include "tqmovie.h"
 
 #include <gtest/gtest.h>
+#include <sqlite3.h>
 #include <yyjson.h>
 
 #include <dirent.h>
@@ -95,10 +96,11 @@ struct Env {
     LoopbackServer plain{[this](const HttpRequest &r) { return service(r); }};
     LoopbackServer kept{[this](const HttpRequest &r) { return service(r); }, LoopbackServer::Connection::keep_alive};
     std::string dir = ::testing::TempDir() + "tq-alloc-sweep-" + std::to_string(getpid());
-    std::string path = dir + "/cache.json", ref = dir + "/ref.json";
+    std::string path = dir + "/cache.json", ref = dir + "/ref.json", store_path = dir + "/store.db";
     uint32_t arg = 0; // the row's argument
 
     tq_io pooled{};
+    tqmovie_store *store = nullptr;
     tqmovie_client *client = nullptr;
     char *text = nullptr;
     std::string want; // what an untouched run hands out
@@ -119,6 +121,10 @@ struct Env {
         client = nullptr;
         tqmovie_set_io(nullptr);
         tolvane_io_curl_pooled_free(&pooled);
+        tqmovie_set_store(nullptr);
+        tqmovie_store_close(store);
+        store = nullptr;
+        std::remove(store_path.c_str());
         std::free(text);
         text = nullptr;
         yyjson_doc_free(doc);
@@ -663,6 +669,30 @@ void decoded_whole(Env &env, int32_t st, bool hit) {
     }
 }
 
+// A store set behind the cache (SQLite's own allocations are not the library's: the
+// test gives SQLite the C library's allocator, out of the sweep's sight).
+void with_store(Env &env) {
+    env.store = tqmovie_store_open(env.store_path.c_str(), nullptr);
+    ASSERT_NE(env.store, nullptr) << tqmovie_last_error();
+    tqmovie_set_store(env.store);
+}
+
+// ... holding the title, which the memory cache does not.
+void title_in_store_only(Env &env) {
+    with_store(env);
+    ASSERT_EQ(tqmovie_get_detail("tt0111161", nullptr, 0), TQMOVIE_OK);
+    tqmovie_cache_clear();
+    tqmovie_set_io(nullptr); // no service: the store answers or nothing does
+    const tq_io stub = tolvane_io_stub();
+    tqmovie_set_io(&stub);
+}
+
+int32_t store_open_close(Env &env) {
+    tqmovie_store *s = tqmovie_store_open(env.store_path.c_str(), nullptr);
+    if (!s) return TQMOVIE_ERR_NOMEM;
+    return tqmovie_store_close(s);
+}
+
 // ---------------------------------------------------------------------------------
 // The table
 // ---------------------------------------------------------------------------------
@@ -715,6 +745,10 @@ const Row kRows[] = {
      cache_file_and_one_title,
      loaded_or_unchanged},
     {"CacheLimitThenStore", TQMOVIE_OK, kLookup, limit_then_store, three_cached, limit_kept},
+    // The store: written through, read through, opened and closed.
+    {"StoreWriteThrough", TQMOVIE_OK, kLookup, detail, with_store},
+    {"StoreReadThrough", TQMOVIE_OK, kLookup, detail, title_in_store_only},
+    {"StoreOpenClose", TQMOVIE_OK, kNomem, store_open_close, nullptr, nullptr, 0, Kind::result},
     // Exports: the complete forms and the specified ones.
     {"ExportBasicFull", TQMOVIE_OK, kNomem, export_text, stored_and_exported, exact_text, 0, Kind::result},
     {"ExportDetailFull", TQMOVIE_OK, kNomem, export_text, stored_and_exported, exact_text, 1, Kind::result},
@@ -863,6 +897,33 @@ void warm_up(Env &env) {
     env.release();
     tqmovie_shutdown();
 }
+
+// SQLite allocates through the C library directly, so the sweep counts and fails the
+// library's own allocations only.
+extern "C" void *__libc_malloc(size_t);
+extern "C" void *__libc_realloc(void *, size_t);
+extern "C" void __libc_free(void *);
+const bool sqlite_on_libc = [] {
+    static const sqlite3_mem_methods methods = {
+        [](int n) -> void * {
+            auto *p = static_cast<sqlite3_int64 *>(__libc_malloc(static_cast<size_t>(n) + 8));
+            if (p) *p = n;
+            return p ? p + 1 : nullptr;
+        },
+        [](void *p) { __libc_free(static_cast<sqlite3_int64 *>(p) - 1); },
+        [](void *p, int n) -> void * {
+            auto *q = static_cast<sqlite3_int64 *>(
+                __libc_realloc(static_cast<sqlite3_int64 *>(p) - 1, static_cast<size_t>(n) + 8));
+            if (q) *q = n;
+            return q ? q + 1 : nullptr;
+        },
+        [](void *p) { return static_cast<int>(*(static_cast<sqlite3_int64 *>(p) - 1)); },
+        [](int n) { return (n + 7) & ~7; },
+        [](void *) { return SQLITE_OK; },
+        [](void *) {},
+        nullptr};
+    return sqlite3_config(SQLITE_CONFIG_MALLOC, &methods) == SQLITE_OK;
+}();
 
 class AllocSweep : public ::testing::TestWithParam<Row> {
 protected:
