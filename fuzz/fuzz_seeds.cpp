@@ -113,6 +113,9 @@ int main(int argc, char **argv) {
     seed("fuzz_lookup", "no-body", "200 tt0111161,-,,tt 1\nETag: x\n");
     cache_seeds(fixtures);
     store_seed(fixtures);
+    seed("fuzz_id_text", "name", "The Godfather (1972) [imdbid-tt0068646] 1080p.mkv");
+    seed("fuzz_id_text", "nfo", "<movie><uniqueid type=\"imdb\" default=\"true\">tt0111161</uniqueid></movie>");
+    seed("fuzz_id_text", "url", "https://www.imdb.com/title/tt0468569/");
 
     seed("fuzz_url", "ids",
          bytes("https://api.tolvane.com\0tt0111161\0de-DE\0zh\0CN\0tt0111161\0tt0068646\0-\0tt0468569"));

@@ -1058,6 +1058,45 @@ TQMOVIE_API int32_t tqmovie_set_offline(int32_t on);
    (the tool's --refresh). Offline wins over refresh. */
 TQMOVIE_API int32_t tqmovie_set_refresh(int32_t on);
 
+/* ---------------------------------------------------------------------------------
+ * 17. From files to titles
+ * ------------------------------------------------------------------------------ */
+
+/* The IMDb id a text names: a file or folder name, or an .nfo file's contents. Writes
+   the id NUL-terminated into out (lower-case "tt" and its digits) and returns its
+   length; 0 when the text names none (out then holds ""); -1 for a bad argument (text
+   NULL with len > 0, out NULL, out_size < 16). No allocation, no locale, no I/O; safe
+   from any thread.
+   Texts are bytes (UTF-8 or not); a leading UTF-8 byte-order mark is skipped and a
+   UTF-16 text (byte-order mark FF FE or FE FF) is read as its ASCII subset. An id is
+   "tt" (any letter case) and 7 to 10 ASCII digits, with no ASCII letter or digit just
+   before or after it ("butt1234567" and "tt1234567x" name nothing; an id inside a URL
+   path does). The text is read in this order, the first form that matches winning:
+     a. an .nfo unique id: <uniqueid ...> with the attribute type="imdb" (either quote
+        style, other attributes in any order) holding the id as its element text;
+        then the elements <imdbid>, <imdb_id>, <imdb> and <id> holding an id (tag
+        names in any letter case, spaces and line breaks around the text allowed);
+     b. a tag in matching brackets [..], {..} or (..): imdbid-ID, imdbid=ID, imdb-ID,
+        imdb=ID or imdbid ID (other tag names, such as imdbid1= or tmdbid=, are other
+        tags; brackets that do not match make no tag);
+     c. an address imdb.com/title/ID (any scheme or subdomain, or none);
+     d. the first bare id anywhere in the text.
+   A form holding an id that breaks the rules (6 or 11 digits) is skipped and the
+   search goes on. */
+TQMOVIE_API int32_t tqmovie_id_in_text(const char *text, size_t len, char *out, size_t out_size);
+
+/* The id of a media file: first its .nfo sidecars (the file's name with .nfo for its
+   extension, then movie.nfo in its folder, then tvshow.nfo in the parent of a season
+   folder), then the file's own name, then its folder's name, then the grandparent's
+   when the folder is a season, disc or disc-structure folder ("Season 1", "S01",
+   "Specials", "Disc 2", "CD1", "BDMV", "VIDEO_TS", any letter case). Returns as
+   tqmovie_id_in_text (-1 also for a NULL path); *source (when not NULL) tells where
+   the id came from: 1 a sidecar, 2 the name, 3 a folder, 0 none. An .nfo is read only
+   when it is a regular file, opened without waiting (a FIFO or device at that name is
+   skipped), and only its first 1 MiB; no other I/O. A symbolic link counts as the
+   file it names; the sidecars are looked up beside the path as given. */
+TQMOVIE_API int32_t tqmovie_id_for_file(const char *path, char *out, size_t out_size, int32_t *source);
+
 #ifdef __cplusplus
 } /* extern "C" */
 #endif

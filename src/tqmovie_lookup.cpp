@@ -130,7 +130,6 @@ template <typename R> struct decoded {
 struct basic_ops {
     using rec = tq_basic;
     static constexpr const char *single_path = k_path_basic;
-    static constexpr uint32_t sections = TQMOVIE_DETAIL_ALL;
     static const tq_basic *cache_answer(tqmovie_client &c, const char *id, const char *language) noexcept {
         return tq_cache_answer_basic(c, id, language);
     }
