@@ -167,7 +167,7 @@ int32_t check_schema(tqmovie_client &c, tqmovie_store &s, const char *path) noex
 // The file opened and checked into s. 0, or the status with its text.
 int32_t open_db(tqmovie_client &c, tqmovie_store &s, const char *path) noexcept {
     const int flags = (s.read_only ? SQLITE_OPEN_READONLY : SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE) |
-                      SQLITE_OPEN_NOMUTEX | SQLITE_OPEN_NOFOLLOW;
+                      SQLITE_OPEN_NOMUTEX;
     if (sqlite3_open_v2(path, &s.db, flags, nullptr) != SQLITE_OK)
         return store_error(c, path, s.db ? sqlite3_errmsg(s.db) : "out of memory");
     sqlite3_extended_result_codes(s.db, 1);

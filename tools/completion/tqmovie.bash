@@ -8,7 +8,8 @@ _tqmovie() {
     local cur=${COMP_WORDS[COMP_CWORD]} prev=${COMP_WORDS[COMP_CWORD - 1]}
     local commands="is-movie basic detail basics details translations cache help"
     local general="--fixtures --host --stub --json --json-lines --full --retry --max-wait --deadline --cache
-        --cache-limit --parallel --rate-limit --help --version"
+        --cache-limit --store --no-store --refresh --offline --stale-if-error --parallel --rate-limit --help
+        --version"
     local http="--connect-timeout --timeout --cacert --capath --proxy --max-body"
     local cmd="" i w
 
@@ -19,7 +20,7 @@ _tqmovie() {
         --) break ;;
         --fixtures | --host | --language | --sections | --batch-size | --lang | --region | --cache-limit | \
             --connect-timeout | --timeout | --cacert | --capath | --proxy | --max-body | --cache | --retry | \
-            --max-wait | --deadline | --parallel | --rate-limit)
+            --max-wait | --deadline | --parallel | --rate-limit | --store | --stale-if-error)
             ((i++)) ;;
         -*) ;;
         *)
@@ -34,7 +35,7 @@ _tqmovie() {
         COMPREPLY=($(compgen -d -- "$cur"))
         return
         ;;
-    --cacert | --cache)
+    --cacert | --cache | --store)
         COMPREPLY=($(compgen -f -- "$cur"))
         return
         ;;
@@ -63,7 +64,7 @@ _tqmovie() {
         return
         ;;
     --batch-size | --cache-limit | --connect-timeout | --timeout | --max-body | --retry | --max-wait | --deadline | \
-        --parallel | --rate-limit)
+        --parallel | --rate-limit | --stale-if-error)
         return
         ;;
     esac
@@ -85,7 +86,9 @@ _tqmovie() {
     if [[ -z $cmd ]]; then
         COMPREPLY=($(compgen -W "$commands" -- "$cur"))
     elif [[ $cmd == cache && $prev == cache ]]; then
-        COMPREPLY=($(compgen -W "list count clear" -- "$cur"))
+        COMPREPLY=($(compgen -W "list count clear vacuum import export" -- "$cur"))
+    elif [[ $cmd == cache && ($prev == import || $prev == export) ]]; then
+        COMPREPLY=($(compgen -f -- "$cur"))
     elif [[ $cmd == help ]]; then
         COMPREPLY=($(compgen -W "${commands% help}" -- "$cur"))
     fi

@@ -41,6 +41,46 @@ struct run_result {
 
 bool contains(const std::string &hay, const std::string &needle) { return hay.find(needle) != std::string::npos; }
 
+// Nothing a test starts may read or write the user's folders, nor follow the user's
+// TQMOVIE_* settings: the processes inherit this environment, where HOME and
+// XDG_CACHE_HOME lie in a temporary folder made for the running test alone (so that
+// one test's store never answers another's lookups) and no TQMOVIE_* is set.
+class Sandbox : public ::testing::Environment {
+public:
+    void SetUp() override {
+        char tmpl[] = "/tmp/tq_cli_home_XXXXXX";
+        root_ = mkdtemp(tmpl) ? tmpl : "/nonexistent";
+        enter("suite"); // for the stand-ins a suite starts before its first test
+    }
+    void TearDown() override {
+        std::error_code ec;
+        std::filesystem::remove_all(root_, ec);
+    }
+    // The running test's home, made (and the environment set) on its first use.
+    static std::string test_home() {
+        const ::testing::TestInfo *t = ::testing::UnitTest::GetInstance()->current_test_info();
+        const std::string name = t ? std::string(t->test_suite_name()) + "." + t->name() : "suite";
+        if (name != test_) enter(name);
+        return home_;
+    }
+
+private:
+    static void enter(const std::string &name) {
+        test_ = name;
+        home_ = root_ + "/" + std::to_string(++count_);
+        std::filesystem::create_directory(home_);
+        std::vector<std::string> ours;
+        for (char **e = environ; *e; ++e)
+            if (std::strncmp(*e, "TQMOVIE_", 8) == 0) ours.emplace_back(*e, std::strcspn(*e, "="));
+        for (const std::string &v : ours) unsetenv(v.c_str());
+        setenv("HOME", home_.c_str(), 1);
+        setenv("XDG_CACHE_HOME", (home_ + "/cache").c_str(), 1);
+    }
+    static inline std::string root_, home_, test_;
+    static inline int count_ = 0;
+};
+[[maybe_unused]] const auto *const sandbox = ::testing::AddGlobalTestEnvironment(new Sandbox);
+
 // Runs argv[0] with the arguments, feeding input on standard input; collects both
 // output streams without letting either pipe fill up.
 run_result run(const std::string &exe, const std::vector<std::string> &args, const std::string &input = "") {
@@ -56,6 +96,7 @@ run_result run(const std::string &exe, const std::vector<std::string> &args, con
     std::vector<char *> argv{const_cast<char *>(exe.c_str())};
     for (const std::string &a : args) argv.push_back(const_cast<char *>(a.c_str()));
     argv.push_back(nullptr);
+    Sandbox::test_home();
     pid_t pid;
     int rc = posix_spawn(&pid, exe.c_str(), &fa, nullptr, argv.data(), environ);
     posix_spawn_file_actions_destroy(&fa);
@@ -221,10 +262,18 @@ TEST_F(Cli, UsageErrorsExit64WithoutOutput) {
         {"--retry", "2", "--max-wait", "soon", "basic", "tt0111161"},
         {"--deadline", "0", "basic", "tt0111161"},
         {"--full", "basic", "tt0111161"}, // without --json
-        {"cache"},                        // without --cache
+        {"--no-store", "cache"},          // neither a store nor --cache
         {"--cache", "/tmp/tq.json", "cache", "purge"},
         {"--cache", "/tmp/tq.json", "cache", "list", "count"},
+        {"--cache", "/tmp/tq.json", "cache", "vacuum"}, // a store's action
+        {"--cache", "/tmp/tq.json", "--store", "/tmp/tq.db", "cache"},
+        {"cache", "import"},
+        {"cache", "export", "a.json", "b.json"},
+        {"--offline", "cache", "count"},
         {"--cache", "", "basic", "tt0111161"},
+        {"--store", "", "basic", "tt0111161"},
+        {"--store", "/tmp/tq.db", "--no-store", "basic", "tt0111161"},
+        {"--stale-if-error", "-5", "basic", "tt0111161"},
     };
     for (const auto &args : cases) {
         std::string shown;
@@ -353,6 +402,9 @@ TEST_F(Cli, ExitStatusTellsTheLibraryStatus) {
         {{"--fixtures", fx.dir(), "basic", "tt0000002"}, 13, {"TQMOVIE_ERR_PARSE (3)", "yyjson parse failed"}},
         {{"--fixtures", fx.dir(), "basic", "tt0000003"}, 14, {"TQMOVIE_ERR_EMPTY (4)"}},
         {{"--fixtures", fx.dir() + "/missing", "basic", "tt0111161"}, 66, {"fixture directory not found"}},
+        {{"--store", fx.dir() + "/basic-tt0000003.json", "basic", "tt0111161"},
+         20,
+         {"basic: TQMOVIE_ERR_FILE (10): store " + fx.dir() + "/basic-tt0000003.json: file is not a database"}},
     };
     for (const auto &c : cases) {
         run_result r = cli(c.args);
@@ -536,6 +588,7 @@ TEST_F(Cli, CtrlCCancelsTheRunningLookupAndExits130) {
         posix_spawn_file_actions_addopen(&fa, 1, out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
         posix_spawn_file_actions_addopen(&fa, 2, err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
         pid_t pid = -1;
+        Sandbox::test_home();
         ASSERT_EQ(posix_spawn(&pid, tool.c_str(), &fa, nullptr, argv.data(), environ), 0);
         posix_spawn_file_actions_destroy(&fa);
 
@@ -733,7 +786,7 @@ TEST(MockServiceRetry, WaitsAreShownAndTheLastAttemptCounts) {
     for (const auto &c : cases) {
         tqtest::scoped_service svc(TQ_FIXTURES_DIR, c.service);
         ASSERT_GT(svc.port, 0);
-        std::vector<std::string> args = {"--host", svc.url()};
+        std::vector<std::string> args = {"--host", svc.url(), "--no-store"}; // each attempt reaches the service
         args.insert(args.end(), c.args.begin(), c.args.end());
         args.insert(args.end(), {"basic", "tt0111161"});
         run_result r = cli(args);
@@ -793,6 +846,74 @@ TEST(MockServiceCache, SecondRunIsAnsweredFromTheFile) {
     EXPECT_TRUE(contains(refused.err, "cache " + bad + ": TQMOVIE_ERR_PARSE (3)")) << refused.err;
     EXPECT_EQ(file_text(bad), "{\"format\":");
     EXPECT_EQ(tqtest::stat(svc), 2);
+}
+
+// With --host the tool keeps a store under XDG_CACHE_HOME: the next run asks nothing,
+// --offline answers from it with the service gone, and the cache command counts,
+// exports, clears and imports it.
+TEST(MockServiceStore, LookupsAreKeptAndAnsweredFromTheStore) {
+    auto svc = std::make_unique<tqtest::scoped_service>(TQ_FIXTURES_DIR, std::vector<std::string>{"--synthetic"});
+    ASSERT_GT(svc->port, 0);
+    const std::string url = svc->url(), home = Sandbox::test_home(), exported = home + "/exported.json";
+    const std::vector<std::string> lookup = {"--host", url, "detail", "tt1000000", "tt1000001", "tt1000002"};
+    run_result first = cli(lookup);
+    ASSERT_EQ(first.exit, 0) << first.err;
+    EXPECT_EQ(tqtest::stat(*svc), 3);
+    EXPECT_TRUE(std::filesystem::exists(home + "/cache/tqmovie/store.db"));
+    EXPECT_EQ(std::filesystem::status(home + "/cache/tqmovie").permissions(), std::filesystem::perms::owner_all);
+    EXPECT_EQ(cli(lookup).out, first.out);
+    EXPECT_EQ(tqtest::stat(*svc), 3) << "the second run asked the service";
+    EXPECT_EQ(cli({"--host", url, "--no-store", "detail", "tt1000000"}).exit, 0);
+    EXPECT_EQ(cli({"--host", url, "--refresh", "detail", "tt1000000"}).exit, 0);
+    EXPECT_EQ(tqtest::stat(*svc), 5);
+
+    const std::pair<std::vector<std::string>, std::string> steps[] = {
+        {{"cache", "count"}, "3 titles\n"},
+        {{"--host", url, "cache", "export", exported}, ""},
+        {{"--cache", exported, "cache", "count"}, "3 titles, 3 records (0 basic, 3 detail), 3 fresh\n"},
+        {{"cache", "clear"}, ""},
+        {{"--json", "cache", "count"}, "[\n{\"titles\":0}\n]\n"},
+        {{"--host", url, "cache", "import", exported}, ""},
+        {{"cache", "count"}, "3 titles\n"},
+    };
+    for (const auto &[args, out] : steps) {
+        run_result r = cli(args);
+        EXPECT_EQ(r.exit, 0) << args[args.size() - 2] << " " << args.back() << ": " << r.err;
+        EXPECT_EQ(r.out, out) << args[args.size() - 2] << " " << args.back();
+    }
+
+    svc.reset(); // the service gone: only the store answers
+    std::vector<std::string> offline = lookup;
+    offline.insert(offline.begin(), "--offline");
+    EXPECT_EQ(cli(offline).out, first.out);
+    run_result never = cli({"--host", url, "--offline", "detail", "tt1000009"});
+    EXPECT_EQ(never.exit, 11);
+    EXPECT_TRUE(contains(never.err, "offline: not cached")) << never.err;
+
+    // Where the store goes: the store is opened before any request, so none is needed.
+    const std::string other = home + "/other", named = home + "/named.db";
+    const struct {
+        const char *xdg, *tqmovie_store;
+        std::vector<std::string> args;
+        std::string store; // "": none made
+    } where[] = {
+        {other.c_str(), nullptr, {"--host", url, "--cache", home + "/c.json"}, ""},
+        {other.c_str(), nullptr, {}, ""}, // the fixtures
+        {"", nullptr, {"--host", url}, home + "/.cache/tqmovie/store.db"},
+        {other.c_str(), named.c_str(), {"--host", url}, named},
+    };
+    for (const auto &w : where) {
+        setenv("XDG_CACHE_HOME", w.xdg, 1);
+        if (w.tqmovie_store) setenv("TQMOVIE_STORE", w.tqmovie_store, 1);
+        std::vector<std::string> args = w.args;
+        args.insert(args.end(), {"basic", "tt1000000"});
+        cli(args);
+        unsetenv("TQMOVIE_STORE");
+        EXPECT_FALSE(std::filesystem::exists(other + "/tqmovie")) << w.store;
+        if (!w.store.empty()) {
+            EXPECT_TRUE(std::filesystem::exists(w.store)) << w.store;
+        }
+    }
 }
 
 TEST(MockServiceBroken, BatchFailurePrintsTheChunksThatWentThrough) {

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: MIT
-// tqmovie --cache FILE cache [list|count|clear]: the cache file, without a request.
-// The library loads the file, so a bad one is refused in its words, and says which
+// tqmovie cache [list|count|clear|vacuum|import FILE|export FILE]: the store or the
+// --cache file, without a request; and the store a run keeps (where it is, opening it).
+// The library loads a cache file, so a bad one is refused in its words, and says which
 // records a lookup would still take (fresh); ages, languages and sections are read
 // from the file's own JSON, whose layout the library documents:
 //   {"format":"tqmovie-cache","version":1,"entries":[{"imdbId":...,"basic":{...},
@@ -15,6 +16,8 @@
 #include <cstring>
 #include <ctime>
 
+#include <pwd.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace tqtool {
@@ -183,11 +186,169 @@ void count(yyjson_val *root, bool json) {
     }
 }
 
-} // namespace
+// ---------------------------------------------------------------------------------
+// The store: where it is, its folders, opening it
+// ---------------------------------------------------------------------------------
 
-int run_cache_command(const options &o) {
-    tqmovie_set_io(nullptr); // the default lifetimes decide what is fresh
-    int st = 0;
+constexpr size_t path_max = 4096;
+
+bool format_path(char (&out)[path_max], const char *fmt, const char *base) {
+    const int n = std::snprintf(out, sizeof out, fmt, base);
+    return n > 0 && static_cast<size_t>(n) < sizeof out;
+}
+
+int path_too_long(const options &o, const char *path) {
+    tq_set_err("store %.64s...: path too long", path);
+    return report_failure("store", o.cmd->name, nullptr, TQMOVIE_ERR_FILE);
+}
+
+// $TQMOVIE_STORE, else $XDG_CACHE_HOME/tqmovie/store.db (a relative XDG_CACHE_HOME is
+// ignored, as the XDG rules say), else ~/.cache/tqmovie/store.db; the folders of the
+// last two are the tool's to make. 0, or the exit status of the error reported.
+int default_store_path(const options &o, char (&out)[path_max], bool *own_folders) {
+    const char *named = std::getenv("TQMOVIE_STORE");
+    const char *xdg = std::getenv("XDG_CACHE_HOME");
+    const char *home = std::getenv("HOME");
+    if (!home || !*home) {
+        const passwd *pw = getpwuid(getuid());
+        home = pw ? pw->pw_dir : nullptr;
+    }
+    *own_folders = !(named && *named);
+    bool fits;
+    if (named && *named) {
+        fits = format_path(out, "%s", named);
+    } else if (xdg && *xdg == '/') {
+        fits = format_path(out, "%s/tqmovie/store.db", xdg);
+    } else if (home && *home) {
+        fits = format_path(out, "%s/.cache/tqmovie/store.db", home);
+    } else {
+        tq_set_err("store: no home folder for the default store (set HOME or XDG_CACHE_HOME, or give --store "
+                   "FILE or --no-store)");
+        return report_failure("store", o.cmd->name, nullptr, TQMOVIE_ERR_FILE);
+    }
+    return fits ? 0 : path_too_long(o, out);
+}
+
+// Makes the missing folders above path, each for the user alone: the records tell
+// what the user looked up. 0, or the errno of the folder that could not be made.
+int make_folders(const char *path, char (&failed)[path_max]) {
+    std::snprintf(failed, sizeof failed, "%s", path);
+    for (char *p = failed + 1; *p; ++p) {
+        if (*p != '/') continue;
+        *p = '\0';
+        struct stat st;
+        if (stat(failed, &st) != 0 && (errno != ENOENT || mkdir(failed, 0700) != 0)) return errno;
+        *p = '/';
+    }
+    return 0;
+}
+
+int store_path(const options &o, char (&out)[path_max], bool *own_folders) {
+    if (o.store == store_use::default_path) return default_store_path(o, out, own_folders);
+    *own_folders = false;
+    return format_path(out, "%s", o.store_file) ? 0 : path_too_long(o, o.store_file);
+}
+
+int open_at(const options &o, const char *path, bool own_folders, int32_t on_bad_file, store_handle &h) {
+    char folder[path_max];
+    if (const int e = own_folders ? make_folders(path, folder) : 0) {
+        tq_set_err("store %s: cannot make the folder %s: %s", path, folder, std::strerror(e));
+        return report_failure("store", o.cmd->name, nullptr, TQMOVIE_ERR_FILE);
+    }
+    tqmovie_store_options so;
+    tqmovie_store_options_init(&so, sizeof so);
+    so.on_bad_file = on_bad_file;
+    h.store = tqmovie_store_open(path, &so);
+    if (!h.store)
+        return report_failure("store", o.cmd->name, nullptr,
+                              *tqmovie_last_error() ? TQMOVIE_ERR_FILE : TQMOVIE_ERR_NOMEM);
+    tqmovie_set_store(h.store);
+    return 0;
+}
+
+// The store's records for the service as the memory cache takes them, in the cache
+// file's layout (languages and sections are nowhere else): saved into a private
+// temporary folder and read back, so that a store lists as a file does.
+int32_t store_records(doc_owner &out) {
+    int32_t st = tqmovie_store_read_all();
+    if (st != TQMOVIE_OK) return st;
+    const char *tmp = std::getenv("TMPDIR");
+    char dir[path_max], file[path_max];
+    if (!format_path(dir, "%s/tqmovie.XXXXXX", tmp && *tmp ? tmp : "/tmp") || !mkdtemp(dir)) {
+        tq_set_err("store: no temporary folder for the listing: %s", std::strerror(errno));
+        return TQMOVIE_ERR_FILE;
+    }
+    if (!format_path(file, "%s/list.json", dir)) file[0] = '\0'; // the save then says so
+    st = tqmovie_cache_save(file);
+    if (st == TQMOVIE_OK) out.doc = yyjson_read_file(file, 0, nullptr, nullptr);
+    if (st == TQMOVIE_OK && !out.doc) st = TQMOVIE_ERR_NOMEM;
+    unlink(file);
+    rmdir(dir);
+    return st;
+}
+
+int print_listing(const options &o, yyjson_val *root, const char *what) {
+    const int64_t now = static_cast<int64_t>(std::time(nullptr));
+    if (!o.json) {
+        list_text(root, now);
+        return 0;
+    }
+    return list_json(root, now, o.full) ? report_failure("cache file", "cache", what, TQMOVIE_ERR_NOMEM) : 0;
+}
+
+// The cache command on the store. A store that is not there yet is empty, and only
+// import makes one; clear also mends a file that is not a store (moved aside).
+int run_store_command(const options &o) {
+    char path[path_max];
+    bool own_folders = false;
+    if (const int st = store_path(o, path, &own_folders)) return st;
+    if (o.host) tqmovie_set_host(o.host); // the service whose records list and export take
+    if (o.cache_limit_text) tqmovie_cache_set_limit(o.cache_limit);
+    store_handle h;
+    const bool missing = access(path, F_OK) != 0 && errno == ENOENT;
+    if (!missing || o.cache_do == cache_action::import) {
+        const int32_t on_bad = o.cache_do == cache_action::clear ? TQMOVIE_STORE_MOVE_ASIDE : TQMOVIE_STORE_FAIL;
+        if (const int st = open_at(o, path, own_folders, on_bad, h)) return st;
+    }
+    int32_t st = TQMOVIE_OK;
+    doc_owner listed;
+    uint64_t titles = 0;
+    if (h.store) {
+        switch (o.cache_do) {
+        case cache_action::list: st = store_records(listed); break;
+        case cache_action::count: st = tqmovie_store_count(h.store, &titles); break;
+        case cache_action::clear: st = tqmovie_store_clear(h.store); break;
+        case cache_action::vacuum: st = tqmovie_store_vacuum(h.store); break;
+        case cache_action::import:
+            st = tqmovie_cache_load(o.cache_arg);
+            if (st != TQMOVIE_OK) return report_failure("cache file", "cache", o.cache_arg, st);
+            st = tqmovie_store_write_all();
+            break;
+        case cache_action::export_: st = tqmovie_store_read_all(); break;
+        }
+    }
+    if (st != TQMOVIE_OK) return report_failure("store", "cache", nullptr, st);
+    if (o.cache_do == cache_action::export_) {
+        st = tqmovie_cache_save(o.cache_arg); // a missing store exports an empty cache
+        if (st != TQMOVIE_OK) return report_failure("cache file", "cache", o.cache_arg, st);
+    }
+    int exit_status = 0;
+    if (o.json) json_begin(o.json_lines, o.full);
+    if (o.cache_do == cache_action::list) {
+        exit_status = print_listing(o, yyjson_doc_get_root(listed.doc), path);
+    } else if (o.cache_do == cache_action::count && o.json) {
+        json_element_start();
+        std::printf("{\"titles\":%llu}", static_cast<unsigned long long>(titles));
+        json_element_end();
+    } else if (o.cache_do == cache_action::count) {
+        std::printf("%llu title%s\n", static_cast<unsigned long long>(titles), titles == 1 ? "" : "s");
+    }
+    if (o.json) json_end();
+    return exit_status;
+}
+
+// The cache command on the --cache file.
+int run_file_command(const options &o) {
     doc_owner file;
     if (o.cache_do == cache_action::clear) {
         // Not loaded: clearing also mends a file the library cannot read.
@@ -205,18 +366,35 @@ int run_cache_command(const options &o) {
     }
     // No file yet: an empty cache.
     yyjson_val *root = yyjson_doc_get_root(file.doc);
-    const int64_t now = static_cast<int64_t>(std::time(nullptr));
+    int st = 0;
     if (o.json) json_begin(o.json_lines, o.full);
-    if (o.cache_do == cache_action::list) {
-        if (!o.json)
-            list_text(root, now);
-        else if (list_json(root, now, o.full))
-            st = report_failure("cache file", "cache", o.cache_file, TQMOVIE_ERR_NOMEM);
-    } else if (o.cache_do == cache_action::count) {
+    if (o.cache_do == cache_action::list)
+        st = print_listing(o, root, o.cache_file);
+    else if (o.cache_do == cache_action::count)
         count(root, o.json);
-    }
     if (o.json) json_end();
     return st;
+}
+
+} // namespace
+
+store_handle::~store_handle() {
+    if (!store) return;
+    tqmovie_set_store(nullptr); // a store still set cannot be closed
+    tqmovie_store_close(store);
+}
+
+int open_store(const options &o, store_handle &h) {
+    if (o.store == store_use::none) return 0;
+    char path[path_max];
+    bool own_folders = false;
+    if (const int st = store_path(o, path, &own_folders)) return st;
+    return open_at(o, path, own_folders, TQMOVIE_STORE_FAIL, h);
+}
+
+int run_cache_command(const options &o) {
+    tqmovie_set_io(nullptr); // the default lifetimes decide what is fresh
+    return o.cache_file ? run_file_command(o) : run_store_command(o);
 }
 
 } // namespace tqtool

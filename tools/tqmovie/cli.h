@@ -1,8 +1,8 @@
 // SPDX-License-Identifier: MIT
 // The tqmovie tool's own declarations, shared by its parts: the entry and the
 // commands (main.cpp), the options and the ids (options.cpp), the readable summary
-// (text_output.cpp), the JSON output (json_output.cpp) and the cache command
-// (cache_command.cpp).
+// (text_output.cpp), the JSON output (json_output.cpp), the store and the cache
+// command (cache_command.cpp).
 #ifndef TQ_TOOLS_CLI_H
 #define TQ_TOOLS_CLI_H
 
@@ -29,8 +29,11 @@ constexpr size_t fixture_dir_max = 511;
 
 enum command_kind { cmd_is_movie, cmd_basic, cmd_detail, cmd_basics, cmd_details, cmd_translations, cmd_cache };
 
-// What the cache command does with the --cache file.
-enum class cache_action { list, count, clear };
+// What the cache command does with the --cache file or the store.
+enum class cache_action { list, count, clear, vacuum, import, export_ };
+
+// Which store the run keeps: none, the one --store names, or the default one.
+enum class store_use { none, given, default_path };
 
 // The records a command leaves in the library's store.
 enum class record_kind { basic, detail, trans };
@@ -68,6 +71,13 @@ struct options {
     const char *batch_text = nullptr;
     const char *cache_limit_text = nullptr;
     const char *cache_file = nullptr; // --cache FILE
+    const char *store_file = nullptr; // --store FILE
+    bool no_store = false;
+    bool refresh = false;
+    bool offline = false;
+    const char *stale_text = nullptr; // --stale-if-error SECONDS
+    int64_t stale_seconds = 0;
+    store_use store = store_use::none; // prepare_options decides
     const char *retry_text = nullptr;
     const char *max_wait_text = nullptr;
     const char *deadline_text = nullptr;
@@ -91,6 +101,7 @@ struct options {
     double rate = 0;              // --rate-limit: requests a second; 0: no budget
     uint32_t rate_burst = 1;
     cache_action cache_do = cache_action::list;
+    const char *cache_arg = nullptr; // the FILE of cache import and export
     bool ids_from_stdin = false;
     size_t stdin_at = 0; // ids from standard input go where the '-' stood
     id_list ids;
@@ -147,7 +158,20 @@ void json_error(const error_report &e);
 // object of the given kind; returns the exit status for st.
 int report_failure(const char *kind, const char *what, const char *id, int32_t st);
 
-// cache_command.cpp: the cache command on the --cache file; returns the exit status.
+// cache_command.cpp: the store of the run, open and set on the client while it lives.
+struct store_handle {
+    tqmovie_store *store = nullptr;
+    store_handle() = default;
+    store_handle(const store_handle &) = delete;
+    store_handle &operator=(const store_handle &) = delete;
+    ~store_handle();
+};
+// Opens the store o.store names (creating the default one's folders) and sets it on the
+// current client; nothing without one. Returns 0 or the exit status of the error reported.
+int open_store(const options &o, store_handle &h);
+
+// cache_command.cpp: the cache command on the --cache file or the store; returns the
+// exit status.
 int run_cache_command(const options &o);
 
 } // namespace tqtool

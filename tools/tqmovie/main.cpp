@@ -4,15 +4,16 @@
 // A thin shell over the public C API: it installs one backend (the bundled sample
 // fixtures by default, the HTTP backend with --host, or the stub), runs one public
 // operation per invocation and prints the stored results either as an aligned
-// summary or as the library's own JSON export. With --cache FILE the record cache
-// outlives the run; --retry and --deadline set the library's retry policy. Of the
-// library it uses nothing but tqmovie.h, so it doubles as a worked example of how a
-// host drives the library.
+// summary or as the library's own JSON export. With --host the records are kept in a
+// store (a SQLite file under the user's cache folder) that answers later runs, or
+// with --cache FILE in a cache file; --retry and --deadline set the library's retry
+// policy. Of the library it uses nothing but tqmovie.h, so it doubles as a worked
+// example of how a host drives the library.
 //
 // Exit status: 0 success, 1 ids not found by a batch, 10 + the library's status code
-// when an operation failed (11 transport ... 18 out of memory, 20 cache file), 64
-// usage error, 66 fixture directory missing, 74 writing the output failed, 130
-// interrupted.
+// when an operation failed (11 transport ... 18 out of memory, 20 cache file or
+// store), 64 usage error, 66 fixture directory missing, 74 writing the output failed,
+// 130 interrupted.
 #include "cli.h"
 
 #include <cerrno>
@@ -74,6 +75,9 @@ int install_backend(const options &o) {
     if (o.deadline_ms) tqmovie_set_deadline(o.deadline_ms);
     if (o.parallel) tqmovie_set_parallel(o.parallel);
     if (o.rate > 0) tqmovie_set_rate_limit(o.rate, o.rate_burst);
+    if (o.offline) tqmovie_set_offline(1);
+    if (o.refresh) tqmovie_set_refresh(1);
+    if (o.stale_seconds > 0) tqmovie_set_stale_if_error(o.stale_seconds);
     return 0;
 }
 
@@ -406,9 +410,12 @@ int save_cache(const options &o) {
     return st == TQMOVIE_OK ? 0 : report_failure("cache file", "cache", o.cache_file, st);
 }
 
-// A lookup command from its backend to its output, with the cache file around it.
+// A lookup command from its backend to its output, with the store and the cache file
+// around it.
 int run_lookup(const options &o) {
+    store_handle store;
     int st = install_backend(o);
+    if (st == 0) st = open_store(o, store);
     if (st == 0 && o.cache_file) st = load_cache(o);
     if (st != 0) return st;
     catch_interrupt();

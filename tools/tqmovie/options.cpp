@@ -55,13 +55,20 @@ const command_info commands[] = {
      "Looks up the translations of all titles in one request.\n"
      "  --lang L     language code (default zh)\n"
      "  --region R   region code (default CN)\n"},
-    {"cache", cmd_cache, 0, "cache [list|count|clear] --cache FILE",
-     "Works on the cache file given with --cache FILE, without a request:\n"
-     "  list    one line per record: id, basic or detail, age, whether a lookup would\n"
-     "          still take it (fresh), language, detail sections, title (the default)\n"
-     "  count   the titles and records the file holds\n"
-     "  clear   empties the file (an unreadable file included)\n"
-     "A file that does not exist reads as an empty cache.\n"},
+    {"cache", cmd_cache, 0, "cache [list|count|clear|vacuum|import FILE|export FILE]",
+     "Works on the store (the default one, or --store FILE) or, with --cache FILE, on\n"
+     "that cache file, without a request:\n"
+     "  list         one line per record: id, basic or detail, age, whether a lookup\n"
+     "               would still take it (fresh), language, detail sections, title (the\n"
+     "               default); of a store, the records of the --host service\n"
+     "  count        the titles (a cache file: and records) held\n"
+     "  clear        empties the file or the store (an unreadable file included)\n"
+     "  vacuum       rebuilds the store to its smallest size\n"
+     "  import FILE  copies the records of the cache file FILE into the store, as\n"
+     "               records of the --host service\n"
+     "  export FILE  writes the store's records of the --host service to the cache\n"
+     "               file FILE\n"
+     "A file or store that does not exist reads as empty.\n"},
 };
 
 int usage_error(const char *fmt, ...) TQMOVIE_PRINTF(1, 2);
@@ -257,25 +264,59 @@ int check_retry_options(options &o) {
         uint64_t burst = 1;
         const bool ok = end != o.rate_text && o.rate > 0 && o.rate <= 1e6 &&
                         (*end == '\0' || (*end == '/' && parse_count(end + 1, false, &burst) && burst <= UINT32_MAX));
-        if (!ok) return usage_error("--rate-limit needs R or R/BURST (requests a second, burst), not '%s'", o.rate_text);
+        if (!ok)
+            return usage_error("--rate-limit needs R or R/BURST (requests a second, burst), not '%s'", o.rate_text);
         o.rate_burst = static_cast<uint32_t>(burst);
     }
     return 0;
 }
 
-// The cache command's one argument, and the file it needs.
+// The cache command's action (with its FILE), and the file or store it works on.
 int check_cache_command(options &o) {
-    if (!o.cache_file) return usage_error("'cache' needs --cache FILE");
-    if (o.ids_from_stdin || o.ids.count > 1) return usage_error("'cache' takes one of list, count and clear");
+    static const struct {
+        const char *name;
+        cache_action action;
+        bool takes_file; // import FILE, export FILE
+        bool store_only;
+    } actions[] = {{"list", cache_action::list, false, false},   {"count", cache_action::count, false, false},
+                   {"clear", cache_action::clear, false, false}, {"vacuum", cache_action::vacuum, false, true},
+                   {"import", cache_action::import, true, true}, {"export", cache_action::export_, true, true}};
+    const char *lookup_only[] = {o.refresh ? "--refresh" : nullptr, o.offline ? "--offline" : nullptr,
+                                 o.stale_text ? "--stale-if-error" : nullptr};
+    for (const char *given : lookup_only)
+        if (given) return usage_error("option %s does not apply to 'cache'", given);
+    if (o.cache_file && o.store_file) return usage_error("'cache' works on one of --cache FILE and --store FILE");
+    if (!o.cache_file && o.store == store_use::none) return usage_error("'cache' needs a store or --cache FILE");
     const char *what = o.ids.count ? o.ids.items[0] : "list";
-    if (std::strcmp(what, "list") == 0)
-        o.cache_do = cache_action::list;
-    else if (std::strcmp(what, "count") == 0)
-        o.cache_do = cache_action::count;
-    else if (std::strcmp(what, "clear") == 0)
-        o.cache_do = cache_action::clear;
-    else
-        return usage_error("unknown cache action '%s' (use list, count or clear)", what);
+    for (const auto &a : actions) {
+        if (std::strcmp(what, a.name) != 0) continue;
+        if (o.ids_from_stdin || o.ids.count != (a.takes_file ? 2u : o.ids.count ? 1u : 0u))
+            return usage_error(a.takes_file ? "'cache %s' takes one FILE" : "'cache %s' takes no argument", a.name);
+        if (a.store_only && o.cache_file)
+            return usage_error("'cache %s' works on a store, not on --cache FILE", a.name);
+        if (a.takes_file && *o.ids.items[1] == '\0') return usage_error("'cache %s' needs a file name", a.name);
+        o.cache_do = a.action;
+        o.cache_arg = a.takes_file ? o.ids.items[1] : nullptr;
+        return 0;
+    }
+    return usage_error("unknown cache action '%s' (use list, count, clear, vacuum, import or export)", what);
+}
+
+// --store, --no-store, --stale-if-error, and which store the run keeps: --store FILE
+// whatever the backend; else the default one with a real service (--host), with
+// --offline (which answers from it) and for the cache command, unless --cache FILE
+// keeps the records instead.
+int check_store_options(options &o) {
+    if (o.store_file && o.no_store) return usage_error("give one of --store and --no-store");
+    if (o.store_file && *o.store_file == '\0') return usage_error("--store needs a file name");
+    uint64_t n = 0;
+    if (o.stale_text && (!parse_count(o.stale_text, true, &n) || n > INT64_MAX))
+        return usage_error("--stale-if-error needs a number of seconds (0 or more), not '%s'", o.stale_text);
+    o.stale_seconds = static_cast<int64_t>(n);
+    const bool wants_default = o.host || o.offline || o.cmd->kind == cmd_cache;
+    o.store = o.store_file                                   ? store_use::given
+              : o.no_store || o.cache_file || !wants_default ? store_use::none
+                                                             : store_use::default_path;
     return 0;
 }
 
@@ -326,6 +367,7 @@ int check_options(options &o) {
     if (o.full && !o.json) return usage_error("option --full applies with --json or --json-lines only");
     if (o.cache_file && *o.cache_file == '\0') return usage_error("--cache needs a file name");
     if (const int retry_st = check_retry_options(o)) return retry_st;
+    if (const int store_st = check_store_options(o)) return store_st;
     if (o.cache_limit_text && !parse_count(o.cache_limit_text, true, &o.cache_limit))
         return usage_error("--cache-limit needs a number of titles (0: no limit), not '%s'", o.cache_limit_text);
 
@@ -410,10 +452,21 @@ void print_general_usage(FILE *out) {
                  "  --rate-limit R[/BURST]  send at most R requests a second (BURST at once,\n"
                  "                   default 1), waiting for the budget as needed\n"
                  "\n"
-                 "Cache:\n"
+                 "Cache and store:\n"
                  "  --cache FILE     load the record cache from FILE (when it exists) and save\n"
-                 "                   it back at the end; see the cache command\n"
+                 "                   it back at the end; no default store then\n"
                  "  --cache-limit N  keep at most N titles in the record cache (0: no limit)\n"
+                 "  --store FILE     keep every record fetched in the store FILE (a SQLite file)\n"
+                 "                   and answer from it, whatever the backend\n"
+                 "  --no-store       keep no store\n"
+                 "  --refresh        ask the service whatever the cache or the store holds\n"
+                 "  --offline        send no request: answer from the cache and the store,\n"
+                 "                   whatever their age\n"
+                 "  --stale-if-error S  when the service fails, answer with a record expired\n"
+                 "                   at most S seconds ago\n"
+                 "With --host or --offline, and for the cache command, the store is\n"
+                 "$TQMOVIE_STORE, else $XDG_CACHE_HOME/tqmovie/store.db, else\n"
+                 "~/.cache/tqmovie/store.db.\n"
                  "\n"
                  "An ID of \"-\" reads ids from standard input, one per line (blank lines and\n"
                  "lines starting with # are skipped).\n"
@@ -423,8 +476,8 @@ void print_general_usage(FILE *out) {
                  "Exit status: 0 success; 1 a batch went through but some ids have no record;\n"
                  "10 + the library status code when an operation failed (11 transport, 12 HTTP,\n"
                  "13 parse, 14 empty, 16 argument, 17 no backend, 18 out of memory, 20 cache\n"
-                 "file); 64 usage error; 66 fixture directory not found; 74 output could not be\n"
-                 "written; 130 interrupted (Ctrl-C).\n",
+                 "file or store); 64 usage error; 66 fixture directory not found; 74 output\n"
+                 "could not be written; 130 interrupted (Ctrl-C).\n",
                  program);
 }
 
@@ -432,7 +485,8 @@ void print_command_help(const command_info &c) {
     std::printf("usage: %s [OPTIONS] %s\n\n%s", program, c.synopsis, c.help);
     std::printf("\nBackend and output options: --fixtures DIR | --host URL | --stub, --json | --json-lines,\n"
                 "--full, --retry N, --max-wait S, --deadline S, --parallel N, --rate-limit R[/BURST],\n"
-                "--cache FILE, --cache-limit N\n"
+                "--cache FILE, --cache-limit N, --store FILE, --no-store, --refresh, --offline,\n"
+                "--stale-if-error S\n"
                 "An ID of \"-\" reads ids from standard input, one per line.\n");
 }
 
@@ -458,8 +512,11 @@ int parse_args(int argc, char **argv, options &o) {
             struct flag {
                 const char *name;
                 bool *target;
-            } flags[] = {{"help", &o.help}, {"version", &o.version}, {"json", &o.json}, {"json-lines", &o.json_lines},
-                         {"stub", &o.stub}, {"full", &o.full}};
+            } flags[] = {{"help", &o.help},         {"version", &o.version},
+                         {"json", &o.json},         {"json-lines", &o.json_lines},
+                         {"stub", &o.stub},         {"full", &o.full},
+                         {"no-store", &o.no_store}, {"refresh", &o.refresh},
+                         {"offline", &o.offline}};
             bool matched = false;
             for (const flag &f : flags) {
                 if (!is(f.name)) continue;
@@ -492,6 +549,8 @@ int parse_args(int argc, char **argv, options &o) {
                           {"proxy", &o.proxy},
                           {"max-body", &o.max_body_text},
                           {"cache", &o.cache_file},
+                          {"store", &o.store_file},
+                          {"stale-if-error", &o.stale_text},
                           {"retry", &o.retry_text},
                           {"max-wait", &o.max_wait_text},
                           {"deadline", &o.deadline_text},
