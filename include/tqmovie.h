@@ -975,7 +975,12 @@ TQMOVIE_API int32_t tqmovie_io_header(tqmovie_client *c, const char *name, const
  * (a batch chunk's in one transaction), a memory miss reads through and the hit is
  * adopted into the memory cache, and the lifetimes apply to store hits as to memory
  * hits. tqmovie_cache_invalidate reaches the store; tqmovie_cache_clear and the memory
- * cache's own evictions do not (tqmovie_store_clear empties a store). Several clients,
+ * cache's own evictions do not (tqmovie_store_clear empties a store). With a store
+ * set, a basic or detail batch first answers the ids the memory cache or the store
+ * holds fresh (in the batch's language, "en-US", and a detail record with every
+ * section asked for) and asks the service only for the others, in chunks as usual
+ * (the progress events count those); a batch all of whose ids are held sends nothing.
+ * Several clients,
  * threads and processes may use one file at once: transactions never interleave, and
  * writers wait for each other (busy timeout 10 s) rather than fail. A store that
  * fails while a lookup runs costs that lookup nothing: the record is only not kept

@@ -377,6 +377,24 @@ int32_t batch_lookup(tqmovie_client &c, const char *const *ids, size_t count, co
     char why[96];
     int32_t st = begin_lookup(op, true, ids_ok(ids, count, why), why);
     if (st != TQMOVIE_OK) return st;
+    // With a store behind the cache the batch asks only for what it does not hold fresh.
+    malloc_ptr<const char *> rest;
+    if (c.ext.store && !c.ext.refresh && !c.ext.offline) {
+        rest.reset(tq_calloc_n<const char *>(count));
+        if (!rest) return TQMOVIE_ERR_NOMEM;
+        size_t left = 0;
+        for (size_t i = 0; i < count; ++i) {
+            const typename Ops::rec *held = ops.cache_answer(c, ids[i], nullptr);
+            if (!held) {
+                rest.get()[left++] = ids[i];
+            } else if (const int32_t pushed = ops.push(*c.st, held)) {
+                return pushed;
+            }
+        }
+        if (left == 0) return TQMOVIE_OK;
+        ids = rest.get();
+        count = left;
+    }
     const size_t ceiling = c.st->batch_ceiling; // set by begin_lookup
     c.ext.total = count;
     const size_t chunks = count / ceiling + (count % ceiling != 0);

@@ -924,6 +924,7 @@ TEST(MockServiceBroken, BatchFailurePrintsTheChunksThatWentThrough) {
     ASSERT_GT(s.port, 0);
     std::vector<std::string> args = {"--host",
                                      "http://127.0.0.1:" + std::to_string(s.port),
+                                     "--no-store", // every chunk asks the service
                                      "--json-lines",
                                      "details",
                                      "tt0000010",
