@@ -79,6 +79,9 @@ TEST_F(Store, RecordsAreWrittenThroughAndReadBackElsewhere) {
         EXPECT_STREQ(tqmovie_detail_title(0), "The Shawshank Redemption");
         EXPECT_EQ(tqmovie_last_http_code(), 0);
         EXPECT_EQ(tqmovie_get_basic("tt0468569", nullptr), TQMOVIE_OK);
+        // A batch of held titles is answered without a request.
+        EXPECT_EQ(tqmovie_get_basics(ids, 2), TQMOVIE_OK) << tqmovie_last_error();
+        EXPECT_EQ(tqmovie_basic_count(), 2);
         // Another language, or more sections than were fetched, is not there.
         EXPECT_EQ(tqmovie_get_detail("tt0111161", "pt-BR", TQMOVIE_DETAIL_CAST), TQMOVIE_ERR_TRANSPORT);
         EXPECT_EQ(tqmovie_get_detail("tt0111161", "de-DE", TQMOVIE_DETAIL_ALL), TQMOVIE_ERR_TRANSPORT);
