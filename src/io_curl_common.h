@@ -72,7 +72,6 @@ public:
     // The headers of the final response (valid after finish).
     const tq_header *headers() const noexcept { return headers_; }
     int32_t header_count() const noexcept { return header_count_; }
-    tqmovie_client *client() const noexcept { return client_; }
 
 private:
     friend struct tq_curl_callbacks;
