@@ -1,39 +1,27 @@
 // SPDX-License-Identifier: MIT
 // Records: the empty record of each kind, deep copy and release, the complete JSON
-// form written out and the decoders that read it back. Not installed.
+// form written out and the decoders that read it back, all read from the records'
+// field tables (tq_fields.h). Not installed.
 #ifndef TQ_RECORD_H
 #define TQ_RECORD_H
 
+#include "tq_fields.h"
 #include "tq_internal.h"
 
 // ----------------------------------------------------------------------------
-// Empty records. Zero-filled storage is not an empty basic or detail record:
-// some fields read -1 or NaN when absent.
+// Empty records: zero-filled storage with each plain value at its table's empty
+// value, since some fields read -1 or NaN when absent.
 // ----------------------------------------------------------------------------
-inline double tq_nan() noexcept {
-    const uint64_t bits = 0x7FF8000000000000ull;
-    double d;
-    std::memcpy(&d, &bits, sizeof d);
-    return d;
-}
-
-inline void tq_reset_basic(tq_basic *r) noexcept {
+template <typename R> void tq_reset(R *r) noexcept {
     std::memset(r, 0, sizeof *r);
-    r->year = -1;
-    r->duration = -1;
-    r->is_tv = -1;
+    tq_fields::each<R>([r](auto i) {
+        constexpr auto &f = tq_fields::at<R, i>;
+        if constexpr (!tq_fields::is_text(f.kind) && !tq_fields::is_list(f.kind)) r->*f.at = f.empty;
+    });
 }
-
-inline void tq_reset_detail(tq_detail *r) noexcept {
-    std::memset(r, 0, sizeof *r);
-    r->start_year = -1;
-    r->end_year = -1;
-    r->runtime = -1;
-    r->is_tv = -1;
-    r->imdb_rating = tq_nan();
-}
-
-inline void tq_reset_trans(tq_trans *r) noexcept { std::memset(r, 0, sizeof *r); }
+inline void tq_reset_basic(tq_basic *r) noexcept { tq_reset(r); }
+inline void tq_reset_detail(tq_detail *r) noexcept { tq_reset(r); }
+inline void tq_reset_trans(tq_trans *r) noexcept { tq_reset(r); }
 
 // Deep copy of a translation set (every item); 0, or -1 when the item array could
 // not be allocated (dst then holds what was copied).
@@ -46,9 +34,6 @@ int32_t tq_copy_whole(tq_basic *dst, const tq_basic *src, uint32_t sections) noe
 int32_t tq_copy_whole(tq_detail *dst, const tq_detail *src, uint32_t sections) noexcept;
 
 // One spelling for the three record kinds, for code that is generic over them.
-inline void tq_reset(tq_basic *r) noexcept { tq_reset_basic(r); }
-inline void tq_reset(tq_detail *r) noexcept { tq_reset_detail(r); }
-inline void tq_reset(tq_trans *r) noexcept { tq_reset_trans(r); }
 inline void tq_release(tq_basic *r) noexcept { tq_free_basic(r); }
 inline void tq_release(tq_detail *r) noexcept { tq_free_detail(r); }
 inline void tq_release(tq_trans *r) noexcept { tq_free_trans(r); }

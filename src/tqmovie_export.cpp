@@ -6,12 +6,12 @@
 // record. The record cache's file is written with the same complete form.
 #include "tq_results.h"
 
+#include <array>
 #include <charconv>
 #include <cmath>
 #include <cstdarg>
-#include <array>
 #include <cstdio>
-#include <span>
+#include <string>
 #include <type_traits>
 
 // ----------------------------------------------------------------------------
@@ -170,178 +170,108 @@ void string_list(tq_text &out, char *const *items, size_t count, bool strict) no
 }
 
 // ----------------------------------------------------------------------------
-// The complete form: for each record type its texts and numbers with the member
-// names the service uses, and the empty value that leaves a number out.
+// Records, written from their field tables (tq_fields.h) with the service's member
+// names: in the complete form (every byte checked, empty values left out) or in a
+// summary's (bytes passed through, every value written).
 // ----------------------------------------------------------------------------
 
-template <typename R> struct text_member {
-    const char *key;
-    char *R::*field;
-};
-template <typename R> struct int_member {
-    const char *key;
-    int32_t R::*field;
-    int32_t empty;
-};
+// `"key":`, after a comma unless it is the object's first member.
+template <size_t N> void member_key(tq_text &out, const char *key, bool &first) noexcept {
+    out.put(first ? "\"" : ",\"", first ? 1 : 2);
+    out.put(key, N);
+    out.put("\":");
+    first = false;
+}
 
-template <typename R> using texts_of = std::type_identity_t<std::span<const text_member<R>>>;
-template <typename R> using ints_of = std::type_identity_t<std::span<const int_member<R>>>;
+template <typename R> void object(tq_text &out, const R &r) noexcept;
 
-// `"key":value` pairs of one object, separated by commas; the first goes without one.
-template <typename R> void members(tq_text &out, const R &r, texts_of<R> texts, ints_of<R> ints, bool &first) noexcept {
-    for (const auto &t : texts) {
-        out.put(first ? "\"" : ",\"", first ? 1 : 2);
-        out.put_text(t.key);
-        out.put("\":");
-        json_string(out, r.*t.field, true);
-        first = false;
+// Whether a plain value is its row's empty one (for a real, NaN when that is empty).
+template <typename T> bool is_empty(T v, T empty) noexcept {
+    if constexpr (std::is_floating_point_v<T>)
+        if (std::isnan(empty)) return std::isnan(v);
+    return v == empty;
+}
+
+// Row I of r, as a member of the object being written (or nothing: an empty value in
+// the complete form).
+template <typename R, size_t I> void write_field(tq_text &out, const R &r, bool full, bool &first) noexcept {
+    constexpr auto &f = tq_fields::at<R, I>;
+    const auto &v = r.*f.at;
+    if constexpr (f.kind == tq_kind::number || f.kind == tq_kind::real) {
+        if (full && is_empty(v, f.empty)) return;
+    } else if constexpr (f.kind == tq_kind::flag) {
+        if (full && v != 0 && v != 1) return;
     }
-    for (const auto &m : ints) {
-        if (r.*m.field == m.empty) continue;
-        out.put(first ? "\"" : ",\"", first ? 1 : 2);
-        out.put_text(m.key);
-        out.put("\":", 2);
-        out.integer(r.*m.field);
-        first = false;
+    member_key<std::char_traits<char>::length(f.keys[0])>(out, f.keys[0], first);
+    if constexpr (tq_fields::is_text(f.kind)) {
+        json_string(out, v, full);
+    } else if constexpr (f.kind == tq_kind::number) {
+        out.integer(v);
+    } else if constexpr (f.kind == tq_kind::flag) {
+        out.put_text(v == 1 ? "true" : v == 0 ? "false" : "null");
+    } else if constexpr (f.kind == tq_kind::real) {
+        full ? real(out, v) : summary_number(out, v);
+    } else if constexpr (f.kind == tq_kind::ratings) {
+        out.put("{");
+        for (size_t i = 0; v && i < r.*f.count; ++i) {
+            if (i) out.put(",");
+            // A member name must be a string: a source lost to a failed copy is written "".
+            json_string(out, v[i].source ? v[i].source : "", full);
+            out.put(":");
+            full ? real(out, v[i].value) : summary_number(out, v[i].value);
+        }
+        out.put("}");
+    } else if constexpr (f.kind == tq_kind::records || f.kind == tq_kind::items) {
+        out.put("[");
+        for (size_t i = 0; v && i < r.*f.count; ++i) {
+            if (i) out.put(",");
+            object(out, v[i]);
+        }
+        out.put("]");
+    } else {
+        string_list(out, v, r.*f.count, full);
     }
 }
 
-template <typename R> void object(tq_text &out, const R &r, texts_of<R> texts, ints_of<R> ints) noexcept {
+constexpr bool every_row(size_t) noexcept { return true; }
+
+// The rows of r that Pick picks by their index.
+template <typename R, bool (*Pick)(size_t) = every_row>
+void write_fields(tq_text &out, const R &r, bool full, bool &first) noexcept {
+    tq_fields::each<R>([&](auto i) {
+        if constexpr (Pick(i)) write_field<R, i>(out, r, full, first);
+    });
+}
+
+// A record in the complete form.
+template <typename R> void object(tq_text &out, const R &r) noexcept {
     bool first = true;
     out.put("{");
-    members(out, r, texts, ints, first);
+    write_fields(out, r, true, first);
     out.put("}");
 }
-
-template <typename R>
-void object_list(tq_text &out, const char *key, const R *items, size_t count, texts_of<R> texts,
-                 ints_of<R> ints) noexcept {
-    out.put(",\"");
-    out.put_text(key);
-    out.put("\":[");
-    for (size_t i = 0; items && i < count; ++i) {
-        if (i) out.put(",");
-        object(out, items[i], texts, ints);
-    }
-    out.put("]");
-}
-
-void is_tv(tq_text &out, int32_t v) noexcept {
-    if (v == 0 || v == 1) out.put_text(v ? ",\"isTVShow\":true" : ",\"isTVShow\":false");
-}
-
-const text_member<tq_basic> basic_texts[] = {
-    {"imDbId", &tq_basic::imdb_id}, {"title", &tq_basic::title},          {"tagLine", &tq_basic::tagline},
-    {"plot", &tq_basic::plot},      {"posterUrl", &tq_basic::poster_url}, {"pictureUrl", &tq_basic::picture_url},
-};
-const int_member<tq_basic> basic_ints[] = {
-    {"id", &tq_basic::id, 0}, {"year", &tq_basic::year, -1}, {"duration", &tq_basic::duration, -1}};
-
-const text_member<tq_detail> detail_texts[] = {
-    {"imDbId", &tq_detail::imdb_id},
-    {"title", &tq_detail::title},
-    {"originalTitle", &tq_detail::original_title},
-    {"tagLine", &tq_detail::tagline},
-    {"plot", &tq_detail::plot},
-    {"posterUrl", &tq_detail::poster_url},
-    {"pictureUrl", &tq_detail::picture_url},
-    {"titleType", &tq_detail::title_type},
-    {"genres", &tq_detail::genres},
-    {"directors", &tq_detail::directors},
-    {"trailerUrl", &tq_detail::trailer_url},
-    {"extension1", &tq_detail::extension1},
-    {"logoBase64", &tq_detail::logo_base64},
-};
-const int_member<tq_detail> detail_ints[] = {{"id", &tq_detail::id, 0},
-                                             {"startYear", &tq_detail::start_year, -1},
-                                             {"endYear", &tq_detail::end_year, -1},
-                                             {"runtimeMinutes", &tq_detail::runtime, -1}};
-const text_member<tq_cast> cast_texts[] = {{"name", &tq_cast::name},
-                                           {"idOrName", &tq_cast::id},
-                                           {"poster", &tq_cast::poster},
-                                           {"characterOrRole", &tq_cast::role},
-                                           {"birthday", &tq_cast::birthday}};
-const text_member<tq_picture> picture_texts[] = {{"language", &tq_picture::language}, {"url", &tq_picture::url}};
-const int_member<tq_picture> picture_ints[] = {{"width", &tq_picture::width, 0}, {"height", &tq_picture::height, 0}};
-const text_member<tq_provider> provider_texts[] = {{"countryCode", &tq_provider::country},
-                                                   {"providerId", &tq_provider::provider_id},
-                                                   {"providerName", &tq_provider::name},
-                                                   {"logoUrl", &tq_provider::logo},
-                                                   {"watchType", &tq_provider::type}};
-const int_member<tq_provider> provider_ints[] = {{"displayPriority", &tq_provider::display_priority, 0}};
-const text_member<tq_video> video_texts[] = {{"id", &tq_video::id},
-                                             {"key", &tq_video::key},
-                                             {"name", &tq_video::name},
-                                             {"site", &tq_video::site},
-                                             {"type", &tq_video::type},
-                                             {"iso_639_1", &tq_video::lang},
-                                             {"iso_3166_1", &tq_video::region}};
-const int_member<tq_video> video_ints[] = {{"size", &tq_video::size, 0}};
-const text_member<tq_trans_item> item_texts[] = {
-    {"title", &tq_trans_item::title},         {"tagLine", &tq_trans_item::tagline}, {"plot", &tq_trans_item::plot},
-    {"directors", &tq_trans_item::directors}, {"actors", &tq_trans_item::actors},   {"iso_639_1", &tq_trans_item::lang},
-    {"iso_3166_1", &tq_trans_item::region}};
 
 } // namespace
 
-void tq_json_full(tq_text &out, const tq_basic &r) noexcept {
-    bool first = true;
-    out.put("{");
-    members(out, r, basic_texts, basic_ints, first);
-    is_tv(out, r.is_tv);
-    out.put(",\"directors\":");
-    string_list(out, r.directors, r.directors_count, true);
-    out.put(",\"genres\":");
-    string_list(out, r.genres, r.genres_count, true);
-    out.put(",\"ratings\":{");
-    for (size_t i = 0; r.ratings && i < r.ratings_count; ++i) {
-        if (i) out.put(",");
-        // A member name must be a string: a source lost to a failed copy is written "".
-        json_string(out, r.ratings[i].source ? r.ratings[i].source : "", true);
-        out.put(":");
-        real(out, r.ratings[i].value);
-    }
-    out.put("}}");
-}
-
-void tq_json_full(tq_text &out, const tq_detail &r) noexcept {
-    bool first = true;
-    out.put("{");
-    members(out, r, detail_texts, detail_ints, first);
-    is_tv(out, r.is_tv);
-    if (!std::isnan(r.imdb_rating)) {
-        out.put(",\"imDbRating\":");
-        real(out, r.imdb_rating);
-    }
-    object_list(out, "casts", r.cast, r.cast_count, cast_texts, {});
-    out.put(",\"relatedIMDbIds\":");
-    string_list(out, r.related, r.related_count, true);
-    object_list(out, "pictures", r.pictures, r.picture_count, picture_texts, picture_ints);
-    object_list(out, "watchProviders", r.providers, r.provider_count, provider_texts, provider_ints);
-    object_list(out, "videos", r.videos, r.video_count, video_texts, video_ints);
-    out.put("}");
-}
-
-void tq_json_full(tq_text &out, const tq_trans &r) noexcept {
-    out.put("{\"imDbId\":");
-    json_string(out, r.imdb_id, true);
-    object_list(out, "items", r.items, r.items_count, item_texts, {});
-    out.put("}");
-}
+void tq_json_full(tq_text &out, const tq_basic &r) noexcept { object(out, r); }
+void tq_json_full(tq_text &out, const tq_detail &r) noexcept { object(out, r); }
+void tq_json_full(tq_text &out, const tq_trans &r) noexcept { object(out, r); }
 
 void tq_json_string(tq_text &out, const char *s) noexcept { json_string(out, s, true); }
 
 namespace {
 
-// A summary's leading texts: `{"key":value` for each member, every one written, null
-// or not (the summaries keep the service's members even when empty).
-template <typename R> void summary_texts(tq_text &b, const R &r, std::span<const text_member<R>> members) noexcept {
-    for (size_t i = 0; i < members.size(); ++i) {
-        b.put(i ? ",\"" : "{\"");
-        b.put_text(members[i].key);
-        b.put("\":");
-        json_string(b, r.*members[i].field, false);
-    }
+// The summaries keep the members they have always had, so that a field added to a
+// record goes into the complete form only. A basic summary: every row up to "ratings".
+constexpr bool in_basic_summary(size_t i) noexcept { return i <= tq_fields::index_of<tq_basic>("ratings"); }
+
+// A detail summary: the texts up to "directors", the numbers and the rating (the list
+// sizes follow).
+constexpr bool in_detail_summary(size_t i) noexcept {
+    using tq_fields::index_of;
+    return i <= index_of<tq_detail>("directors") ||
+           (i >= index_of<tq_detail>("id") && i <= index_of<tq_detail>("runtimeMinutes")) ||
+           i == index_of<tq_detail>("imDbRating");
 }
 
 template <typename R> char *export_full(const R *r) noexcept {
@@ -359,23 +289,10 @@ char *tqmovie_basic_to_json(int32_t index) {
     const tq_basic *r = tq_stored<tq_basic>(state(), index);
     if (!r) return nullptr;
     tq_text b(256); // the summaries are short
-    summary_texts<tq_basic>(b, *r, basic_texts);
-    b.fmt(",\"id\":%d,\"year\":%d,\"duration\":%d,\"isTVShow\":%s", r->id, r->year, r->duration,
-          r->is_tv == 1   ? "true"
-          : r->is_tv == 0 ? "false"
-                          : "null");
-    b.put(",\"directors\":");
-    string_list(b, r->directors, r->directors_count, false);
-    b.put(",\"genres\":");
-    string_list(b, r->genres, r->genres_count, false);
-    b.put(",\"ratings\":{");
-    for (size_t i = 0; r->ratings && i < r->ratings_count; ++i) {
-        if (i) b.put(",");
-        json_string(b, r->ratings[i].source ? r->ratings[i].source : "", false);
-        b.put(":");
-        summary_number(b, r->ratings[i].value);
-    }
-    b.put("}}");
+    bool first = true;
+    b.put("{");
+    write_fields<tq_basic, in_basic_summary>(b, *r, false, first);
+    b.put("}");
     return b.release();
 }
 
@@ -383,11 +300,9 @@ char *tqmovie_detail_to_json(int32_t index) {
     const tq_detail *r = tq_stored<tq_detail>(state(), index);
     if (!r) return nullptr;
     tq_text b(256);
-    summary_texts<tq_detail>(b, *r, std::span(detail_texts).first(10)); // up to "directors"
-    b.fmt(",\"id\":%d,\"startYear\":%d", r->id, r->start_year);
-    b.fmt(",\"endYear\":%d,\"runtimeMinutes\":%d", r->end_year, r->runtime);
-    b.put(",\"imDbRating\":");
-    summary_number(b, r->imdb_rating);
+    bool first = true;
+    b.put("{");
+    write_fields<tq_detail, in_detail_summary>(b, *r, false, first);
     b.fmt(",\"nCasts\":%zu,\"nPictures\":%zu", r->cast_count, r->picture_count);
     b.fmt(",\"nProviders\":%zu,\"nVideos\":%zu", r->provider_count, r->video_count);
     b.fmt(",\"nRelated\":%zu}", r->related_count);
