@@ -12,6 +12,7 @@
 // never a torn file. Loading builds the whole cache aside and swaps it in only when
 // every entry was read, so a bad file changes nothing.
 #include "tq_cache.h"
+#include "tq_fields.h"
 
 #include <atomic>
 #include <cerrno>
@@ -193,7 +194,7 @@ int32_t read_record(const loading &l, size_t i, const char *id, yyjson_val *entr
     // that holds a text), or the file would plant a record under a title it does not
     // describe.
     const char *own = nullptr;
-    for (const char *spelling : {"imDbId", "IMDbId", "imdbId"})
+    for (const char *spelling : tq_id_keys)
         if (!own) own = yyjson_get_str(yyjson_obj_get(obj, spelling));
     if (!own || std::strcmp(own, id) != 0) return bad_entry(l.c, i, "a record carries another id");
     R *rec = tq_calloc_n<R>(1);

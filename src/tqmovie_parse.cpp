@@ -10,6 +10,10 @@
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
+#include <iterator>
+#include <string>
+#include <string_view>
+#include <type_traits>
 
 namespace {
 
@@ -22,41 +26,56 @@ namespace {
 // the object again per field would make a record with n fields cost n walks.
 // ----------------------------------------------------------------------------
 
-struct key_name {
-    const char *text;
-    size_t len;
-};
-
-template <size_t N> constexpr key_name key(const char (&s)[N]) noexcept { return key_name{s, N - 1}; }
-
 // Every key the decoders know is at most this long.
 constexpr size_t kMaxKeyLen = 16;
 
 // The keys of one kind of object, with their slot numbers grouped by key length, so
 // that a member is compared only with the keys of its own length (one to three).
 template <size_t N> struct key_set {
-    key_name keys[N];
+    const char *keys[N];           // every spelling of every row, in table order
     uint8_t by_len[N];             // slot numbers, shortest keys first
     uint8_t first[kMaxKeyLen + 2]; // by_len[first[len]] .. by_len[first[len + 1] - 1]
 };
 
-template <size_t N> constexpr key_set<N> make_key_set(const key_name (&keys)[N]) noexcept {
+// The first slot of row `row` of R: each row's spellings take consecutive slots.
+// slot_of<R>(count<R>) is the number of keys.
+template <typename R> constexpr size_t slot_of(size_t row) noexcept {
+    size_t n = 0;
+    tq_fields::each<R>([&](auto i) {
+        if (i < row) n += tq_fields::spellings(tq_fields::at<R, i>);
+    });
+    return n;
+}
+
+template <typename R> constexpr auto make_key_set() noexcept {
+    constexpr size_t N = slot_of<R>(tq_fields::count<R>);
+    static_assert(N < 256, "slot numbers are bytes");
     key_set<N> ks{};
     size_t at = 0;
-    for (size_t i = 0; i < N; ++i) ks.keys[i] = keys[i];
+    tq_fields::each<R>([&](auto i) {
+        for (const char *k : tq_fields::at<R, i>.keys)
+            if (k) ks.keys[at++] = k;
+    });
+    at = 0;
     for (size_t len = 0; len <= kMaxKeyLen; ++len) {
         ks.first[len] = static_cast<uint8_t>(at);
         for (size_t i = 0; i < N; ++i)
-            if (keys[i].len == len) ks.by_len[at++] = static_cast<uint8_t>(i);
+            if (std::char_traits<char>::length(ks.keys[i]) == len) ks.by_len[at++] = static_cast<uint8_t>(i);
     }
     ks.first[kMaxKeyLen + 1] = static_cast<uint8_t>(at);
     return ks;
 }
 
-// True when every key found its place, i.e. none is empty or longer than kMaxKeyLen.
+// True when every key found its place, i.e. none is empty or longer than kMaxKeyLen,
+// and no key is listed twice (the second could never be filled).
 template <size_t N> constexpr bool indexes_all(const key_set<N> &ks) noexcept {
+    for (size_t i = 0; i < N; ++i)
+        for (size_t j = 0; j < i; ++j)
+            if (std::string_view(ks.keys[i]) == ks.keys[j]) return false;
     return ks.first[0] == 0 && ks.first[1] == 0 && ks.first[kMaxKeyLen + 1] == N;
 }
+
+template <typename R> constexpr auto keys_of = make_key_set<R>();
 
 // Equality of len (1 to kMaxKeyLen) bytes with at most four loads per side, every one
 // inside the len bytes: short keys are compared as two overlapping words.
@@ -95,7 +114,7 @@ void collect_members(const yyjson_val *obj, const key_set<N> &ks, yyjson_val *(&
         const char *s = unsafe_yyjson_get_str(k);
         for (size_t j = ks.first[len]; j < ks.first[len + 1]; ++j) {
             const size_t i = ks.by_len[j];
-            if (!same_bytes(ks.keys[i].text, s, len)) continue;
+            if (!same_bytes(ks.keys[i], s, len)) continue;
             if (!slots[i]) {
                 slots[i] = v;
                 if (++filled == N) return; // every key decided: the rest cannot matter
@@ -186,52 +205,8 @@ double num(yyjson_val *v, double none) noexcept {
 }
 
 // ----------------------------------------------------------------------------
-// Basic records
+// List members
 // ----------------------------------------------------------------------------
-
-enum basic_slot : size_t {
-    B_IMDB_ID,
-    B_IMDB_ID_UPPER,
-    B_IMDB_ID_LOWER,
-    B_TITLE,
-    B_TAGLINE,
-    B_PLOT,
-    B_POSTER,
-    B_PICTURE,
-    B_ID,
-    B_YEAR,
-    B_DURATION,
-    B_IS_TV,
-    B_DIRECTORS,
-    B_GENRES,
-    B_RATINGS,
-    B_SLOTS
-};
-
-constexpr auto basic_keys = make_key_set<B_SLOTS>({
-    key("imDbId"),
-    key("IMDbId"),
-    key("imdbId"),
-    key("title"),
-    key("tagLine"),
-    key("plot"),
-    key("posterUrl"),
-    key("pictureUrl"),
-    key("id"),
-    key("year"),
-    key("duration"),
-    key("isTVShow"),
-    key("directors"),
-    key("genres"),
-    key("ratings"),
-});
-static_assert(indexes_all(basic_keys));
-
-// A copy of the id under its three spellings; the next spelling counts only when the
-// previous one has no string member.
-char *imdb_id_of(yyjson_val *a, yyjson_val *b, yyjson_val *c) noexcept {
-    return dup_str(yyjson_is_str(a) ? a : yyjson_is_str(b) ? b : c);
-}
 
 // Splits a genres text such as "Drama, Crime" at its commas. Leading and trailing
 // spaces of each part are dropped; empty parts stay (except after a final comma).
@@ -261,178 +236,41 @@ int split_genres(const char *s, char ***arr, size_t *count) noexcept {
     return 0;
 }
 
-int decode_basic(yyjson_val *const (&m)[B_SLOTS], tq_basic *out) noexcept {
-    out->imdb_id = imdb_id_of(m[B_IMDB_ID], m[B_IMDB_ID_UPPER], m[B_IMDB_ID_LOWER]);
-    out->title = dup_str(m[B_TITLE]);
-    out->tagline = dup_str(m[B_TAGLINE]);
-    out->plot = dup_str(m[B_PLOT]);
-    out->poster_url = clean_na(m[B_POSTER]);
-    out->picture_url = clean_na(m[B_PICTURE]);
-
-    ji(m[B_ID], &out->id);
-    ji(m[B_YEAR], &out->year);
-    ji(m[B_DURATION], &out->duration);
-    jb(m[B_IS_TV], &out->is_tv);
-
-    yyjson_val *dir = m[B_DIRECTORS];
-    if (yyjson_is_arr(dir)) {
-        if (load_str_arr(dir, &out->directors, &out->directors_count) != 0) return -1;
-    } else if (yyjson_is_str(dir)) {
-        // One name as sent, even an empty one: the service's free-text field.
-        char **one = tq_calloc_n<char *>(1);
-        if (!one) return -1;
-        out->directors = one;
-        one[0] = dup_str(dir);
-        out->directors_count = 1;
-    }
-
-    yyjson_val *gen = m[B_GENRES];
-    if (yyjson_is_arr(gen)) {
-        if (load_str_arr(gen, &out->genres, &out->genres_count) != 0) return -1;
-    } else if (yyjson_is_str(gen) && unsafe_yyjson_get_str(gen)[0] != '\0') {
-        if (split_genres(unsafe_yyjson_get_str(gen), &out->genres, &out->genres_count) != 0) return -1;
-    }
-
-    yyjson_val *rat = m[B_RATINGS];
-    if (yyjson_is_obj(rat)) {
-        const size_t n = unsafe_yyjson_get_len(rat);
-        tq_rating *r = tq_calloc_n<tq_rating>(n ? n : 1);
-        if (!r) return -1;
-        out->ratings = r;
-        size_t idx, max;
-        yyjson_val *k, *v;
-        yyjson_obj_foreach(rat, idx, max, k, v) {
-            r[idx].source = dup_str(k);
-            r[idx].value = num(v, 0.0);
-        }
-        out->ratings_count = n;
-    }
+// Basic "directors": an array of names, or one name as sent, even an empty one (the
+// service's free-text field). 0, or -1 when a list could not be allocated.
+int load_names(yyjson_val *v, char ***arr, size_t *count) noexcept {
+    if (yyjson_is_arr(v)) return load_str_arr(v, arr, count);
+    if (!yyjson_is_str(v)) return 0;
+    char **one = tq_calloc_n<char *>(1);
+    if (!one) return -1;
+    *arr = one;
+    one[0] = dup_str(v);
+    *count = 1;
     return 0;
 }
 
-// ----------------------------------------------------------------------------
-// Detail records
-// ----------------------------------------------------------------------------
-
-enum detail_slot : size_t {
-    D_IMDB_ID,
-    D_IMDB_ID_UPPER,
-    D_IMDB_ID_LOWER,
-    D_TITLE,
-    D_ORIGINAL_TITLE,
-    D_TAGLINE,
-    D_PLOT,
-    D_POSTER,
-    D_PICTURE,
-    D_TITLE_TYPE,
-    D_TRAILER,
-    D_EXTENSION1,
-    D_LOGO,
-    D_GENRES,
-    D_DIRECTORS,
-    D_ID,
-    D_START_YEAR,
-    D_END_YEAR,
-    D_RUNTIME,
-    D_IS_TV,
-    D_RATING,
-    D_CASTS,
-    D_RELATED,
-    D_PICTURES,
-    D_PROVIDERS,
-    D_VIDEOS,
-    D_SLOTS
-};
-
-constexpr auto detail_keys = make_key_set<D_SLOTS>({
-    key("imDbId"),     key("IMDbId"),     key("imdbId"),         key("title"),          key("originalTitle"),
-    key("tagLine"),    key("plot"),       key("posterUrl"),      key("pictureUrl"),     key("titleType"),
-    key("trailerUrl"), key("extension1"), key("logoBase64"),     key("genres"),         key("directors"),
-    key("id"),         key("startYear"),  key("endYear"),        key("runtimeMinutes"), key("isTVShow"),
-    key("imDbRating"), key("casts"),      key("relatedIMDbIds"), key("pictures"),       key("watchProviders"),
-    key("videos"),
-});
-static_assert(indexes_all(detail_keys));
-
-enum cast_slot : size_t { C_NAME, C_ID, C_POSTER, C_ROLE, C_BIRTHDAY, C_SLOTS };
-constexpr auto cast_keys =
-    make_key_set<C_SLOTS>({key("name"), key("idOrName"), key("poster"), key("characterOrRole"), key("birthday")});
-static_assert(indexes_all(cast_keys));
-
-enum picture_slot : size_t { P_LANGUAGE, P_URL, P_WIDTH, P_HEIGHT, P_SLOTS };
-constexpr auto picture_keys = make_key_set<P_SLOTS>({key("language"), key("url"), key("width"), key("height")});
-static_assert(indexes_all(picture_keys));
-
-enum provider_slot : size_t { W_COUNTRY, W_ID, W_NAME, W_LOGO, W_LOGO_ALT, W_TYPE, W_PRIORITY, W_SLOTS };
-constexpr auto provider_keys =
-    make_key_set<W_SLOTS>({key("countryCode"), key("providerId"), key("providerName"), key("logoUrl"),
-                           key("myProperty"), key("watchType"), key("displayPriority")});
-static_assert(indexes_all(provider_keys));
-
-enum video_slot : size_t { V_ID, V_KEY, V_NAME, V_SITE, V_TYPE, V_LANG, V_REGION, V_SIZE, V_SLOTS };
-constexpr auto video_keys = make_key_set<V_SLOTS>(
-    {key("id"), key("key"), key("name"), key("site"), key("type"), key("iso_639_1"), key("iso_3166_1"), key("size")});
-static_assert(indexes_all(video_keys));
-
-void fill_cast(yyjson_val *obj, tq_cast *c) noexcept {
-    yyjson_val *m[C_SLOTS];
-    collect_members(obj, cast_keys, m);
-    c->name = dup_str(m[C_NAME]);
-    c->id = dup_str(m[C_ID]);
-    c->poster = dup_str(m[C_POSTER]);
-    c->role = dup_str(m[C_ROLE]);
-    c->birthday = dup_str(m[C_BIRTHDAY]);
+// Basic "genres": an array of names, or a non-empty text split at its commas.
+int load_genres(yyjson_val *v, char ***arr, size_t *count) noexcept {
+    if (yyjson_is_arr(v)) return load_str_arr(v, arr, count);
+    if (!yyjson_is_str(v) || unsafe_yyjson_get_str(v)[0] == '\0') return 0;
+    return split_genres(unsafe_yyjson_get_str(v), arr, count);
 }
 
-void fill_picture(yyjson_val *obj, tq_picture *p) noexcept {
-    yyjson_val *m[P_SLOTS];
-    collect_members(obj, picture_keys, m);
-    p->language = dup_str(m[P_LANGUAGE]);
-    p->url = dup_str(m[P_URL]);
-    ji(m[P_WIDTH], &p->width);
-    ji(m[P_HEIGHT], &p->height);
-}
-
-void fill_provider(yyjson_val *obj, tq_provider *p) noexcept {
-    yyjson_val *m[W_SLOTS];
-    collect_members(obj, provider_keys, m);
-    p->country = dup_str(m[W_COUNTRY]);
-    p->provider_id = dup_str(m[W_ID]);
-    p->name = dup_str(m[W_NAME]);
-    // Older answers carry the logo under a generated name.
-    p->logo = dup_str(m[W_LOGO]);
-    if (!p->logo) p->logo = dup_str(m[W_LOGO_ALT]);
-    p->type = dup_str(m[W_TYPE]);
-    ji(m[W_PRIORITY], &p->display_priority);
-}
-
-void fill_video(yyjson_val *obj, tq_video *v) noexcept {
-    yyjson_val *m[V_SLOTS];
-    collect_members(obj, video_keys, m);
-    v->id = dup_str(m[V_ID]);
-    v->key = dup_str(m[V_KEY]);
-    v->name = dup_str(m[V_NAME]);
-    v->site = dup_str(m[V_SITE]);
-    v->type = dup_str(m[V_TYPE]);
-    v->lang = dup_str(m[V_LANG]);
-    v->region = dup_str(m[V_REGION]);
-    ji(m[V_SIZE], &v->size);
-}
-
-// One sub-record per object element of an array member; other elements are skipped.
-// The array is allocated for every element up front and kept even when none is an
-// object. 0, or -1 when it could not be allocated (the list stays NULL, 0).
-template <typename T, typename Fill> int load_list(yyjson_val *val, T **arr, size_t *count, Fill fill) noexcept {
-    const size_t n = yyjson_arr_size(val); // 0 for NULL and non-arrays
-    if (n == 0) return 0;
-    T *items = tq_calloc_n<T>(n);
-    if (!items) return -1;
-    *arr = items;
+// One rating per member of an object, named by the member; anything else gives none.
+// 0, or -1 when the list could not be allocated.
+int load_ratings(yyjson_val *v, tq_rating **arr, size_t *count) noexcept {
+    if (!yyjson_is_obj(v)) return 0;
+    const size_t n = unsafe_yyjson_get_len(v);
+    tq_rating *r = tq_calloc_n<tq_rating>(n ? n : 1);
+    if (!r) return -1;
+    *arr = r;
     size_t idx, max;
-    yyjson_val *e;
-    yyjson_arr_foreach(val, idx, max, e) {
-        if (yyjson_is_obj(e)) fill(e, &items[(*count)++]);
+    yyjson_val *k, *e;
+    yyjson_obj_foreach(v, idx, max, k, e) {
+        r[idx].source = dup_str(k);
+        r[idx].value = num(e, 0.0);
     }
+    *count = n;
     return 0;
 }
 
@@ -470,45 +308,98 @@ int joined_text(yyjson_val *v, char **out) noexcept {
     return 0;
 }
 
-int decode_detail(yyjson_val *const (&m)[D_SLOTS], tq_detail *out, uint32_t sections) noexcept {
-    if (sections == 0) sections = TQMOVIE_DETAIL_ALL;
+// ----------------------------------------------------------------------------
+// Records: each object is decoded by its record's field table (tq_fields.h), from the
+// members one walk of the object collected.
+// ----------------------------------------------------------------------------
 
-    out->imdb_id = imdb_id_of(m[D_IMDB_ID], m[D_IMDB_ID_UPPER], m[D_IMDB_ID_LOWER]);
-    out->title = dup_str(m[D_TITLE]);
-    out->original_title = dup_str(m[D_ORIGINAL_TITLE]);
-    out->tagline = dup_str(m[D_TAGLINE]);
-    out->plot = dup_str(m[D_PLOT]);
-    out->poster_url = clean_na(m[D_POSTER]);
-    out->picture_url = clean_na(m[D_PICTURE]);
-    out->title_type = dup_str(m[D_TITLE_TYPE]);
-    out->trailer_url = dup_str(m[D_TRAILER]);
-    out->extension1 = dup_str(m[D_EXTENSION1]);
-    out->logo_base64 = dup_str(m[D_LOGO]);
+template <typename R> int decode_object(yyjson_val *obj, R &r, uint32_t sections) noexcept;
 
-    if (joined_text(m[D_GENRES], &out->genres) != 0) return -1;
-    if (joined_text(m[D_DIRECTORS], &out->directors) != 0) return -1;
-
-    ji(m[D_ID], &out->id);
-    ji(m[D_START_YEAR], &out->start_year);
-    ji(m[D_END_YEAR], &out->end_year);
-    ji(m[D_RUNTIME], &out->runtime);
-    jb(m[D_IS_TV], &out->is_tv);
-    out->imdb_rating = num(m[D_RATING], out->imdb_rating);
-
-    if (sections & TQMOVIE_DETAIL_CAST) {
-        if (load_list(m[D_CASTS], &out->cast, &out->cast_count, fill_cast) != 0) return -1;
-        if (load_str_arr(m[D_RELATED], &out->related, &out->related_count) != 0) return -1;
-    }
-    if (sections & TQMOVIE_DETAIL_PICTURES) {
-        if (load_list(m[D_PICTURES], &out->pictures, &out->picture_count, fill_picture) != 0) return -1;
-    }
-    if (sections & TQMOVIE_DETAIL_PROVIDERS) {
-        if (load_list(m[D_PROVIDERS], &out->providers, &out->provider_count, fill_provider) != 0) return -1;
-    }
-    if (sections & TQMOVIE_DETAIL_VIDEOS) {
-        if (load_list(m[D_VIDEOS], &out->videos, &out->video_count, fill_video) != 0) return -1;
+// One sub-record per object element of an array member; other elements are skipped.
+// The array is allocated for every element up front and kept even when none is an
+// object. 0, or -1 when it could not be allocated (the list stays NULL, 0).
+template <typename T> int load_list(yyjson_val *val, T **arr, size_t *count) noexcept {
+    const size_t n = yyjson_arr_size(val); // 0 for NULL and non-arrays
+    if (n == 0) return 0;
+    T *items = tq_calloc_n<T>(n);
+    if (!items) return -1;
+    *arr = items;
+    size_t idx, max;
+    yyjson_val *e;
+    yyjson_arr_foreach(val, idx, max, e) {
+        if (yyjson_is_obj(e) && decode_object(e, items[(*count)++], TQMOVIE_DETAIL_ALL) != 0) return -1;
     }
     return 0;
+}
+
+// Translation items: any array is kept, an empty one too; an array that cannot be
+// allocated leaves the set without items, which is still worth handing out.
+template <typename T> int load_items(yyjson_val *val, T **arr, size_t *count) noexcept {
+    if (!yyjson_is_arr(val)) return 0;
+    const size_t n = unsafe_yyjson_get_len(val);
+    T *items = tq_calloc_n<T>(n ? n : 1);
+    if (!items) return 0;
+    *arr = items;
+    size_t idx, max;
+    yyjson_val *e;
+    yyjson_arr_foreach(val, idx, max, e) {
+        if (yyjson_is_obj(e)) decode_object(e, items[(*count)++], TQMOVIE_DETAIL_ALL);
+    }
+    return 0;
+}
+
+// Row I of R from the members found under its spellings (m[0] the key, then the
+// others). 0, or -1 when a list could not be allocated.
+template <typename R, size_t I> int decode_field(yyjson_val *const *m, R &r, uint32_t sections) noexcept {
+    constexpr auto &f = tq_fields::at<R, I>;
+    constexpr size_t n = tq_fields::spellings(f);
+    auto &out = r.*f.at;
+    if constexpr (f.kind == tq_kind::text) {
+        out = dup_str(m[0]);
+        for (size_t k = 1; k < n; ++k)
+            if (!out) out = dup_str(m[k]);
+    } else if constexpr (f.kind == tq_kind::id) {
+        yyjson_val *v = m[0];
+        for (size_t k = 1; k < n; ++k)
+            if (!yyjson_is_str(v)) v = m[k];
+        out = dup_str(v);
+    } else if constexpr (f.kind == tq_kind::image) {
+        out = clean_na(m[0]);
+    } else if constexpr (f.kind == tq_kind::joined) {
+        return joined_text(m[0], &out);
+    } else if constexpr (f.kind == tq_kind::number) {
+        ji(m[0], &out);
+    } else if constexpr (f.kind == tq_kind::flag) {
+        jb(m[0], &out);
+    } else if constexpr (f.kind == tq_kind::real) {
+        out = num(m[0], out);
+    } else if constexpr (f.kind == tq_kind::items) {
+        // The other spelling is older, read only when the key is missing altogether.
+        return load_items(m[0] ? m[0] : m[1], &out, &(r.*f.count));
+    } else {
+        if (f.section && !(sections & f.section)) return 0;
+        size_t *count = &(r.*f.count);
+        if constexpr (f.kind == tq_kind::texts) return load_str_arr(m[0], &out, count);
+        if constexpr (f.kind == tq_kind::names) return load_names(m[0], &out, count);
+        if constexpr (f.kind == tq_kind::genres) return load_genres(m[0], &out, count);
+        if constexpr (f.kind == tq_kind::ratings) return load_ratings(m[0], &out, count);
+        if constexpr (f.kind == tq_kind::records) return load_list(m[0], &out, count);
+    }
+    return 0;
+}
+
+// Decodes obj into r (an empty record), row by row in table order, stopping at the
+// first list that cannot be allocated: 0, or -1 (r then holds what was decoded).
+template <typename R> int decode_object(yyjson_val *obj, R &r, uint32_t sections) noexcept {
+    constexpr auto &ks = keys_of<R>;
+    static_assert(indexes_all(ks), "a key is empty, longer than kMaxKeyLen or listed twice");
+    yyjson_val *m[std::size(ks.keys)];
+    collect_members(obj, ks, m);
+    const bool decoded = tq_fields::all<R>([&](auto i) {
+        constexpr size_t slot = slot_of<R>(i);
+        return decode_field<R, i>(m + slot, r, sections) == 0;
+    });
+    return decoded ? 0 : -1;
 }
 
 // ----------------------------------------------------------------------------
@@ -523,9 +414,9 @@ yyjson_doc *read_body(tqmovie_client &c, const char *body, size_t len, int32_t *
         return nullptr;
     }
     if (len == 0) len = std::strlen(body);
-    // Without read flags yyjson copies the input and never writes to it.
-    yyjson_doc *doc = yyjson_read_opts(const_cast<char *>(body), len, 0, nullptr, nullptr);
-    if (!doc) *status = tq_fail(c, TQMOVIE_ERR_PARSE, "yyjson parse failed");
+    bool dense = false;
+    yyjson_doc *doc = tq_json_read(body, len, &dense);
+    if (!doc) *status = tq_fail(c, TQMOVIE_ERR_PARSE, dense ? tq_err_too_dense : "yyjson parse failed");
     return doc;
 }
 
@@ -535,8 +426,8 @@ yyjson_doc *read_body(tqmovie_client &c, const char *body, size_t len, int32_t *
 // records (the rest are never built), and any other root is the document's own
 // business (Doc::other_root).
 template <typename Doc>
-int32_t parse_records(tqmovie_client &c, const char *body, size_t len, typename Doc::rec **out, size_t *count, const Doc &d,
-                      size_t most = SIZE_MAX) noexcept {
+int32_t parse_records(tqmovie_client &c, const char *body, size_t len, typename Doc::rec **out, size_t *count,
+                      const Doc &d, size_t most = SIZE_MAX) noexcept {
     using Rec = typename Doc::rec;
     *out = nullptr;
     *count = 0;
@@ -592,115 +483,33 @@ int32_t one_record(tqmovie_client &c, const Doc &d, yyjson_val *root, typename D
     return TQMOVIE_OK;
 }
 
-// ----------------------------------------------------------------------------
-// Translation sets
-// ----------------------------------------------------------------------------
-
-enum trans_slot : size_t { T_IMDB_ID, T_IMDB_ID_UPPER, T_IMDB_ID_LOWER, T_ITEMS, T_ITEMS_UPPER, T_SLOTS };
-constexpr auto trans_keys =
-    make_key_set<T_SLOTS>({key("imDbId"), key("IMDbId"), key("imdbId"), key("items"), key("Items")});
-static_assert(indexes_all(trans_keys));
-
-// Each item field has a camel-case key and a capitalised one; the second is read
-// when the first gives no string.
-enum item_slot : size_t {
-    I_TITLE,
-    I_TITLE_UPPER,
-    I_TAGLINE,
-    I_TAGLINE_UPPER,
-    I_PLOT,
-    I_PLOT_UPPER,
-    I_DIRECTORS,
-    I_DIRECTORS_UPPER,
-    I_ACTORS,
-    I_ACTORS_UPPER,
-    I_LANG,
-    I_LANG_UPPER,
-    I_REGION,
-    I_REGION_UPPER,
-    I_SLOTS
-};
-constexpr auto item_keys = make_key_set<I_SLOTS>({
-    key("title"),
-    key("Title"),
-    key("tagLine"),
-    key("TagLine"),
-    key("plot"),
-    key("Plot"),
-    key("directors"),
-    key("Directors"),
-    key("actors"),
-    key("Actors"),
-    key("iso_639_1"),
-    key("ISO_639_1"),
-    key("iso_3166_1"),
-    key("ISO_3166_1"),
-});
-static_assert(indexes_all(item_keys));
-
-char *either(yyjson_val *first, yyjson_val *second) noexcept {
-    char *s = dup_str(first);
-    return s ? s : dup_str(second);
-}
-
-void fill_item(yyjson_val *obj, tq_trans_item *it) noexcept {
-    yyjson_val *m[I_SLOTS];
-    collect_members(obj, item_keys, m);
-    it->title = either(m[I_TITLE], m[I_TITLE_UPPER]);
-    it->tagline = either(m[I_TAGLINE], m[I_TAGLINE_UPPER]);
-    it->plot = either(m[I_PLOT], m[I_PLOT_UPPER]);
-    it->directors = either(m[I_DIRECTORS], m[I_DIRECTORS_UPPER]);
-    it->actors = either(m[I_ACTORS], m[I_ACTORS_UPPER]);
-    it->lang = either(m[I_LANG], m[I_LANG_UPPER]);
-    it->region = either(m[I_REGION], m[I_REGION_UPPER]);
-}
-
-int fill_set(yyjson_val *obj, tq_trans *set) noexcept {
-    yyjson_val *m[T_SLOTS];
-    collect_members(obj, trans_keys, m);
-    set->imdb_id = imdb_id_of(m[T_IMDB_ID], m[T_IMDB_ID_UPPER], m[T_IMDB_ID_LOWER]);
-    // "Items" is an older spelling, read only when "items" is missing altogether.
-    yyjson_val *items = m[T_ITEMS] ? m[T_ITEMS] : m[T_ITEMS_UPPER];
-    if (!yyjson_is_arr(items)) return 0;
-    const size_t n = unsafe_yyjson_get_len(items);
-    tq_trans_item *arr = tq_calloc_n<tq_trans_item>(n ? n : 1);
-    if (!arr) return 0; // a set without items is still worth handing out
-    set->items = arr;
-    size_t idx, max;
-    yyjson_val *e;
-    yyjson_arr_foreach(items, idx, max, e) {
-        if (yyjson_is_obj(e)) fill_item(e, &arr[set->items_count++]);
-    }
-    return 0;
-}
-
-// The three documents.
-struct basic_doc {
-    using rec = tq_basic;
-    static constexpr const char *obj_fail = "basic object parse failed";
-    int32_t expect_array;
-    static int decode(yyjson_val *obj, tq_basic *r) noexcept { return tq_parse_basic_obj(obj, r); }
-    int32_t other_root(tqmovie_client &c, yyjson_val *root, tq_basic **out, size_t *count) const noexcept {
-        return one_record(c, *this, root, out, count);
-    }
-};
-
-struct detail_doc {
-    using rec = tq_detail;
-    static constexpr const char *obj_fail = "detail object parse failed";
+// The three documents: basic and detail records, whose object root is one record,
+// and translation sets.
+template <typename R> struct record_doc {
+    using rec = R;
+    static constexpr const char *obj_fail =
+        std::is_same_v<R, tq_basic> ? "basic object parse failed" : "detail object parse failed";
     int32_t expect_array;
     uint32_t sections;
-    int decode(yyjson_val *obj, tq_detail *r) const noexcept { return tq_parse_detail_obj(obj, r, sections); }
-    int32_t other_root(tqmovie_client &c, yyjson_val *root, tq_detail **out, size_t *count) const noexcept {
+    int decode(yyjson_val *obj, R *r) const noexcept { return decode_object(obj, *r, sections); }
+    int32_t other_root(tqmovie_client &c, yyjson_val *root, R **out, size_t *count) const noexcept {
         return one_record(c, *this, root, out, count);
     }
 };
+
+// A mask of 0 reads as every section.
+constexpr uint32_t all_if_none(uint32_t sections) noexcept { return sections ? sections : TQMOVIE_DETAIL_ALL; }
+
+record_doc<tq_basic> basic_doc(int32_t expect_array) noexcept { return {expect_array, TQMOVIE_DETAIL_ALL}; }
+record_doc<tq_detail> detail_doc(int32_t expect_array, uint32_t sections) noexcept {
+    return {expect_array, all_if_none(sections)};
+}
 
 // A translations answer is a list; a single object is not the batch answer (one empty
 // set, nothing decoded) and a scalar is refused.
 struct trans_doc {
     using rec = tq_trans;
-    static int decode(yyjson_val *obj, tq_trans *set) noexcept { return fill_set(obj, set); }
+    static int decode(yyjson_val *obj, tq_trans *set) noexcept { return decode_object(obj, *set, TQMOVIE_DETAIL_ALL); }
     static int32_t other_root(tqmovie_client &c, yyjson_val *root, tq_trans **out, size_t *) noexcept {
         if (!yyjson_is_obj(root)) return tq_fail(c, TQMOVIE_ERR_PARSE, "expected translations array");
         *out = tq_calloc_n<tq_trans>(1);
@@ -708,33 +517,31 @@ struct trans_doc {
     }
 };
 
+// The object decoders: the empty record, then -1 for anything but an object.
+template <typename R> int32_t parse_obj(const yyjson_val *obj, R *out, uint32_t sections) noexcept {
+    tq_reset(out);
+    auto *o = const_cast<yyjson_val *>(obj);
+    if (!yyjson_is_obj(o)) return -1;
+    return decode_object(o, *out, sections);
+}
+
 } // namespace
 
 extern "C" {
 
-int32_t tq_parse_basic_obj(const yyjson_val *obj, tq_basic *out) {
-    tq_reset_basic(out);
-    if (!yyjson_is_obj(const_cast<yyjson_val *>(obj))) return -1;
-    yyjson_val *m[B_SLOTS];
-    collect_members(obj, basic_keys, m);
-    return decode_basic(m, out);
-}
+int32_t tq_parse_basic_obj(const yyjson_val *obj, tq_basic *out) { return parse_obj(obj, out, TQMOVIE_DETAIL_ALL); }
 
 int32_t tq_parse_basic_doc(const char *body, size_t len, tq_basic **out, size_t *count, int32_t expect_array) {
-    return parse_records(client(), body, len, out, count, basic_doc{expect_array});
+    return parse_records(client(), body, len, out, count, basic_doc(expect_array));
 }
 
 int32_t tq_parse_detail_obj(const yyjson_val *obj, tq_detail *out, uint32_t sections) {
-    tq_reset_detail(out);
-    if (!yyjson_is_obj(const_cast<yyjson_val *>(obj))) return -1;
-    yyjson_val *m[D_SLOTS];
-    collect_members(obj, detail_keys, m);
-    return decode_detail(m, out, sections);
+    return parse_obj(obj, out, all_if_none(sections));
 }
 
 int32_t tq_parse_detail_doc(const char *body, size_t len, tq_detail **out, size_t *count, int32_t expect_array,
                             uint32_t sections) {
-    return parse_records(client(), body, len, out, count, detail_doc{expect_array, sections});
+    return parse_records(client(), body, len, out, count, detail_doc(expect_array, sections));
 }
 
 int32_t tq_parse_trans_doc(const char *body, size_t len, tq_trans **out, size_t *count) {
@@ -745,12 +552,12 @@ int32_t tq_parse_trans_doc(const char *body, size_t len, tq_trans **out, size_t 
 
 int32_t tq_parse_basic_most(tqmovie_client &c, const char *body, tq_basic **out, size_t *count,
                             int32_t expect_array, size_t most) noexcept {
-    return parse_records(c, body, std::strlen(body), out, count, basic_doc{expect_array}, most);
+    return parse_records(c, body, std::strlen(body), out, count, basic_doc(expect_array), most);
 }
 
 int32_t tq_parse_detail_most(tqmovie_client &c, const char *body, tq_detail **out, size_t *count,
                              int32_t expect_array, uint32_t sections, size_t most) noexcept {
-    return parse_records(c, body, std::strlen(body), out, count, detail_doc{expect_array, sections}, most);
+    return parse_records(c, body, std::strlen(body), out, count, detail_doc(expect_array, sections), most);
 }
 
 int32_t tq_parse_trans_most(tqmovie_client &c, const char *body, tq_trans **out, size_t *count,

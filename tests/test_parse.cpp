@@ -878,3 +878,57 @@ TEST(Parse, TransSurvivesEachAllocationFailure) {
 }
 
 } // namespace
+
+namespace {
+
+std::string fixture_text(const char *name) {
+    std::FILE *f = std::fopen((std::string(TQ_FIXTURES_DIR) + "/" + name).c_str(), "rb");
+    std::string s;
+    char buf[65536];
+    for (size_t n; f && (n = std::fread(buf, 1, sizeof buf, f)) > 0;) s.append(buf, n);
+    if (f) std::fclose(f);
+    return s;
+}
+
+// Parser memory is capped at four times the text (at least 32 MiB): a document dense
+// in small values is refused before it costs more, while no plausible answer comes
+// near the cap (a 24-title detail batch, 10,000 titles in their complete form).
+TEST(Parse, DenseDocumentsAreRefusedPlausibleOnesAreNot) {
+    std::string dense = "[0";
+    while (dense.size() < (48u << 20)) dense += ",0";
+    dense += "]";
+    tq_basic *recs = nullptr;
+    size_t n = 0;
+    EXPECT_EQ(tq_parse_basic_doc(dense.data(), dense.size(), &recs, &n, 1), TQMOVIE_ERR_PARSE);
+    EXPECT_STREQ(tqmovie_last_error(), "JSON too dense: parsing it would take more than 4 times its size");
+    EXPECT_EQ(recs, nullptr);
+
+    const std::string one = fixture_text("detail-tt0111161.json");
+    std::string batch = "[";
+    for (int i = 0; i < 24; ++i) batch += (i ? "," : "") + one;
+    batch += "]";
+    tq_detail *details = nullptr;
+    ASSERT_EQ(tq_parse_detail_doc(batch.data(), batch.size(), &details, &n, 1, 0), TQMOVIE_OK) << tqmovie_last_error();
+    EXPECT_EQ(n, 24u);
+    for (size_t i = 0; i < n; ++i) tq_free_detail(&details[i]);
+    std::free(details);
+
+    // The complete export of a record, 10,000 times over.
+    tqmovie_shutdown();
+    tq_io io = tolvane_io_fake(TQ_FIXTURES_DIR);
+    tqmovie_set_io(&io);
+    ASSERT_EQ(tqmovie_get_detail("tt0111161", nullptr, 0), TQMOVIE_OK);
+    char *full = tqmovie_detail_to_json_full(0);
+    ASSERT_NE(full, nullptr);
+    std::string big = "[";
+    for (int i = 0; i < 10000; ++i) big += (i ? "," : "") + std::string(full);
+    big += "]";
+    std::free(full);
+    tqmovie_shutdown();
+    EXPECT_EQ(tq_parse_detail_doc(big.data(), big.size(), &details, &n, 1, 0), TQMOVIE_OK) << tqmovie_last_error();
+    EXPECT_EQ(n, 10000u);
+    for (size_t i = 0; i < n; ++i) tq_free_detail(&details[i]);
+    std::free(details);
+}
+
+} // namespace
