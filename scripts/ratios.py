@@ -50,6 +50,12 @@ RATIOS = [
     ("BM_Get/http_fresh_backend/real_time", "BM_Get/http_pooled/real_time", None),
     # Bytes on the wire for a 24-title detail batch, compressed against not.
     ("BM_DetailBatchWire/gzip/real_time", "BM_DetailBatchWire/identity/real_time", None, {"time": "wire_bytes"}),
+    # The store: a detail lookup a fresh client answers from it costs the same at
+    # 100,000 titles as at 1,000; writing a 1,000-id batch through to it (CPU); and the
+    # file's size against the complete JSON of the 100,000 records it keeps.
+    ("BM_StoreDetailLookup/100000", "BM_StoreDetailLookup/1000", 1.5),
+    ("BM_DetailBatchToStore", "BM_DetailBatchNoStore", 1.5, {"time": "cpu_time"}),
+    ("BM_StoreFileBytes/iterations:1", "BM_StoreJsonBytes/iterations:1", None, {"time": "bytes"}),
 ]
 
 TO_SECONDS = {"ns": 1e-9, "us": 1e-6, "ms": 1e-3, "s": 1.0}

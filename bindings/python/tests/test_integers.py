@@ -33,6 +33,8 @@ CASES = [
     ("max_body_bytes", U64, http("max_body_bytes"), None),
     ("max_redirects", I32, http("max_redirects"), None),
     ("status", I32, lambda c, v: tqmovie.Response(v), None),
+    ("stale_if_error", ("int64", 0, I64[2]), lambda c, v: setattr(c, "stale_if_error", v),
+     lambda c: c.stale_if_error),
 ]
 
 

@@ -17,6 +17,7 @@ import ctypes
 from . import _lib
 from .backends import HTTP, Backend, Fixtures, Request, Response, Stub
 from .client import Client, ProgressFn
+from .store import Store
 from .errors import (ArgumentError, CancelledError, EmptyError, Error, FileError, HTTPError, NoBackendError,
                      OutOfMemoryError, ParseError, Status, TransportError)
 from .records import (PROGRESS_CHUNK_DONE, PROGRESS_RETRY_WAIT, Basic, CacheState, CastMember, Detail, Picture, Progress, Provider,
@@ -25,7 +26,7 @@ from .records import (PROGRESS_CHUNK_DONE, PROGRESS_RETRY_WAIT, Basic, CacheStat
 __version__ = "0.2.0"
 
 __all__ = [
-    "Client", "Backend", "Fixtures", "HTTP", "Stub", "Request", "Response", "ProgressFn",
+    "Client", "Store", "Backend", "Fixtures", "HTTP", "Stub", "Request", "Response", "ProgressFn",
     "Basic", "Detail", "CastMember", "Picture", "Provider", "Video", "Rating", "Translations", "TranslationItem",
     "Progress", "PROGRESS_CHUNK_DONE", "PROGRESS_RETRY_WAIT", "CacheState", "Section", "Status",
     "Error", "TransportError", "HTTPError", "ParseError", "EmptyError", "ArgumentError", "NoBackendError",

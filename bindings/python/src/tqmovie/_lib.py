@@ -65,6 +65,18 @@ class ProgressEvent(ctypes.Structure):
     ]
 
 
+class StoreOptions(ctypes.Structure):
+    """tqmovie_store_options as this package knows it (versioned by `size`, as
+    HttpOptions)."""
+
+    _fields_ = [
+        ("size", c_size_t),
+        ("max_titles", c_uint64),
+        ("read_only", c_int32),
+        ("on_bad_file", c_int32),
+    ]
+
+
 GET_FN = ctypes.CFUNCTYPE(c_int32, c_void_p, c_char_p, P_void, P_int32, P_void)
 POST_FN = ctypes.CFUNCTYPE(c_int32, c_void_p, c_char_p, c_char_p, c_char_p, P_void, P_int32, P_void)
 PROGRESS_FN = ctypes.CFUNCTYPE(ctypes.c_int, ctypes.POINTER(ProgressEvent), c_void_p)
@@ -112,6 +124,19 @@ _SIGNATURES: dict[str, tuple[object, list[object]]] = {
     "tqmovie_set_parallel": (c_int32, [c_uint32]),
     "tqmovie_set_rate_limit": (c_int32, [ctypes.c_double, c_uint32]),
     "tqmovie_io_retryable": (None, [c_void_p]),
+    "tqmovie_store_options_init": (None, [ctypes.POINTER(StoreOptions), c_size_t]),
+    "tqmovie_store_open": (c_void_p, [c_char_p, ctypes.POINTER(StoreOptions)]),
+    "tqmovie_store_close": (c_int32, [c_void_p]),
+    "tqmovie_set_store": (c_int32, [c_void_p]),
+    "tqmovie_store_clear": (c_int32, [c_void_p]),
+    "tqmovie_store_count": (c_int32, [c_void_p, ctypes.POINTER(c_uint64)]),
+    "tqmovie_store_vacuum": (c_int32, [c_void_p]),
+    "tqmovie_store_read_all": (c_int32, []),
+    "tqmovie_store_write_all": (c_int32, []),
+    "tqmovie_set_stale_if_error": (c_int32, [c_int64]),
+    "tqmovie_last_stale": (c_int64, []),
+    "tqmovie_set_offline": (c_int32, [c_int32]),
+    "tqmovie_set_refresh": (c_int32, [c_int32]),
     "tolvane_io_fake": (TqIo, [c_char_p]),
     "tolvane_io_stub": (TqIo, []),
     "tolvane_io_curl_pooled": (TqIo, [ctypes.POINTER(HttpOptions)]),
@@ -119,15 +144,17 @@ _SIGNATURES: dict[str, tuple[object, list[object]]] = {
 }
 
 
-def in_range(ctype: Any, name: str, value: int) -> int:
+def in_range(ctype: Any, name: str, value: int, minimum: Optional[int] = None) -> int:
     """value as an argument of the C integer type ctype (c_uint32, c_int64, ...).
     ctypes would wrap a value outside the type silently (2**64 + 3 becomes 3, -1 the
     largest unsigned), so such a value raises ValueError naming the argument and the
-    range instead."""
+    range instead. minimum narrows the range where the library takes only part of it."""
     n = operator.index(value)
     bits = 8 * ctypes.sizeof(ctype)
     signed = ctype(-1).value < 0
     lo, hi = (-(1 << (bits - 1)), (1 << (bits - 1)) - 1) if signed else (0, (1 << bits) - 1)
+    if minimum is not None:
+        lo = minimum
     if not lo <= n <= hi:
         raise ValueError(f"{name} must be from {lo} to {hi} ({'' if signed else 'u'}int{bits}), not {n}")
     return n

@@ -5,12 +5,13 @@ from __future__ import annotations
 import contextlib
 import ctypes
 import threading
-from typing import Any, Callable, Iterable, Iterator, List, Optional, Sequence, Type, TypeVar, cast
+from typing import Any, Callable, Iterable, Iterator, List, Optional, Sequence, Type, TypeVar, Union, cast
 
 from . import _lib
 from .backends import AnyBackend, PathLike, Sink, _Installed, _path, _str, _text
 from .errors import Error, Status, error_for
 from .records import Basic, CacheState, Detail, Progress, Section, Translations, from_json
+from .store import Store
 
 T = TypeVar("T")
 ProgressFn = Callable[[Progress], Optional[bool]]
@@ -40,9 +41,14 @@ class Client:
     are serialised by a re-entrant lock (so a Python backend or progress callable may
     call back in); for lookups that run in parallel give each thread its own client.
     Close it with :meth:`close` or use it in a ``with`` block.
+
+    ``store``: a :class:`Store` behind the cache (shared, left open on close), or a
+    path for a store of the client's own (opened now, closed with the client).
+    ``offline`` and ``stale_if_error`` set the properties of those names.
     """
 
-    def __init__(self, backend: Optional[AnyBackend] = None, *, host: Optional[str] = None) -> None:
+    def __init__(self, backend: Optional[AnyBackend] = None, *, host: Optional[str] = None,
+                 store: Union[Store, PathLike, None] = None, offline: bool = False, stale_if_error: int = 0) -> None:
         self._ptr: Optional[int] = None
         self._lock = threading.RLock()
         self._ptr_lock = threading.Lock()  # guards _ptr for cancel() from other threads
@@ -51,6 +57,10 @@ class Client:
         self._progress: Optional[ProgressFn] = None
         self._progress_cb: Any = None
         self._sink = Sink()
+        self._store: Optional[Store] = None
+        self._owns_store = False
+        self._offline = self._refresh = False
+        self._stale_if_error = 0
         self._lib = _lib.lib()
         ptr = self._lib.tqmovie_client_new()
         if not ptr:
@@ -60,6 +70,10 @@ class Client:
             self.set_host(host)
         if backend is not None:
             self.set_backend(backend)
+        if store is not None:
+            self.set_store(store)
+        self.offline = offline
+        self.stale_if_error = stale_if_error
 
     # -- life ----------------------------------------------------------------------
 
@@ -74,8 +88,9 @@ class Client:
             self.close()
 
     def close(self) -> None:
-        """Releases the client, its records and cache, and the backend made for it.
-        Waits for a call running on another thread; closing twice is harmless."""
+        """Releases the client, its records and cache, the backend made for it and a
+        store it opened itself. Waits for a call running on another thread; closing
+        twice is harmless."""
         with self._lock:
             if self._depth:
                 raise RuntimeError("a Client cannot be closed from inside one of its own calls")
@@ -83,10 +98,11 @@ class Client:
                 ptr, self._ptr = self._ptr, None
             if ptr is None:
                 return
-            self._lib.tqmovie_client_free(ptr)
+            self._lib.tqmovie_client_free(ptr)  # lets go of the store too
             installed, self._installed, self._progress_cb = self._installed, None, None
             if installed:
                 installed.release()
+            self._let_go_of_store()
 
     @property
     def closed(self) -> bool:
@@ -150,6 +166,81 @@ class Client:
         "http://" or "https://" gets "https://" in front."""
         with self._current() as lib:
             lib.tqmovie_set_host(_opt(url))
+
+    def set_store(self, store: Union[Store, PathLike, None]) -> None:
+        """Sets the store behind the cache: a :class:`Store` (shared, stays open), a
+        path (a store of the client's own, closed with it or when replaced) or None.
+        A store the client opened itself and this one replaces is closed."""
+        if store is not None and store is self._store:
+            return
+        new = Store(store) if store is not None and not isinstance(store, Store) else store
+        with self._lock:
+            try:
+                with self._current() as lib:
+                    lib.tqmovie_set_store(new._attach() if new is not None else None)
+            except BaseException:
+                if new is not store and new is not None:
+                    new.close()
+                raise
+            self._let_go_of_store()
+            self._store, self._owns_store = new, new is not store
+
+    def _let_go_of_store(self) -> None:
+        old, owned, self._store, self._owns_store = self._store, self._owns_store, None, False
+        if old is not None:
+            old._detach()
+            if owned:
+                old.close()
+
+    @property
+    def store(self) -> Optional[Store]:
+        """The store behind the cache, or None."""
+        return self._store
+
+    @property
+    def offline(self) -> bool:
+        """Offline: no request is sent. Lookups answer what the cache and the store
+        hold, whatever its age (see :attr:`last_stale`); an id held nowhere raises
+        :class:`TransportError` ("offline: not cached")."""
+        return self._offline
+
+    @offline.setter
+    def offline(self, on: bool) -> None:
+        with self._current() as lib:
+            lib.tqmovie_set_offline(1 if on else 0)
+            self._offline = bool(on)
+
+    @property
+    def refresh(self) -> bool:
+        """Refresh: single-title lookups ask the service whatever the cache or the
+        store holds, and cache the answer. Offline wins over it."""
+        return self._refresh
+
+    @refresh.setter
+    def refresh(self, on: bool) -> None:
+        with self._current() as lib:
+            lib.tqmovie_set_refresh(1 if on else 0)
+            self._refresh = bool(on)
+
+    @property
+    def stale_if_error(self) -> int:
+        """Seconds past its lifetime a cached record may be to answer a lookup whose
+        request failed (a transport failure, HTTP 429 or 5xx, the deadline); 0: never."""
+        return self._stale_if_error
+
+    @stale_if_error.setter
+    def stale_if_error(self, seconds: int) -> None:
+        seconds = _lib.in_range(_lib.c_int64, "stale_if_error", seconds, minimum=0)
+        with self._current() as lib:
+            self._check(lib.tqmovie_set_stale_if_error(seconds))
+            self._stale_if_error = seconds
+
+    @property
+    def last_stale(self) -> int:
+        """After the last lookup: 0 for a fresh answer, the seconds past its lifetime of
+        a stale one (offline, or the service failing), -1 after a failure."""
+        with self._current() as lib:
+            return int(lib.tqmovie_last_stale())
 
     @property
     def batch_ceiling(self) -> int:
@@ -339,5 +430,14 @@ class Client:
         with self._current() as lib:
             self._check(lib.tqmovie_cache_load(_path(path)))
 
+    def store_read_all(self) -> None:
+        """Takes every record the store holds for this client's service into the cache
+        (with a cache file, how titles move from a store to a file)."""
+        with self._current() as lib:
+            self._check(lib.tqmovie_store_read_all())
 
-
+    def store_write_all(self) -> None:
+        """Writes the whole cache to the store (after :meth:`cache_load`, how titles
+        move from a file to a store)."""
+        with self._current() as lib:
+            self._check(lib.tqmovie_store_write_all())
