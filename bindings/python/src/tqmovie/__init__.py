@@ -16,7 +16,8 @@ import ctypes
 
 from . import _lib
 from .backends import HTTP, Backend, Fixtures, Request, Response, Stub
-from .client import Client, ProgressFn
+from .client import Client, ProgressFn, ScanResult
+from .ids import id_for_file, id_in_text
 from .store import Store
 from .errors import (ArgumentError, CancelledError, EmptyError, Error, FileError, HTTPError, NoBackendError,
                      OutOfMemoryError, ParseError, Status, TransportError)
@@ -31,6 +32,7 @@ __all__ = [
     "Progress", "PROGRESS_CHUNK_DONE", "PROGRESS_RETRY_WAIT", "CacheState", "Section", "Status",
     "Error", "TransportError", "HTTPError", "ParseError", "EmptyError", "ArgumentError", "NoBackendError",
     "OutOfMemoryError", "CancelledError", "FileError", "library", "library_version",
+    "id_in_text", "id_for_file", "ScanResult",
 ]
 
 

@@ -137,6 +137,8 @@ _SIGNATURES: dict[str, tuple[object, list[object]]] = {
     "tqmovie_last_stale": (c_int64, []),
     "tqmovie_set_offline": (c_int32, [c_int32]),
     "tqmovie_set_refresh": (c_int32, [c_int32]),
+    "tqmovie_id_in_text": (c_int32, [c_char_p, ctypes.c_size_t, c_char_p, ctypes.c_size_t]),
+    "tqmovie_id_for_file": (c_int32, [c_char_p, c_char_p, ctypes.c_size_t, P_int32]),
     "tolvane_io_fake": (TqIo, [c_char_p]),
     "tolvane_io_stub": (TqIo, []),
     "tolvane_io_curl_pooled": (TqIo, [ctypes.POINTER(HttpOptions)]),

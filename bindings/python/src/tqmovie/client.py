@@ -4,8 +4,10 @@ from __future__ import annotations
 
 import contextlib
 import ctypes
+import os
 import threading
-from typing import Any, Callable, Iterable, Iterator, List, Optional, Sequence, Type, TypeVar, Union, cast
+from typing import (Any, Callable, Iterable, Iterator, List, NamedTuple, Optional, Sequence, Tuple, Type, TypeVar,
+                    Union, cast)
 
 from . import _lib
 from .backends import AnyBackend, PathLike, Sink, _Installed, _path, _str, _text
@@ -31,6 +33,39 @@ def _opt(s: Optional[str]) -> Optional[bytes]:
 def _ids(ids: Iterable[str]) -> "ctypes.Array[ctypes.c_char_p]":
     items = [_text(i) for i in ([ids] if isinstance(ids, str) else ids)]
     return (ctypes.c_char_p * len(items))(*items)
+
+
+#: The extensions of the files :meth:`Client.scan` takes.
+VIDEO_EXTENSIONS = frozenset({"mkv", "mp4", "m4v", "avi", "mov", "wmv", "ts", "m2ts", "mts", "webm", "mpg", "mpeg",
+                              "vob", "iso", "flv", "ogv", "divx", "3gp"})
+
+
+class ScanResult(NamedTuple):
+    """One media file of a scan: its path, its id and where that came from (None when
+    no id was found), and the record the service answered for it (None when none)."""
+    path: str
+    imdb_id: Optional[str]
+    source: Optional[str]
+    record: Optional[Union[Basic, Detail]]
+
+
+def _media_files(paths: Iterable[Union[str, "os.PathLike[str]"]]) -> Iterator[str]:
+    seen = set()
+    for top in paths:
+        top = os.fspath(top)
+        if os.path.isfile(top):
+            yield top
+            continue
+        for folder, dirs, names in os.walk(top, followlinks=True):
+            st = os.stat(folder)
+            if (st.st_dev, st.st_ino) in seen:
+                dirs[:] = []
+                continue
+            seen.add((st.st_dev, st.st_ino))
+            dirs[:] = sorted(d for d in dirs if not d.startswith("."))
+            for name in sorted(names):
+                if not name.startswith(".") and name.rsplit(".", 1)[-1].lower() in VIDEO_EXTENSIONS:
+                    yield os.path.join(folder, name)
 
 
 class Client:
@@ -373,6 +408,25 @@ class Client:
         arr = _ids(ids)
         with self._current() as lib:
             return self._batch(Detail, lib.tqmovie_get_details(arr, len(arr), None, mask))
+
+    def scan(self, paths: Iterable[Union[str, "os.PathLike[str]"]], *, details: bool = False,
+             chunk: int = 240) -> Iterator["ScanResult"]:
+        """Walks folders (or takes files) for media files, finds each one's id with
+        :func:`tqmovie.id_for_file` and looks the distinct ids up in batches of chunk
+        ids (basic records, or detail records with details=True), yielding one
+        :class:`ScanResult` per file as its batch is answered. Hidden entries are
+        skipped and no folder is walked twice."""
+        from .ids import id_for_file
+        files: List[Tuple[str, Optional[str], Optional[str]]] = []
+        for path in _media_files(paths):
+            files.append((path,) + id_for_file(path))
+        for start in range(0, len(files), chunk):
+            part = files[start:start + chunk]
+            wanted = sorted({i for _, i, _ in part if i})
+            records = {r.imdb_id: r for r in (self.details(wanted) if details else self.basics(wanted))} \
+                if wanted else {}
+            for path, imdb_id, source in part:
+                yield ScanResult(path, imdb_id, source, records.get(imdb_id) if imdb_id else None)
 
     def translations(self, ids: Iterable[str], language: Optional[str] = None,
                      region: Optional[str] = None) -> List[Translations]:
