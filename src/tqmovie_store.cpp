@@ -346,6 +346,12 @@ bool adopt_row(tqmovie_client &c, int kind, const char *language, uint32_t secti
     return tq_cache_adopt_detail(c, rec, language, sections, at);
 }
 
+// Whether s may be written: 0, or the status with its text.
+int32_t writable(tqmovie_client &c, const tqmovie_store *s) noexcept {
+    if (!s) return tq_fail(c, TQMOVIE_ERR_ARG, "store required");
+    return s->read_only ? store_error(c, s->path, "opened read-only") : TQMOVIE_OK;
+}
+
 } // namespace
 
 bool tq_store_adopt(tqmovie_client &c, int kind, const char *id, const char *language, uint32_t sections) noexcept {
@@ -401,8 +407,7 @@ int32_t tqmovie_set_store(tqmovie_store *s) {
 
 int32_t tqmovie_store_clear(tqmovie_store *s) {
     tqmovie_client &c = client();
-    if (!s) return tq_fail(c, TQMOVIE_ERR_ARG, "store required");
-    if (s->read_only) return store_error(c, s->path, "opened read-only");
+    if (const int32_t st = writable(c, s)) return st;
     const locked l(*s);
     if (!begin(*s)) return store_error(c, s->path, sqlite3_errmsg(s->db));
     const bool ok = exec(s->db, "DELETE FROM records");
@@ -428,8 +433,7 @@ int32_t tqmovie_store_count(tqmovie_store *s, uint64_t *titles) {
 
 int32_t tqmovie_store_vacuum(tqmovie_store *s) {
     tqmovie_client &c = client();
-    if (!s) return tq_fail(c, TQMOVIE_ERR_ARG, "store required");
-    if (s->read_only) return store_error(c, s->path, "opened read-only");
+    if (const int32_t st = writable(c, s)) return st;
     const locked l(*s);
     return exec(s->db, "VACUUM") ? TQMOVIE_OK : store_error(c, s->path, sqlite3_errmsg(s->db));
 }
