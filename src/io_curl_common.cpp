@@ -142,10 +142,13 @@ bool tq_curl_transfer::start(CURL *h, const tq_curl_request &req, char **body, i
     curl_easy_setopt(h, CURLOPT_XFERINFODATA, this);
     curl_easy_setopt(h, CURLOPT_NOPROGRESS, 0L);
     curl_easy_setopt(h, CURLOPT_PRIVATE, this);
-    // The operation's deadline ends the transfer when it passes, to the millisecond.
+    // The operation's deadline ends the transfer when it passes: the wait loop sees it
+    // within one slice. libcurl's own limit then comes a slice later, so that a
+    // transfer that meets the deadline ends as "deadline exceeded", never as libcurl's
+    // timeout reached a millisecond before our clock says the deadline has passed.
     const int64_t left = client_ ? tq_deadline_left_ms(*client_) : -1;
-    const int64_t limit =
-        left >= 0 && (left < req.timeout_ms || req.timeout_ms <= 0) ? (left > 0 ? left : 1) : req.timeout_ms;
+    const int64_t after = left + 2 * poll_slice_ms;
+    const int64_t limit = left >= 0 && (after < req.timeout_ms || req.timeout_ms <= 0) ? after : req.timeout_ms;
     curl_easy_setopt(h, CURLOPT_TIMEOUT_MS, static_cast<long>(limit > 0 ? limit : 0));
 
     if (req.body) {
