@@ -6,7 +6,7 @@
 
 _tqmovie() {
     local cur=${COMP_WORDS[COMP_CWORD]} prev=${COMP_WORDS[COMP_CWORD - 1]}
-    local commands="is-movie basic detail basics details translations cache help"
+    local commands="is-movie basic detail basics details translations scan cache help"
     local general="--fixtures --host --stub --json --json-lines --full --retry --max-wait --deadline --cache
         --cache-limit --store --no-store --refresh --offline --stale-if-error --parallel --rate-limit --help
         --version"
@@ -77,6 +77,7 @@ _tqmovie() {
         basics) own="--batch-size --progress --no-progress" ;;
         details) own="--batch-size --sections --progress --no-progress" ;;
         translations) own="--lang --region" ;;
+        scan) own="--details --no-lookup --sections --batch-size --progress --no-progress" ;;
         esac
         # The transport options go with --host.
         [[ " ${COMP_WORDS[*]} " == *" --host "* ]] && own="$own $http"
@@ -85,6 +86,8 @@ _tqmovie() {
     fi
     if [[ -z $cmd ]]; then
         COMPREPLY=($(compgen -W "$commands" -- "$cur"))
+    elif [[ $cmd == scan ]]; then
+        COMPREPLY=($(compgen -d -- "$cur"))
     elif [[ $cmd == cache && $prev == cache ]]; then
         COMPREPLY=($(compgen -W "list count clear vacuum import export" -- "$cur"))
     elif [[ $cmd == cache && ($prev == import || $prev == export) ]]; then

@@ -15,6 +15,7 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -24,6 +25,7 @@
 #include <poll.h>
 #include <spawn.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -274,6 +276,11 @@ TEST_F(Cli, UsageErrorsExit64WithoutOutput) {
         {"--store", "", "basic", "tt0111161"},
         {"--store", "/tmp/tq.db", "--no-store", "basic", "tt0111161"},
         {"--stale-if-error", "-5", "basic", "tt0111161"},
+        {"scan", "--no-lookup", "--details"},
+        {"scan", "--json-lines"},
+        {"scan", "--sections", "cast"}, // without --details
+        {"scan", "-"},
+        {"basic", "--no-lookup", "tt0111161"},
     };
     for (const auto &args : cases) {
         std::string shown;
@@ -607,6 +614,148 @@ TEST_F(Cli, CtrlCCancelsTheRunningLookupAndExits130) {
         EXPECT_TRUE(contains(file_text(err), "{\"error\":\"interrupted\"")) << file_text(err);
         EXPECT_FALSE(silent.hold_one(0)) << cmd[0] << ": the second id was still looked up";
     }
+}
+
+// ---------------------------------------------------------------------------------
+// scan: a folder tree made by the test
+// ---------------------------------------------------------------------------------
+
+// Where each video file's id comes from: a sidecar beats the name, the name beats the
+// folder, a season folder's show has its tvshow.nfo one folder up, a disc folder's
+// title is the folder above it.
+const struct {
+    const char *path; // under the tree
+    const char *id;   // "" for none
+    const char *source;
+} scan_expected[] = {
+    {"lib/Shawshank (1994)/Shawshank tt0068646.mkv", "tt0111161", "sidecar"},
+    {"lib/Godfather [imdbid-tt0133093]/The Godfather tt0068646.mp4", "tt0068646", "name"},
+    {"lib/Dark Knight [imdbid-tt0468569]/MOVIE.MKV", "tt0468569", "folder"},
+    {"lib/Breaking Bad/Season 1/Pilot.mkv", "tt0903747", "sidecar"},
+    {"lib/Pulp Fiction [imdbid-tt0110912]/VIDEO_TS/VTS_01_1.VOB", "tt0110912", "folder"},
+    {"lib/Forrest tt0109830/Film.mkv", "tt0109830", "folder"},   // beside MOVIE.NFO
+    {"lib/Fifo tt1375666/Film.m4v", "tt1375666", "folder"},      // a FIFO named movie.nfo
+    {"lib/Friends/Friends tt0108778.webm", "tt0108778", "name"}, // its .nfo names none
+    {"lib/Matrix/The Matrix tt0133093.avi", "tt0133093", "name"},
+    {"lib/Unknown tt0000001.mkv", "tt0000001", "name"},
+    {"lib/Home/holiday.mp4", "", ""},
+    {"lib/Home/not utf-8 \xff.mkv", "", ""},
+};
+
+// The tree of scan_expected, the sidecars, a hidden folder, a file that is not video
+// and a link back up the tree.
+void make_scan_tree(const std::string &root) {
+    namespace fs = std::filesystem;
+    for (const auto &e : scan_expected) {
+        fs::create_directories(fs::path(root + "/" + e.path).parent_path());
+        std::ofstream(root + "/" + e.path);
+    }
+    const std::pair<const char *, const char *> others[] = {
+        {"lib/Shawshank (1994)/movie.nfo", "<movie><uniqueid type=\"imdb\">tt0111161</uniqueid></movie>"},
+        {"lib/Breaking Bad/tvshow.nfo", "<tvshow><uniqueid type=\"imdb\">tt0903747</uniqueid></tvshow>"},
+        {"lib/Forrest tt0109830/MOVIE.NFO", "tt0111161"}, // not movie.nfo where case counts
+        {"lib/Friends/Friends tt0108778.nfo", "<tvshow><title>Friends</title></tvshow>"},
+        {"lib/Home/notes tt0111161.txt", ""},
+        {"lib/.hidden/Secret tt0111161.mkv", ""},
+    };
+    for (const auto &[path, text] : others) {
+        fs::create_directories(fs::path(root + "/" + path).parent_path());
+        std::ofstream(root + "/" + path) << text;
+    }
+    mkfifo((root + "/lib/Fifo tt1375666/movie.nfo").c_str(), 0600);
+    fs::create_directories(root + "/lib/Matrix/extras");
+    fs::create_directory_symlink("..", root + "/lib/Matrix/extras/loop");
+}
+
+TEST_F(Cli, ScanMatchesEachFileOnceAndLooksUpItsTitle) {
+    TempFixtures tree;
+    make_scan_tree(tree.dir());
+    const std::string lib = tree.dir() + "/lib";
+    for (bool lookup : {true, false}) {
+        std::vector<std::string> args = {"scan", "--json", lib};
+        if (!lookup) args.push_back("--no-lookup");
+        run_result r = cli(args);
+        EXPECT_EQ(r.exit, 1) << r.err; // files without an id; tt0000001 has no record
+        yyjson_doc *d = yyjson_read(r.out.data(), r.out.size(), 0);
+        ASSERT_NE(d, nullptr) << r.out;
+        yyjson_val *root = yyjson_doc_get_root(d);
+        std::map<std::string, std::string> found; // path -> "id source"
+        size_t i, n;
+        yyjson_val *f;
+        yyjson_arr_foreach(yyjson_obj_get(root, "files"), i, n, f) {
+            const char *path = yyjson_get_str(yyjson_obj_get(f, "path"));
+            const char *id = yyjson_get_str(yyjson_obj_get(f, "imdbId"));
+            EXPECT_TRUE(found.emplace(path, std::string(id) + " " + yyjson_get_str(yyjson_obj_get(f, "source"))).second)
+                << path << " listed twice";
+            yyjson_val *record = yyjson_obj_get(f, "record");
+            EXPECT_EQ(record != nullptr, lookup) << path;
+            if (lookup) {
+                EXPECT_STREQ(yyjson_get_str(yyjson_obj_get(record, "imDbId")),
+                             std::strcmp(id, "tt0000001") == 0 ? nullptr : id)
+                    << path;
+            }
+        }
+        yyjson_arr_foreach(yyjson_obj_get(root, "noId"), i, n, f) found[yyjson_get_str(f)] = " ";
+        EXPECT_EQ(yyjson_arr_size(yyjson_obj_get(root, "notFound")), lookup ? 1u : 0u);
+        EXPECT_EQ(yyjson_obj_get(root, "notFound") != nullptr, lookup);
+        yyjson_doc_free(d);
+
+        EXPECT_EQ(found.size(), std::size(scan_expected)) << r.out;
+        EXPECT_EQ(found[lib + "/Home/not utf-8 \xef\xbf\xbd.mkv"], " ") << "a stray byte goes out as U+FFFD";
+        for (const auto &e : scan_expected) {
+            const std::string path = lib + "/" + std::string(e.path).substr(4);
+            if (contains(path, "\xff")) continue;
+            EXPECT_EQ(found[path], std::string(e.id) + " " + e.source) << path;
+            // The walk reads the sidecars the listing holds itself; the ids are the library's.
+            char id[16];
+            int32_t source = 0;
+            tqmovie_id_for_file(path.c_str(), id, sizeof id, &source);
+            EXPECT_STREQ(id, e.id) << path;
+        }
+    }
+}
+
+TEST_F(Cli, ScanPrintsALinePerFileAndExitsAsTheOtherCommands) {
+    TempFixtures tree;
+    make_scan_tree(tree.dir());
+    const std::string lib = tree.dir() + "/lib", matrix = lib + "/Matrix/The Matrix tt0133093.avi";
+    const struct {
+        std::vector<std::string> args;
+        int exit;
+        std::string out; // exactly
+        std::string err; // contained
+    } cases[] = {
+        {{"scan", lib + "/Matrix"}, 0, "tt0133093  name     The Matrix (1999)  " + matrix + "\n", ""},
+        {{"scan", "--details", lib + "/Matrix"}, 0, "tt0133093  name     The Matrix (1999)  " + matrix + "\n", ""},
+        {{"scan", "--progress", lib + "/Matrix"},
+         0,
+         "tt0133093  name     The Matrix (1999)  " + matrix + "\n",
+         "tqmovie: scan: 1 file, 1 with an id, 1 of 1 title fetched\n"},
+        // No backend is needed without lookups; a file named is taken as it is.
+        {{"scan", "--no-lookup", "--fixtures", "/nonexistent", matrix}, 0, "tt0133093  name     " + matrix + "\n", ""},
+        {{"scan", "--fixtures", "/nonexistent", matrix}, 66, "", "fixture directory not found"},
+        // A folder named "." counts by its own name; a season folder finds the show's
+        // tvshow.nfo above it.
+        {{"scan", "--no-lookup", lib + "/Dark Knight [imdbid-tt0468569]/."},
+         0,
+         "tt0468569  folder   " + lib + "/Dark Knight [imdbid-tt0468569]/./MOVIE.MKV\n",
+         ""},
+        {{"scan", "--no-lookup", lib + "/Breaking Bad/Season 1"},
+         0,
+         "tt0903747  sidecar  " + lib + "/Breaking Bad/Season 1/Pilot.mkv\n",
+         ""},
+        {{"scan", lib + "/Home"}, 1, "", "tqmovie: scan: no id: " + lib + "/Home/holiday.mp4\n"},
+        {{"scan", lib + "/Home", lib + "/missing"}, 1, "", "tqmovie: scan: cannot read " + lib + "/missing: No such"},
+        {{"--stub", "scan", lib + "/Matrix"}, 11, "tt0133093  name     (no record)  " + matrix + "\n", "TQMOVIE_ERR_"},
+    };
+    for (const auto &c : cases) {
+        run_result r = cli(c.args);
+        EXPECT_EQ(r.exit, c.exit) << c.args[1] << " " << c.args.back() << ": " << r.err;
+        EXPECT_EQ(r.out, c.out) << c.args.back();
+        EXPECT_TRUE(contains(r.err, c.err)) << r.err;
+    }
+    run_result d = cli({"scan", "--json", "--full", "--details", lib + "/Matrix"});
+    EXPECT_TRUE(contains(d.out, "\"titleType\":\"movie\"")) << d.out; // the detail record's complete export
 }
 
 // ---------------------------------------------------------------------------------

@@ -2,7 +2,7 @@
 // The tqmovie tool's own declarations, shared by its parts: the entry and the
 // commands (main.cpp), the options and the ids (options.cpp), the readable summary
 // (text_output.cpp), the JSON output (json_output.cpp), the store and the cache
-// command (cache_command.cpp).
+// command (cache_command.cpp), the scan command (scan_command.cpp, scan_walk.cpp).
 #ifndef TQ_TOOLS_CLI_H
 #define TQ_TOOLS_CLI_H
 
@@ -27,7 +27,16 @@ constexpr int exit_interrupted = 130; // Ctrl-C: 128 + SIGINT, as a shell report
 // Longest fixture directory the fixture backend keeps without cutting it (512-byte buffer).
 constexpr size_t fixture_dir_max = 511;
 
-enum command_kind { cmd_is_movie, cmd_basic, cmd_detail, cmd_basics, cmd_details, cmd_translations, cmd_cache };
+enum command_kind {
+    cmd_is_movie,
+    cmd_basic,
+    cmd_detail,
+    cmd_basics,
+    cmd_details,
+    cmd_translations,
+    cmd_cache,
+    cmd_scan
+};
 
 // What the cache command does with the --cache file or the store.
 enum class cache_action { list, count, clear, vacuum, import, export_ };
@@ -60,7 +69,9 @@ struct options {
     bool json_lines = false; // one object per line instead of one document
     bool full = false;       // --full: the library's complete export
     bool stub = false;
-    int progress = -1; // -1 automatic, 0 off, 1 on
+    bool details = false;   // scan --details: detail records in place of basic ones
+    bool no_lookup = false; // scan --no-lookup: the ids of the files, no request
+    int progress = -1;      // -1 automatic, 0 off, 1 on
     const char *language = nullptr;
     const char *sections_text = nullptr;
     const char *lang = nullptr;
@@ -121,6 +132,8 @@ void text_is_movie(const char *id, bool is_movie);
 void text_record(record_kind r, int32_t i);
 // A service text for the terminal: control bytes shown as '?'.
 void put_clean(const char *s);
+// Columns a text takes on a terminal.
+size_t display_width(const char *s);
 
 // json_output.cpp. Standard output holds one JSON document, an array with one element
 // per record (or probe answer), opened by json_begin and closed by json_end; with
@@ -136,6 +149,11 @@ void json_element_start();
 void json_element_end();
 // A JSON string literal (or null for NULL), every control byte escaped.
 void json_str(FILE *out, const char *s);
+// A file name as a JSON string: as json_str, and bytes that are not UTF-8 as U+FFFD,
+// so that the document stays valid whatever the name.
+void json_name(FILE *out, const char *s);
+// A JSON text the library exported, with the C1 controls in its strings escaped.
+void json_put_export(const char *text);
 
 // Errors as JSON on standard error (--json, --json-lines): one object per error,
 // {"error":KIND,"message":TEXT, the members that apply, "exit":STATUS}.
@@ -157,6 +175,26 @@ void json_error(const error_report &e);
 // main.cpp: "tqmovie: WHAT ID: STATUS_NAME (n): text" on standard error, or its JSON
 // object of the given kind; returns the exit status for st.
 int report_failure(const char *kind, const char *what, const char *id, int32_t st);
+// main.cpp: "tqmovie: TEXT" on standard error, or the JSON object of an error of this
+// kind; returns exit_status.
+int report_error(const char *kind, int exit_status, const char *fmt, ...) TQMOVIE_PRINTF(3, 4);
+
+struct store_handle;
+// main.cpp: the frame of every lookup command (scan's included). begin_lookups
+// installs the backend, opens the store and loads the --cache file (0, or the exit
+// status of the error reported); end_lookups saves the --cache file and returns st,
+// or the save's failure when st is 0.
+int begin_lookups(const options &o, store_handle &store);
+int end_lookups(const options &o, int st);
+// main.cpp: Ctrl-C cancels the running lookup and sets a flag the commands read.
+void catch_interrupt();
+bool was_interrupted();
+int report_interrupted(const char *what);
+// main.cpp: "tqmovie: waiting 1.0 s: HTTP 429 (retry 1 of 3)".
+void report_retry_wait(const tqmovie_progress &event, uint32_t waits, uint32_t retries);
+
+// scan_command.cpp: the scan command; returns the exit status.
+int run_scan(const options &o);
 
 // cache_command.cpp: the store of the run, open and set on the client while it lives.
 struct store_handle {

@@ -27,15 +27,12 @@ void json_element_end() {
     if (lines_mode) std::fputc('\n', stdout);
 }
 
-// Bytes from 0x80 up pass unchanged so UTF-8 stays UTF-8, but for the C1 controls
-// (U+0080 to U+009F), escaped like every other control character so that no
-// terminal sees them raw.
-void json_str(FILE *out, const char *s) {
-    if (!s) {
-        std::fputs("null", out);
-        return;
-    }
-    std::fputc('"', out);
+namespace {
+
+// The characters of s as they go inside a JSON string. Bytes from 0x80 up pass
+// unchanged so UTF-8 stays UTF-8, but for the C1 controls (U+0080 to U+009F), escaped
+// like every other control character so that no terminal sees them raw.
+void put_escaped(FILE *out, const char *s) {
     for (const unsigned char *p = reinterpret_cast<const unsigned char *>(s); *p; ++p) {
         switch (*p) {
         case '"': std::fputs("\\\"", out); break;
@@ -55,6 +52,32 @@ void json_str(FILE *out, const char *s) {
             }
         }
     }
+}
+
+// The length of the UTF-8 sequence at p (1 to 4), 0 when it is not one: overlong
+// forms, surrogates and code points past U+10FFFF are not.
+size_t utf8_length(const unsigned char *p) {
+    const unsigned char c = p[0];
+    if (c < 0x80) return 1;
+    size_t n = c >= 0xC2 && c <= 0xDF ? 2 : c >= 0xE0 && c <= 0xEF ? 3 : c >= 0xF0 && c <= 0xF4 ? 4 : 0;
+    if (n == 0) return 0;
+    const unsigned char lo = c == 0xE0 ? 0xA0 : c == 0xF0 ? 0x90 : 0x80;
+    const unsigned char hi = c == 0xED ? 0x9F : c == 0xF4 ? 0x8F : 0xBF;
+    if (p[1] < lo || p[1] > hi) return 0;
+    for (size_t k = 2; k < n; ++k)
+        if ((p[k] & 0xC0) != 0x80) return 0;
+    return n;
+}
+
+} // namespace
+
+void json_str(FILE *out, const char *s) {
+    if (!s) {
+        std::fputs("null", out);
+        return;
+    }
+    std::fputc('"', out);
+    put_escaped(out, s);
     std::fputc('"', out);
 }
 
@@ -128,8 +151,15 @@ int32_t json_record(record_kind r, int32_t i) {
         text = full_export ? tqmovie_detail_to_json_full(i) : tqmovie_detail_to_json(i);
     if (!text) return TQMOVIE_ERR_NOMEM;
     element_start();
-    // The library's summaries pass the C1 controls through; inside a JSON string (the
-    // only place they can be) they go out escaped.
+    json_put_export(text);
+    element_end();
+    std::free(text);
+    return TQMOVIE_OK;
+}
+
+// The library's summaries pass the C1 controls through; inside a JSON string (the only
+// place they can be) they go out escaped.
+void json_put_export(const char *text) {
     for (const char *p = text; *p; ++p) {
         const auto c = static_cast<unsigned char>(*p);
         const auto next = static_cast<unsigned char>(p[1]);
@@ -138,9 +168,27 @@ int32_t json_record(record_kind r, int32_t i) {
         else
             std::fputc(c, stdout);
     }
-    element_end();
-    std::free(text);
-    return TQMOVIE_OK;
+}
+
+void json_name(FILE *out, const char *s) {
+    std::fputc('"', out);
+    for (const unsigned char *p = reinterpret_cast<const unsigned char *>(s); *p;) {
+        const size_t n = utf8_length(p);
+        if (n == 0) {
+            std::fputs("\\ufffd", out);
+            ++p;
+            continue;
+        }
+        if (n == 1 || (p[0] == 0xC2 && p[1] <= 0x9F)) {
+            // ASCII and the C1 controls: escaped as json_str escapes them.
+            const char one[3] = {static_cast<char>(p[0]), n == 2 ? static_cast<char>(p[1]) : '\0', '\0'};
+            put_escaped(out, one);
+        } else {
+            std::fwrite(p, 1, n, out);
+        }
+        p += n;
+    }
+    std::fputc('"', out);
 }
 
 void json_error(const error_report &e) {

@@ -7,13 +7,14 @@
 // summary or as the library's own JSON export. With --host the records are kept in a
 // store (a SQLite file under the user's cache folder) that answers later runs, or
 // with --cache FILE in a cache file; --retry and --deadline set the library's retry
-// policy. Of the library it uses nothing but tqmovie.h, so it doubles as a worked
-// example of how a host drives the library.
+// policy; scan walks folders for video files and looks up the ids they name. Of the
+// library it uses nothing but tqmovie.h, so it doubles as a worked example of how a
+// host drives the library.
 //
-// Exit status: 0 success, 1 ids not found by a batch, 10 + the library's status code
-// when an operation failed (11 transport ... 18 out of memory, 20 cache file or
-// store), 64 usage error, 66 fixture directory missing, 74 writing the output failed,
-// 130 interrupted.
+// Exit status: 0 success, 1 ids not found by a batch (or, for scan, files without an
+// id), 10 + the library's status code when an operation failed (11 transport ... 18
+// out of memory, 20 cache file or store), 64 usage error, 66 fixture directory
+// missing, 74 writing the output failed, 130 interrupted.
 #include "cli.h"
 
 #include <cerrno>
@@ -29,10 +30,7 @@
 #include "fixture_dir.h"
 
 namespace tqtool {
-namespace {
 
-// "tqmovie: TEXT" on standard error, or the JSON object of an error of this kind.
-int report_error(const char *kind, int exit_status, const char *fmt, ...) TQMOVIE_PRINTF(3, 4);
 int report_error(const char *kind, int exit_status, const char *fmt, ...) {
     char text[1024];
     va_list ap;
@@ -45,6 +43,8 @@ int report_error(const char *kind, int exit_status, const char *fmt, ...) {
         std::fprintf(stderr, "%s: %s\n", program, text);
     return exit_status;
 }
+
+namespace {
 
 // The HTTP backend of --host, released once the library has let go of it.
 tq_io http_backend{};
@@ -145,6 +145,10 @@ void on_interrupt(int) {
     interrupted = 1;
 }
 
+} // namespace
+
+bool was_interrupted() { return interrupted != 0; }
+
 void catch_interrupt() {
     interrupt_target = tqmovie_current();
     struct sigaction sa {};
@@ -163,6 +167,14 @@ int report_interrupted(const char *what) {
     std::fprintf(stderr, "%s: %s: interrupted\n", program, what);
     return exit_interrupted;
 }
+
+void report_retry_wait(const tqmovie_progress &event, uint32_t waits, uint32_t retries) {
+    std::fprintf(stderr, "%s: waiting %.1f s: %s (retry %u of %u)\n", program, event.wait_ms / 1000.0,
+                 tqmovie_last_error(), waits, retries);
+    std::fflush(stderr);
+}
+
+namespace {
 
 // ---------------------------------------------------------------------------------
 // Commands
@@ -224,9 +236,7 @@ struct progress_context {
 void report_wait(progress_context &p, const tqmovie_progress &event) {
     if (p.batch) end_progress_line(*p.batch);
     ++p.waits;
-    std::fprintf(stderr, "%s: waiting %.1f s: %s (retry %u of %u)\n", program, event.wait_ms / 1000.0,
-                 tqmovie_last_error(), p.waits, p.retries);
-    std::fflush(stderr);
+    report_retry_wait(event, p.waits, p.retries);
 }
 
 int on_progress(const tqmovie_progress *event, void *user) {
@@ -410,26 +420,38 @@ int save_cache(const options &o) {
     return st == TQMOVIE_OK ? 0 : report_failure("cache file", "cache", o.cache_file, st);
 }
 
-// A lookup command from its backend to its output, with the store and the cache file
-// around it.
-int run_lookup(const options &o) {
-    store_handle store;
+} // namespace
+
+int begin_lookups(const options &o, store_handle &store) {
     int st = install_backend(o);
     if (st == 0) st = open_store(o, store);
     if (st == 0 && o.cache_file) st = load_cache(o);
-    if (st != 0) return st;
-    catch_interrupt();
-    // From here on standard output holds one document, whatever happens.
-    if (o.json) json_begin(o.json_lines, o.full);
-    bool single = o.cmd->kind == cmd_is_movie || o.cmd->kind == cmd_basic || o.cmd->kind == cmd_detail;
-    st = single ? run_single(o) : run_batch(o);
-    if (o.json) json_end();
-    // What the run fetched is kept, also when it failed part way or was interrupted.
+    return st;
+}
+
+// What the run fetched is kept, also when it failed part way or was interrupted.
+int end_lookups(const options &o, int st) {
     if (o.cache_file) {
         int saved = save_cache(o);
         if (st == 0) st = saved;
     }
     return st;
+}
+
+namespace {
+
+// A lookup command from its backend to its output, with the store and the cache file
+// around it.
+int run_lookup(const options &o) {
+    store_handle store;
+    if (const int st = begin_lookups(o, store)) return st;
+    catch_interrupt();
+    // From here on standard output holds one document, whatever happens.
+    if (o.json) json_begin(o.json_lines, o.full);
+    bool single = o.cmd->kind == cmd_is_movie || o.cmd->kind == cmd_basic || o.cmd->kind == cmd_detail;
+    int st = single ? run_single(o) : run_batch(o);
+    if (o.json) json_end();
+    return end_lookups(o, st);
 }
 
 // --json and --json-lines ask for errors as JSON from the first one on, a usage error
@@ -463,7 +485,10 @@ int run(int argc, char **argv) {
         st = exit_usage;
     } else if (st == 0) {
         st = prepare_options(o);
-        if (st == 0) st = o.cmd->kind == cmd_cache ? run_cache_command(o) : run_lookup(o);
+        if (st == 0)
+            st = o.cmd->kind == cmd_cache  ? run_cache_command(o)
+                 : o.cmd->kind == cmd_scan ? run_scan(o)
+                                           : run_lookup(o);
         tqmovie_shutdown();
         tolvane_io_curl_pooled_free(&http_backend);
     }

@@ -19,10 +19,11 @@ constexpr size_t host_max = 255;
 
 // Which command-specific options a command takes.
 enum : unsigned {
-    opt_language = 1u,   // --language
-    opt_sections = 2u,   // --sections
-    opt_batch = 4u,      // --batch-size, --progress, --no-progress
-    opt_lang_region = 8u // --lang, --region
+    opt_language = 1u,    // --language
+    opt_sections = 2u,    // --sections
+    opt_batch = 4u,       // --batch-size, --progress, --no-progress
+    opt_lang_region = 8u, // --lang, --region
+    opt_scan = 16u        // --details, --no-lookup
 };
 
 const command_info commands[] = {
@@ -69,6 +70,25 @@ const command_info commands[] = {
      "  export FILE  writes the store's records of the --host service to the cache\n"
      "               file FILE\n"
      "A file or store that does not exist reads as empty.\n"},
+    {"scan", cmd_scan, opt_batch | opt_sections | opt_scan, "scan [DIR...] [--details] [--no-lookup]",
+     "Finds the video files under each DIR (default: the current folder), the IMDb id\n"
+     "of each from its .nfo sidecars, its name or its folders, and looks up the ids in\n"
+     "batch requests. Prints one line per file: id, where it came from (sidecar, name,\n"
+     "folder), title and year, path. Hidden entries are skipped; links to folders are\n"
+     "followed, each folder listed once. Video files are those named .3g2 .3gp .asf\n"
+     ".avi .divx .dv .evo .f4v .flv .iso .m1v .m2t .m2ts .m2v .m4v .mk3d .mkv .mov .mp4\n"
+     ".mpe .mpeg .mpg .mts .mxf .nsv .ogm .ogv .qt .rm .rmvb .strm .ts .vob .webm\n"
+     ".wmv .wtv .xvid (any letter case). Files without an id, ids without a record and\n"
+     "folders that cannot be read are named on standard error and make the exit\n"
+     "status 1. With --json: {\"files\":[{\"path\",\"imdbId\",\"source\",\"record\"}...],\n"
+     "\"noId\":[paths],\"notFound\":[ids]}.\n"
+     "  --details         detail records in place of basic ones\n"
+     "  --sections LIST   with --details: cast,pictures,providers,videos or all\n"
+     "  --no-lookup       stop after matching: no backend, no request\n"
+     "  --batch-size N    most ids per request (default 24)\n"
+     "  --progress        report files, ids and titles fetched on standard error\n"
+     "                    (default: only when standard error is a terminal)\n"
+     "  --no-progress     never report progress\n"},
 };
 
 int usage_error(const char *fmt, ...) TQMOVIE_PRINTF(1, 2);
@@ -346,6 +366,18 @@ int check_http_options(options &o) {
     return 0;
 }
 
+// The scan writes one document, and records only when it looks them up.
+int check_scan_options(const options &o) {
+    if (o.json_lines) return usage_error("'scan' writes one document: use --json");
+    if (o.ids_from_stdin) return usage_error("'scan' takes folders, not '-' (name a folder '-' as ./-)");
+    const char *lookup_only[] = {o.details ? "--details" : nullptr, o.full ? "--full" : nullptr,
+                                 o.sections_text ? "--sections" : nullptr, o.batch_text ? "--batch-size" : nullptr};
+    for (const char *given : lookup_only)
+        if (given && o.no_lookup) return usage_error("option %s does not apply with --no-lookup", given);
+    if (o.sections_text && !o.details) return usage_error("option --sections applies to 'scan' with --details only");
+    return 0;
+}
+
 // Checks the combination of options against the command; 0 or a usage exit status.
 int check_options(options &o) {
     const command_info &c = *o.cmd;
@@ -358,13 +390,16 @@ int check_options(options &o) {
                  {o.batch_text, "--batch-size", opt_batch},
                  {o.progress >= 0 ? "" : nullptr, "--progress/--no-progress", opt_batch},
                  {o.lang, "--lang", opt_lang_region},
-                 {o.region, "--region", opt_lang_region}};
+                 {o.region, "--region", opt_lang_region},
+                 {o.details ? "" : nullptr, "--details", opt_scan},
+                 {o.no_lookup ? "" : nullptr, "--no-lookup", opt_scan}};
     for (const rule &r : rules)
         if (r.text && !(c.options & r.needs)) return usage_error("option %s does not apply to '%s'", r.option, c.name);
 
     if (o.json && o.json_lines) return usage_error("give one of --json and --json-lines");
     if (o.json_lines) o.json = true;
     if (o.full && !o.json) return usage_error("option --full applies with --json or --json-lines only");
+    if (const int scan_st = c.kind == cmd_scan ? check_scan_options(o) : 0) return scan_st;
     if (o.cache_file && *o.cache_file == '\0') return usage_error("--cache needs a file name");
     if (const int retry_st = check_retry_options(o)) return retry_st;
     if (const int store_st = check_store_options(o)) return store_st;
@@ -473,7 +508,8 @@ void print_general_usage(FILE *out) {
                  "  --help           this text; \"%s COMMAND --help\" for one command\n"
                  "  --version        print the version\n"
                  "\n"
-                 "Exit status: 0 success; 1 a batch went through but some ids have no record;\n"
+                 "Exit status: 0 success; 1 a batch went through but some ids have no record\n"
+                 "(scan: or some files have no id, or a folder could not be read);\n"
                  "10 + the library status code when an operation failed (11 transport, 12 HTTP,\n"
                  "13 parse, 14 empty, 16 argument, 17 no backend, 18 out of memory, 20 cache\n"
                  "file or store); 64 usage error; 66 fixture directory not found; 74 output\n"
@@ -486,8 +522,8 @@ void print_command_help(const command_info &c) {
     std::printf("\nBackend and output options: --fixtures DIR | --host URL | --stub, --json | --json-lines,\n"
                 "--full, --retry N, --max-wait S, --deadline S, --parallel N, --rate-limit R[/BURST],\n"
                 "--cache FILE, --cache-limit N, --store FILE, --no-store, --refresh, --offline,\n"
-                "--stale-if-error S\n"
-                "An ID of \"-\" reads ids from standard input, one per line.\n");
+                "--stale-if-error S\n");
+    if (c.kind != cmd_scan) std::printf("An ID of \"-\" reads ids from standard input, one per line.\n");
 }
 
 int parse_args(int argc, char **argv, options &o) {
@@ -512,11 +548,12 @@ int parse_args(int argc, char **argv, options &o) {
             struct flag {
                 const char *name;
                 bool *target;
-            } flags[] = {{"help", &o.help},         {"version", &o.version},
-                         {"json", &o.json},         {"json-lines", &o.json_lines},
-                         {"stub", &o.stub},         {"full", &o.full},
-                         {"no-store", &o.no_store}, {"refresh", &o.refresh},
-                         {"offline", &o.offline}};
+            } flags[] = {{"help", &o.help},          {"version", &o.version},
+                         {"json", &o.json},          {"json-lines", &o.json_lines},
+                         {"stub", &o.stub},          {"full", &o.full},
+                         {"no-store", &o.no_store},  {"refresh", &o.refresh},
+                         {"offline", &o.offline},    {"details", &o.details},
+                         {"no-lookup", &o.no_lookup}};
             bool matched = false;
             for (const flag &f : flags) {
                 if (!is(f.name)) continue;
@@ -593,6 +630,7 @@ int parse_args(int argc, char **argv, options &o) {
 int prepare_options(options &o) {
     int st = check_options(o);
     if (!st && o.cmd->kind == cmd_cache) return check_cache_command(o);
+    if (!st && o.cmd->kind == cmd_scan) return 0; // folders, the current one by default
     if (!st) st = expand_stdin_ids(o);
     if (!st && o.ids.count == 0) st = usage_error("'%s' needs at least one id", o.cmd->name);
     return st;

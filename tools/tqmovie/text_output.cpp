@@ -29,11 +29,6 @@ void put_clean(const char *s) {
 
 namespace {
 
-void put_line(const char *text) {
-    put_clean(text);
-    std::fputc('\n', stdout);
-}
-
 // Characters that take two terminal columns: the East Asian wide and full-width
 // blocks (Hangul, CJK, kana, full-width forms). Enough to keep tables of translated
 // titles aligned without depending on the locale.
@@ -43,6 +38,8 @@ bool is_wide(uint32_t cp) {
            (cp >= 0xFF00 && cp <= 0xFF60) || (cp >= 0xFFE0 && cp <= 0xFFE6) || (cp >= 0x1F300 && cp <= 0x1F64F) ||
            (cp >= 0x20000 && cp <= 0x3FFFD);
 }
+
+} // namespace
 
 // Columns a text takes on a terminal. Malformed UTF-8 counts one column per byte.
 size_t display_width(const char *s) {
@@ -65,6 +62,13 @@ size_t display_width(const char *s) {
         p += extra + 1;
     }
     return w;
+}
+
+namespace {
+
+void put_line(const char *text) {
+    put_clean(text);
+    std::fputc('\n', stdout);
 }
 
 void pad(size_t n) {
