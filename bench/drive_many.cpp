@@ -12,6 +12,7 @@
 //   answers refused with 429, and the rate achieved after the first second.
 #include "loopback_server.h"
 #include "mock_service.h"
+#include "ratio_rows.h"
 #include "tqmovie.h"
 
 #include <algorithm>
@@ -27,17 +28,9 @@ namespace {
 
 using clock_type = std::chrono::steady_clock;
 
-int met = 0, missed = 0;
-
-void row(const char *label, std::vector<double> values, double goal, const char *extra = "") {
-    std::sort(values.begin(), values.end());
-    const double median = values[values.size() / 2];
-    const bool ok = median <= goal;
-    (ok ? met : missed)++;
-    std::printf("%s  median %.3f (min %.3f, max %.3f, %zu runs)%s  goal <= %.3f  %s\n", label, median, values.front(),
-                values.back(), values.size(), extra, goal, ok ? "met" : "missed");
-    std::fflush(stdout);
-}
+using tqbench::met;
+using tqbench::missed;
+using tqbench::row;
 
 double cpu_seconds() {
     timespec ts{};

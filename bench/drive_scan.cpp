@@ -12,6 +12,7 @@
 //   time, the tree in the page cache (warm-up runs first), runs interleaved (median);
 // - tqmovie_id_in_text over 200-byte names and 20 KB .nfo texts, as 200 MB/s over the
 //   rate achieved (at most 1: at least 200 MB/s).
+#include "ratio_rows.h"
 #include "tqmovie.h"
 
 #include <yyjson.h>
@@ -36,17 +37,9 @@ namespace {
 
 using clock_type = std::chrono::steady_clock;
 
-int met = 0, missed = 0;
-
-void row(const char *label, std::vector<double> values, double goal, const char *extra = "") {
-    std::sort(values.begin(), values.end());
-    const double median = values[values.size() / 2];
-    const bool ok = median <= goal;
-    (ok ? met : missed)++;
-    std::printf("%s  median %.3f (min %.3f, max %.3f, %zu runs)%s  goal <= %.3f  %s\n", label, median, values.front(),
-                values.back(), values.size(), extra, goal, ok ? "met" : "missed");
-    std::fflush(stdout);
-}
+using tqbench::met;
+using tqbench::missed;
+using tqbench::row;
 
 // Runs argv with standard output to out_path (or /dev/null) and standard error to
 // /dev/null; its exit status (-1 when it could not run) and its wall time.
