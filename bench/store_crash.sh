@@ -68,7 +68,8 @@ db=$tmp/crash.db
 printf '%4s  %8s  %7s  %9s  %9s  %9s  %-9s  %s\n' run "kill ms" killed reported "in store" "of range" integrity verdict
 for run in $(seq "$runs"); do
   first=$((titles * run))
-  delay=$((20 + RANDOM % (full_ms + 200)))
+  # Within the first three quarters of a whole scan: every kill lands while it runs.
+  delay=$((20 + RANDOM % (full_ms * 3 / 4)))
   "$scan" "$url" "$db" $first $titles >"$tmp/run.out" 2>"$tmp/run.err" &
   pid=$!
   sleep "$(printf '%d.%03d' $((delay / 1000)) $((delay % 1000)))"

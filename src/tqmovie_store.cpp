@@ -7,6 +7,7 @@
 // so writers of other processes wait rather than fail.
 #include "tq_cache.h"
 #include "tq_internal.h"
+#include "tq_request.h"
 #include "tq_store.h"
 
 #include <sqlite3.h>
@@ -212,7 +213,24 @@ tqmovie_store *make(tqmovie_client &c, const char *path, const tqmovie_store_opt
     s->path = own_path;
     s->read_only = o.read_only != 0;
     s->max_titles = o.max_titles;
-    *status = open_db(c, *s, path);
+    // Two processes making the same new file at once race for its first write (the
+    // switch to WAL, the schema), and the loser can be told "locked" without the busy
+    // handler being asked: it starts again, for as long as a busy writer is waited for.
+    const int64_t until = tq_monotonic_ms() + busy_timeout_ms;
+    while ((*status = open_db(c, *s, path)) != TQMOVIE_OK && s->db && tq_monotonic_ms() < until) {
+        const int code = sqlite3_errcode(s->db) & 0xFF;
+        if (code != SQLITE_BUSY && code != SQLITE_LOCKED) break;
+        for (sqlite3_stmt **st : {&s->put, &s->get, &s->forget}) {
+            sqlite3_finalize(*st);
+            *st = nullptr;
+        }
+        sqlite3_close_v2(s->db);
+        s->db = nullptr;
+        s->bad_file = false;
+        c.st->err[0] = '\0';
+        timespec nap{0, 20 * 1000000L};
+        nanosleep(&nap, nullptr);
+    }
     if (*status == TQMOVIE_OK) return s;
     *bad = s->bad_file;
     release(s);
