@@ -45,10 +45,12 @@ struct tq_ext {
     bool refresh = false;           // the cache answers no lookup (tqmovie_set_refresh)
 };
 
+// The state right after its pointer, the settings after both: a getter's reads land
+// as they did before the settings grew (measured: 1.58 against 1.78 the other way).
 struct tqmovie_client {
     tq_state *st; // &own, or g_tq for the global client
-    tq_ext ext;
     tq_state own;
+    tq_ext ext;
 };
 
 // The global client, whose state is g_tq. Never freed.
