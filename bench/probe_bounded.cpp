@@ -155,9 +155,9 @@ int run_one(const Case &c, const char *host) {
     return 0;
 }
 
-// Runs case i in a fresh process (this program again) and reads its line and its peak
-// resident memory. false when the child could not be run.
-bool run_child(int i, const std::string &host, std::string &line, long &peak_kib) {
+// Runs case i in a fresh process (this program again) and reads its line, which carries
+// the child's own peak. false when the child could not be run.
+bool run_child(int i, const std::string &host, std::string &line) {
     int fds[2];
     if (pipe(fds) != 0) return false;
     const std::string row = std::to_string(i);
@@ -176,8 +176,7 @@ bool run_child(int i, const std::string &host, std::string &line, long &peak_kib
     while ((n = read(fds[0], buf, sizeof buf)) > 0) line.append(buf, static_cast<size_t>(n));
     close(fds[0]);
     int wstatus = 0;
-    rusage ru{};
-    if (wait4(pid, &wstatus, 0, &ru) != pid || !WIFEXITED(wstatus) || WEXITSTATUS(wstatus) != 0) return false;
+    if (waitpid(pid, &wstatus, 0) != pid || !WIFEXITED(wstatus) || WEXITSTATUS(wstatus) != 0) return false;
     while (!line.empty() && line.back() == '\n') line.pop_back();
     return true;
 }
@@ -205,7 +204,6 @@ int main(int argc, char **argv) {
     for (int i = 0; i < kCaseCount; ++i) {
         const Case &c = kCases[i];
         std::string line;
-        long peak_kib = 0;
         const std::string target = c.file ? g_dir + "/" + c.file : srv.host(c.mode);
         // What the parser reads: the file, or the answer's body.
         const double size_mib = c.file ? file_mib(target)
@@ -214,7 +212,7 @@ int main(int argc, char **argv) {
                                                                  : 0) /
                                              1048576.0;
         const double goal = c.goal_mib == kParsed ? 5 * size_mib + 64 : c.goal_mib > 0 ? c.goal_mib : 3 * limit_mib;
-        if (!run_child(i, target, line, peak_kib)) {
+        if (!run_child(i, target, line)) {
             std::printf("| %s | - | child failed | | | |\n", tqtest::hostile_mode(c.mode).name);
             all_met = false;
             continue;
@@ -223,8 +221,7 @@ int main(int argc, char **argv) {
         const size_t t1 = line.find('\t'), t3 = line.rfind('\t'), t2 = line.rfind('\t', t3 - 1);
         const std::string status = line.substr(0, t1), text = line.substr(t1 + 1, t2 - t1 - 1),
                           ms = line.substr(t2 + 1, t3 - t2 - 1);
-        peak_kib = std::atol(line.c_str() + t3 + 1);
-        const double peak_mib = static_cast<double>(peak_kib) / 1024.0;
+        const double peak_mib = static_cast<double>(std::atol(line.c_str() + t3 + 1)) / 1024.0;
         all_met = all_met && peak_mib <= goal;
         std::printf("| %s | %s%s%s | %s | %s | %s ms | %.1f MiB | %.0f MiB |\n",
                     c.file ? c.file : tqtest::hostile_mode(c.mode).name,
