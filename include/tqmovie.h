@@ -1102,6 +1102,78 @@ TQMOVIE_API int32_t tqmovie_id_in_text(const char *text, size_t len, char *out, 
    file it names; the sidecars are looked up beside the path as given. */
 TQMOVIE_API int32_t tqmovie_id_for_file(const char *path, char *out, size_t out_size, int32_t *source);
 
+/* ---------------------------------------------------------------------------------
+ * 18. What a lookup did: not found, missing ids, the request log, language fallback
+ * ------------------------------------------------------------------------------ */
+
+/* 1 when the current client's last lookup was a single-title lookup or a probe that
+   failed because the service has no such title, else 0. "No such title" is a 404
+   answer, whatever the backend: HTTP 404 from the HTTP backends, a missing fixture file
+   from tolvane_io_fake (which keeps its own status and text), a host backend's status
+   404 (returned as an answer or with a failure). The status and error text stay as
+   they are; this says what they mean. */
+TQMOVIE_API int32_t tqmovie_last_not_found(void);
+
+/* After a basic or detail batch on the current client: the ids asked for that no
+   record of the results answers, in the order asked, each once, compared as the cache
+   compares ids (exactly). After a failed batch only the ids of the chunks that were
+   answered are listed: an id never asked of the service is never called missing.
+   Valid until the client's next lookup; 0 and NULL after any other lookup, and
+   tqmovie_missing_id gives NULL out of range. */
+TQMOVIE_API int32_t tqmovie_missing_count(void);
+TQMOVIE_API const char *tqmovie_missing_id(int32_t i);
+
+/* The request log. Per client: every request's attempt, as it ends, and every
+   single-title answer or batch id answered from the memory cache or the store. */
+#define TQMOVIE_SOURCE_SERVICE 0 /* a request to the service (the backend) */
+#define TQMOVIE_SOURCE_MEMORY 1  /* the memory cache answered; nothing was sent */
+#define TQMOVIE_SOURCE_STORE 2   /* the store answered; nothing was sent */
+typedef struct tqmovie_log_event {
+    size_t size;             /* sizeof(tqmovie_log_event) as the library knows it */
+    const char *method;      /* "GET" or "POST" */
+    const char *url;         /* the address asked (for a cache answer, the one a request
+                                would have asked), without any user name or password */
+    int32_t status;          /* TQMOVIE_OK, or the attempt's failure status */
+    int32_t http_code;       /* the answer's HTTP status; 0 without one */
+    uint64_t bytes_sent;     /* on the wire for the shipped HTTP backends (request line,
+                                headers and body); the request body for others */
+    uint64_t bytes_received; /* on the wire for the shipped HTTP backends (headers and
+                                body as received); the answer's body for others */
+    uint32_t ms;             /* how long the attempt took; 0 for a cache answer */
+    uint32_t attempt;        /* 1 for the first attempt, 2 for the first retry, ...; 0
+                                for a cache answer */
+    int32_t source;          /* TQMOVIE_SOURCE_* */
+    const char *imdb_id;     /* a cache answer's title; NULL for a request */
+} tqmovie_log_event;
+/* Called on the lookup's thread; event and its texts are valid during the call only.
+   The rules of the progress callback apply inside it. Read a field only when size
+   covers it. */
+typedef void (*tqmovie_log_fn)(const tqmovie_log_event *event, void *user);
+/* Sets the current client's log (NULL: none, the default) and the pointer passed back
+   to it as user. Returns TQMOVIE_OK. */
+TQMOVIE_API int32_t tqmovie_set_log(tqmovie_log_fn fn, void *user);
+
+/* Language fallback (per client). chain: languages, comma-separated ("pt-PT,en-US"),
+   tried after the lookup's own; NULL or "" for none (the default). A single basic or
+   detail lookup whose record leaves a text field empty (NULL or "") fills it from the
+   same title's record in the next language of the chain, fetched (or found in the
+   cache) only while a field is still empty. The fields: title, tagline and plot
+   (basic); title, original_title, tagline, plot, genres and directors (detail).
+   Addresses, numbers and lists are never filled. The other languages' records are
+   cached in a table of their own beside the cache (they never take the lookup's own
+   record's place), and a fallback fetch that fails leaves the fields empty without
+   failing the lookup. At most 8 languages of at most 31 bytes each (letters, digits,
+   '-' and '_'); anything else: TQMOVIE_ERR_ARG, "bad language fallback: <why>", and
+   the chain is unchanged. Batches are not filled. */
+TQMOVIE_API int32_t tqmovie_set_language_fallback(const char *chain);
+/* The language a field of result record i came from: writes it into out
+   NUL-terminated and returns its length. After a lookup without fallback, or for a
+   field that was not filled, that is the lookup's own language ("en-US" for none).
+   field is one of the names above. -1 for an index out of range, an unknown field,
+   out NULL or too small (out then holds "" when size > 0). */
+TQMOVIE_API int32_t tqmovie_basic_field_language(int32_t i, const char *field, char *out, size_t size);
+TQMOVIE_API int32_t tqmovie_detail_field_language(int32_t i, const char *field, char *out, size_t size);
+
 #ifdef __cplusplus
 } /* extern "C" */
 #endif

@@ -2,6 +2,7 @@
 // io_curl_common: libcurl transfers shared by the fresh-handle and the pooled backend
 // (see io_curl_common.h).
 #include "io_curl_common.h"
+#include "tq_log.h"
 
 #include <cinttypes>
 #include <cstdio>
@@ -185,6 +186,14 @@ bool tq_curl_transfer::start(CURL *h, const tq_curl_request &req, char **body, i
 }
 
 int32_t tq_curl_transfer::finish(CURLcode rc, char **body, int32_t *status, char **err) noexcept {
+    long request_size = 0, header_size = 0;
+    curl_off_t up = 0, down = 0;
+    curl_easy_getinfo(h_, CURLINFO_REQUEST_SIZE, &request_size);
+    curl_easy_getinfo(h_, CURLINFO_HEADER_SIZE, &header_size);
+    curl_easy_getinfo(h_, CURLINFO_SIZE_UPLOAD_T, &up);
+    curl_easy_getinfo(h_, CURLINFO_SIZE_DOWNLOAD_T, &down);
+    sent_ = static_cast<uint64_t>(request_size > 0 ? request_size : 0) + static_cast<uint64_t>(up > 0 ? up : 0);
+    received_ = static_cast<uint64_t>(header_size > 0 ? header_size : 0) + static_cast<uint64_t>(down > 0 ? down : 0);
     // The header list goes with this transfer; a pooled handle lives on.
     curl_easy_setopt(h_, CURLOPT_HTTPHEADER, static_cast<curl_slist *>(nullptr));
     curl_easy_setopt(h_, CURLOPT_PRIVATE, static_cast<void *>(nullptr));
@@ -250,6 +259,7 @@ int32_t tq_curl_exchange(CURLM *m, CURL *h, const tq_curl_request &req, char **b
     }
     const int32_t rc = t.finish(tq_curl_run(m, h, c), body, status, err);
     if (c) {
+        tq_log_wire(*c, t.wire_sent(), t.wire_received());
         std::memcpy(c->st->headers, t.headers(), sizeof(tq_header) * static_cast<size_t>(t.header_count()));
         c->st->header_count = t.header_count();
     }

@@ -72,6 +72,10 @@ public:
     // The headers of the final response (valid after finish).
     const tq_header *headers() const noexcept { return headers_; }
     int32_t header_count() const noexcept { return header_count_; }
+    // Bytes each way on the wire: request line, headers and body sent; headers and
+    // body received (valid after finish).
+    uint64_t wire_sent() const noexcept { return sent_; }
+    uint64_t wire_received() const noexcept { return received_; }
 
 private:
     friend struct tq_curl_callbacks;
@@ -88,6 +92,7 @@ private:
     tq_slist_ptr list_;
     tq_header headers_[32];
     int32_t header_count_ = 0;
+    uint64_t sent_ = 0, received_ = 0;
 };
 
 // Runs one started transfer on h through multi handle m (which keeps its connections

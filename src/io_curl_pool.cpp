@@ -231,6 +231,8 @@ void tq_pool_batch_take(tq_pool_batch *b, size_t k, tq_pool_outcome *out) noexce
     out->retryable = s.rc == CURLE_COULDNT_CONNECT || s.rc == CURLE_OPERATION_TIMEDOUT;
     out->rc = s.t->finish(s.rc, &out->body, &out->status, &out->err);
     out->header_count = s.t->header_count();
+    out->wire_sent = s.t->wire_sent();
+    out->wire_received = s.t->wire_received();
     std::memcpy(out->headers, s.t->headers(), sizeof(tq_header) * static_cast<size_t>(out->header_count));
     s.t->~tq_curl_transfer();
     s.t = nullptr;

@@ -23,6 +23,8 @@ inline constexpr uint32_t tq_op_request = 4u;
 inline constexpr uint32_t tq_op_retryable = 8u;
 // The cache's private index beside the public slot array (tqmovie_cache.cpp).
 struct tq_cache_index;
+// The language fallback's chain, its records and the last merge (tqmovie_fallback.cpp).
+struct tq_fallback;
 
 // Per-client settings and signals beyond the public state layout.
 struct tq_ext {
@@ -43,6 +45,18 @@ struct tq_ext {
     int64_t last_stale = 0;         // the last answer's age past its lifetime; -1 after a failure
     bool offline = false;           // no request is sent (tqmovie_set_offline)
     bool refresh = false;           // the cache answers no lookup (tqmovie_set_refresh)
+    bool not_found = false;         // the last single-title lookup or probe met a 404
+    int32_t cache_source = 0;       // where the last cache answer came from (TQMOVIE_SOURCE_*)
+    uint64_t answered = 0;          // a batch's ids whose chunks were answered, in order
+    char **missing = nullptr;       // the last batch's ids without a record (tqmovie_outcome.cpp)
+    size_t missing_count = 0;
+    tqmovie_log_fn log = nullptr;   // the request log (tqmovie_set_log)
+    void *log_user = nullptr;
+    uint64_t wire_sent = 0;         // the request in flight's bytes on the wire, when its
+    uint64_t wire_received = 0;     // backend knows them (wire_known)
+    bool wire_known = false;
+    tq_fallback *fallback = nullptr; // NULL: no language fallback
+    char result_lang[32] = "";       // the language the last lookup asked ("": "en-US")
 };
 
 // The state right after its pointer, the settings after both: a getter's reads land

@@ -17,6 +17,7 @@ struct tq_pool_outcome {
     bool retryable; // a failure worth another attempt (no connection, a timeout)
     tq_header headers[32];
     int32_t header_count;
+    uint64_t wire_sent, wire_received; // bytes each way on the wire
 };
 
 struct tq_pool_batch;

@@ -483,6 +483,7 @@ const typename K::rec *answer(tqmovie_client &c, const char *imdb_id, const char
         const slot_meta *m = rec ? meta_of(c, k) : nullptr;
         if (m && same_lang(m->*K::lang, language) && K::holds(*m, sections)) {
             touch(c, k);
+            c.ext.cache_source = pass == 0 ? TQMOVIE_SOURCE_MEMORY : TQMOVIE_SOURCE_STORE;
             if (past) {
                 const int32_t ttl = c.st->*K::ttl;
                 const int64_t age = tq_now() - c.st->cache[k].*K::at;

@@ -5,6 +5,8 @@
 // A thread's current client is a thread-local pointer, defined here and nowhere else:
 // it lives and dies with its thread, and a forked child keeps the forking thread's.
 #include "tq_cache.h"
+#include "tq_fallback.h"
+#include "tq_outcome.h"
 #include "tq_request.h"
 #include "tq_results.h"
 #include "tq_store.h"
@@ -76,6 +78,8 @@ void tqmovie_client_free(tqmovie_client *c) {
     tq_results_clear(*c->st);
     tq_cache_clear(*c);
     tq_store_detach(*c);
+    tq_outcome_free(*c);
+    tq_fallback_free(*c);
     if (tq_current == c) tq_current = &tq_global_client;
     c->~tqmovie_client();
     std::free(c);

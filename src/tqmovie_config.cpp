@@ -5,6 +5,8 @@
 #include "tq_internal.h"
 #include "tq_request.h"
 #include "tq_cache.h"
+#include "tq_fallback.h"
+#include "tq_outcome.h"
 #include "tq_results.h"
 
 #include <cstdio>
@@ -76,6 +78,8 @@ void tqmovie_shutdown(void) {
     tqmovie_client &c = client();
     tq_results_clear(*c.st);
     tq_cache_clear(c);
+    tq_outcome_free(c);
+    tq_fallback_free(c);
     tq_state &s = *c.st;
     s.has_io = 0;
     s.err[0] = '\0';

@@ -3,6 +3,7 @@
 // retry policy says; the record of which client a request in flight belongs to; and
 // the response header table the backends fill.
 #include "tq_internal.h"
+#include "tq_log.h"
 #include "tq_request.h"
 
 namespace {
@@ -76,9 +77,10 @@ int32_t begin_request(tqmovie_client &c, bool has_entry, char **body, int32_t *s
 }
 
 // One request, tried again after a failure worth another attempt. send(desc) calls
-// the backend's entry.
+// the backend's entry; each attempt goes to the client's log.
 template <typename Send>
-int32_t dispatch(tqmovie_client &c, bool has_entry, char **body, int32_t *status, Send send) noexcept {
+int32_t dispatch(tqmovie_client &c, bool has_entry, char **body, int32_t *status, tq_log_attempt a,
+                 Send send) noexcept {
     for (uint32_t attempt = 0;; ++attempt) {
         if (const int32_t st = begin_request(c, has_entry, body, status)) return st;
         c.ext.op.fetch_and(~tq_op_retryable);
@@ -88,11 +90,24 @@ int32_t dispatch(tqmovie_client &c, bool has_entry, char **body, int32_t *status
             if (const int32_t st = tq_rate_take(c)) return st;
         char *desc = nullptr;
         int32_t rc;
+        c.ext.wire_known = false;
+        const int64_t started = c.ext.log ? tq_monotonic_ms() : 0;
         {
             const request_window window(c);
             rc = send(&desc);
         }
         const int32_t st = finish_request(c, rc, status, desc);
+        if (c.ext.log) {
+            a.answer = rc == 0 ? *body : nullptr;
+            a.status = st;
+            a.http = *status;
+            a.started_ms = started;
+            a.attempt = attempt;
+            a.wire_known = c.ext.wire_known;
+            a.wire_sent = c.ext.wire_sent;
+            a.wire_received = c.ext.wire_received;
+            tq_log_request(c, a);
+        }
         const int64_t wait = tq_retry_wait(c, st, *status, attempt);
         if (wait < 0) return st;
         std::free(*body); // the failed attempt's answer
@@ -106,14 +121,14 @@ int32_t dispatch(tqmovie_client &c, bool has_entry, char **body, int32_t *status
 
 int32_t tq_request_get(tqmovie_client &c, const char *url, char **body, int32_t *status) noexcept {
     const tq_io io = c.st->io;
-    return dispatch(c, io.get != nullptr, body, status,
+    return dispatch(c, io.get != nullptr, body, status, tq_log_attempt{"GET", url, nullptr},
                     [&](char **desc) { return io.get(io.ctx, url, body, status, desc); });
 }
 
 int32_t tq_request_post(tqmovie_client &c, const char *url, const char *request_body, char **body,
                         int32_t *status) noexcept {
     const tq_io io = c.st->io;
-    return dispatch(c, io.post != nullptr, body, status,
+    return dispatch(c, io.post != nullptr, body, status, tq_log_attempt{"POST", url, request_body},
                     [&](char **desc) { return io.post(io.ctx, url, request_body, "text/plain", body, status, desc); });
 }
 

@@ -2,7 +2,10 @@
 // tqmovie_lookup: the operations that ask the service: the title-kind probe, single
 // lookups, batches in chunks and translations, each from the cache when it can.
 #include "tq_cache.h"
+#include "tq_fallback.h"
 #include "tq_internal.h"
+#include "tq_log.h"
+#include "tq_outcome.h"
 #include "tq_parallel.h"
 #include "tq_pool.h"
 #include "tq_request.h"
@@ -10,6 +13,7 @@
 #include "tq_store.h"
 
 #include <cstdio>
+#include <type_traits>
 
 namespace {
 
@@ -58,6 +62,7 @@ int32_t begin_lookup(const operation &op, bool clear_store, bool args_ok, const 
     tqmovie_client &c = op.c;
     if (op.nested()) return tq_fail(c, TQMOVIE_ERR_ARG, tq_err_busy);
     c.ext.last_stale = 0;
+    tq_outcome_reset(c);
     tq_state &s = tq_ensure_defaults(*c.st);
     if (clear_store) tq_results_clear(s);
     s.err[0] = '\0';
@@ -129,6 +134,7 @@ template <typename R> struct decoded {
 
 struct basic_ops {
     using rec = tq_basic;
+    static constexpr bool is_detail = false;
     static constexpr const char *single_path = k_path_basic;
     static const tq_basic *cache_answer(tqmovie_client &c, const char *id, const char *language) noexcept {
         return tq_cache_answer_basic(c, id, language);
@@ -152,6 +158,7 @@ struct basic_ops {
 
 struct detail_ops {
     using rec = tq_detail;
+    static constexpr bool is_detail = true;
     static constexpr const char *single_path = k_path_detail;
     uint32_t sections; // never 0 here: 0 was already read as every section
     const tq_detail *cache_answer(tqmovie_client &c, const char *id, const char *language) const noexcept {
@@ -233,6 +240,7 @@ int32_t held_answer(tqmovie_client &c, const char *id, const char *language, con
     int64_t past = 0;
     const typename Ops::rec *rec = ops.held(c, id, language, &past);
     if (!rec || past > max_past) return c.ext.offline ? tq_fail(c, TQMOVIE_ERR_TRANSPORT, tq_err_offline) : st;
+    tq_log_cached(c, c.ext.cache_source, Ops::single_path, id, language);
     const int32_t pushed = ops.push(*c.st, rec);
     if (pushed != TQMOVIE_OK) return pushed;
     c.st->err[0] = '\0';
@@ -244,14 +252,15 @@ int32_t held_answer(tqmovie_client &c, const char *id, const char *language, con
 // copied straight into the store; otherwise one GET, and the first decoded record
 // moves into the store and is copied into the cache when it carries the id asked for.
 template <typename Ops>
-int32_t single_lookup(tqmovie_client &c, const char *imdb_id, const char *language, const Ops &ops) noexcept {
+int32_t single_answer(tqmovie_client &c, const char *imdb_id, const char *language, const Ops &ops) noexcept {
     using Rec = typename Ops::rec;
-    const operation op(c);
-    int32_t st = begin_lookup(op, true, imdb_id && imdb_id[0], tq_err_id_required);
-    if (st != TQMOVIE_OK) return st;
+    int32_t st = TQMOVIE_OK;
     tq_state &s = *c.st;
     if (!c.ext.refresh)
-        if (const Rec *cached = ops.cache_answer(c, imdb_id, language)) return ops.push(s, cached);
+        if (const Rec *cached = ops.cache_answer(c, imdb_id, language)) {
+            tq_log_cached(c, c.ext.cache_source, Ops::single_path, imdb_id, language);
+            return ops.push(s, cached);
+        }
     if (c.ext.offline) return held_answer(c, imdb_id, language, ops, INT64_MAX, TQMOVIE_ERR_TRANSPORT);
 
     char *body = nullptr;
@@ -266,6 +275,46 @@ int32_t single_lookup(tqmovie_client &c, const char *imdb_id, const char *langua
     const Rec *stored = tq_results_take(s, &recs.items[0]);
     if (!stored) return TQMOVIE_ERR_NOMEM;
     if (stored->imdb_id && std::strcmp(stored->imdb_id, imdb_id) == 0) ops.cache_put(c, stored, language);
+    return TQMOVIE_OK;
+}
+
+// One title, as single_answer finds it, its empty texts then filled from the language
+// fallback's chain; a failure tells whether the title does not exist.
+template <typename Ops>
+int32_t single_lookup(tqmovie_client &c, const char *imdb_id, const char *language, const Ops &ops) noexcept {
+    const operation op(c);
+    int32_t st = begin_lookup(op, true, imdb_id && imdb_id[0], tq_err_id_required);
+    if (st != TQMOVIE_OK) return st;
+    tq_fallback_begin(c, language);
+    st = single_answer(c, imdb_id, language, ops);
+    if (st != TQMOVIE_OK) {
+        tq_outcome_single(c, st);
+        return st;
+    }
+    return c.ext.fallback ? tq_fallback_fill(c, Ops::is_detail, imdb_id) : TQMOVIE_OK;
+}
+
+// A record of one title in another language for the fallback: asked of the service
+// whatever the cache holds, and never cached there.
+template <typename Ops>
+int32_t fetch_other(tqmovie_client &c, const char *id, const char *language, const Ops &ops,
+                    typename Ops::rec **out) noexcept {
+    using Rec = typename Ops::rec;
+    *out = nullptr;
+    char *body = nullptr;
+    int32_t st = get_body(c, mkurl_get(*c.st, Ops::single_path, id, language), &body);
+    if (st != TQMOVIE_OK) return st;
+    decoded<Rec> recs;
+    st = ops.decode(c, body, &recs.items, &recs.count, 0, 1);
+    release_body(c, body);
+    if (st != TQMOVIE_OK) return st;
+    // Another title's record fills nothing.
+    if (!recs.items[0].imdb_id || std::strcmp(recs.items[0].imdb_id, id) != 0) return TQMOVIE_ERR_EMPTY;
+    auto *one = static_cast<Rec *>(std::malloc(sizeof(Rec)));
+    if (!one) return TQMOVIE_ERR_NOMEM;
+    *one = recs.items[0];
+    recs.items[0] = Rec{};
+    *out = one;
     return TQMOVIE_OK;
 }
 
@@ -372,13 +421,10 @@ template <typename Ops> struct parallel_chunks {
 // in the store and the cache. With parallel chunks asked for and a pooled backend
 // free to take them, the chunks go out side by side with the same outcome.
 template <typename Ops>
-int32_t batch_lookup(tqmovie_client &c, const char *const *ids, size_t count, const Ops &ops) noexcept {
-    const operation op(c);
-    char why[96];
-    int32_t st = begin_lookup(op, true, ids_ok(ids, count, why), why);
-    if (st != TQMOVIE_OK) return st;
+int32_t batch_chunks(tqmovie_client &c, const char *const *&ids, size_t &count, const Ops &ops,
+                     malloc_ptr<const char *> &rest) noexcept {
+    int32_t st = TQMOVIE_OK;
     // With a store behind the cache the batch asks only for what it does not hold fresh.
-    malloc_ptr<const char *> rest;
     if (c.ext.store && !c.ext.refresh && !c.ext.offline) {
         rest.reset(tq_calloc_n<const char *>(count));
         if (!rest) return TQMOVIE_ERR_NOMEM;
@@ -387,13 +433,14 @@ int32_t batch_lookup(tqmovie_client &c, const char *const *ids, size_t count, co
             const typename Ops::rec *held = ops.cache_answer(c, ids[i], nullptr);
             if (!held) {
                 rest.get()[left++] = ids[i];
-            } else if (const int32_t pushed = ops.push(*c.st, held)) {
-                return pushed;
+                continue;
             }
+            tq_log_cached(c, c.ext.cache_source, Ops::single_path, ids[i], nullptr);
+            if (const int32_t pushed = ops.push(*c.st, held)) return pushed;
         }
-        if (left == 0) return TQMOVIE_OK;
         ids = rest.get();
         count = left;
+        if (left == 0) return TQMOVIE_OK;
     }
     const size_t ceiling = c.st->batch_ceiling; // set by begin_lookup
     c.ext.total = count;
@@ -416,6 +463,7 @@ int32_t batch_lookup(tqmovie_client &c, const char *const *ids, size_t count, co
         const size_t chunk = left < ceiling ? left : ceiling;
         st = batch_chunk(c, ids + off, chunk, ops, &missing);
         off += chunk;
+        if (st == TQMOVIE_OK) c.ext.answered = off;
         report_chunk(c, off, count, st);
         if (st != TQMOVIE_OK) return st;
     }
@@ -424,6 +472,26 @@ int32_t batch_lookup(tqmovie_client &c, const char *const *ids, size_t count, co
         return TQMOVIE_ERR_TRANSPORT;
     }
     return TQMOVIE_OK;
+}
+
+// A batch, then the ids it asked for that no record answers (of the chunks answered).
+template <typename Ops>
+int32_t batch_lookup(tqmovie_client &c, const char *const *ids, size_t count, const Ops &ops) noexcept {
+    const operation op(c);
+    char why[96];
+    const int32_t st = begin_lookup(op, true, ids_ok(ids, count, why), why);
+    if (st != TQMOVIE_OK) return st;
+    tq_fallback_begin(c, nullptr);
+    const char *const *asked = ids;
+    size_t asked_count = count, answered = 0;
+    malloc_ptr<const char *> rest;
+    const int32_t ran = batch_chunks(c, asked, asked_count, ops, rest);
+    if (ran == TQMOVIE_ERR_NOMEM) return ran;
+    answered = ran == TQMOVIE_OK && !c.ext.offline ? asked_count : c.ext.answered;
+    if (answered > asked_count) answered = asked_count;
+    const int32_t listed =
+        tq_outcome_missing(c, Ops::is_detail, ids, count, asked + answered, asked_count - answered);
+    return ran != TQMOVIE_OK ? ran : listed;
 }
 
 // The one request of a translations lookup, its sets appended to the store.
@@ -452,6 +520,13 @@ int32_t translations(tqmovie_client &c, const char *const *ids, size_t count, co
 
 } // namespace
 
+int32_t tq_fetch_basic(tqmovie_client &c, const char *id, const char *language, tq_basic **out) noexcept {
+    return fetch_other(c, id, language, basic_ops{}, out);
+}
+int32_t tq_fetch_detail(tqmovie_client &c, const char *id, const char *language, tq_detail **out) noexcept {
+    return fetch_other(c, id, language, detail_ops{tq_sections_none}, out);
+}
+
 extern "C" {
 
 // ----------------------------------------------------------------------------
@@ -469,6 +544,7 @@ int32_t tqmovie_is_movie(const char *imdb_id, int32_t *is_movie) {
     if (!id) return ended(c, TQMOVIE_ERR_NOMEM);
     char *body = nullptr;
     st = get_body(c, tq_fmt("%s%s?imdbId=%s", c.st->host, k_path_is_movie, id.get()), &body);
+    if (st != TQMOVIE_OK) tq_outcome_single(c, st);
     if (st != TQMOVIE_OK) return ended(c, st);
     const char *p = body;
     while (*p == ' ' || *p == '\t' || *p == '\n' || *p == '\r') ++p;

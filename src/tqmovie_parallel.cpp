@@ -6,6 +6,7 @@
 // dropped. At most n chunks are past their start and not yet reported, so memory
 // follows n, not the batch.
 #include "tq_internal.h"
+#include "tq_log.h"
 #include "tq_parallel.h"
 #include "tq_pool.h"
 #include "tq_request.h"
@@ -30,6 +31,7 @@ struct chunk {
     phase ph;
     uint32_t attempt;
     int64_t wake_at;  // a waiting chunk starts again then
+    int64_t sent_at;  // its attempt began then
     bool budget_told; // its wait for the budget was reported
     tq_pool_outcome out;
     int32_t stop; // a status that ended the chunk without an answer (the deadline), or 0
@@ -152,6 +154,7 @@ private:
             }
             ch.budget_told = false;
             tq_pool_outcome failed;
+            ch.sent_at = now;
             if (tq_pool_batch_post(pb_, static_cast<size_t>(slot), ch.url, ch.ids, &failed)) {
                 owner_[slot] = static_cast<long>(j);
                 ch.ph = phase::running;
@@ -190,6 +193,8 @@ private:
     void settle(chunk &ch, tq_pool_outcome &o) noexcept {
         char err[160];
         const int32_t st = status_of(o, err);
+        tq_log_request(c_, tq_log_attempt{"POST", ch.url, ch.ids, o.rc == 0 ? o.body : nullptr, st, o.status,
+                                          ch.sent_at, ch.attempt, true, o.wire_sent, o.wire_received});
         if (st != TQMOVIE_OK) {
             const int64_t wait =
                 tq_retry_wait_on(c_, st, o.status, ch.attempt, header_of(o, "Retry-After"), o.retryable);
@@ -240,6 +245,7 @@ private:
         }
         if (st != TQMOVIE_OK && st != TQMOVIE_ERR_NOMEM) st = ops_.failed(ops_.ctx, c_, ids_ + ch.off, ch.n, st);
         c_.ext.done = ch.off + ch.n;
+        if (st == TQMOVIE_OK) c_.ext.answered = c_.ext.done;
         tq_report_progress(c_, tqmovie_progress{sizeof(tqmovie_progress), TQMOVIE_PROGRESS_CHUNK_DONE, st,
                                                 ch.off + ch.n, count_, 0, s.http_code});
         return st;

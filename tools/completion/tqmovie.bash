@@ -9,7 +9,7 @@ _tqmovie() {
     local commands="is-movie basic detail basics details translations scan cache help"
     local general="--fixtures --host --stub --json --json-lines --full --retry --max-wait --deadline --cache
         --cache-limit --store --no-store --refresh --offline --stale-if-error --parallel --rate-limit --help
-        --version"
+        --version --language-fallback --verbose"
     local http="--connect-timeout --timeout --cacert --capath --proxy --max-body"
     local cmd="" i w
 
@@ -20,7 +20,7 @@ _tqmovie() {
         --) break ;;
         --fixtures | --host | --language | --sections | --batch-size | --lang | --region | --cache-limit | \
             --connect-timeout | --timeout | --cacert | --capath | --proxy | --max-body | --cache | --retry | \
-            --max-wait | --deadline | --parallel | --rate-limit | --store | --stale-if-error)
+            --max-wait | --deadline | --parallel | --rate-limit | --store | --stale-if-error | --language-fallback)
             ((i++)) ;;
         -*) ;;
         *)

@@ -379,8 +379,8 @@ TEST_F(Cli, ProgressChunksGiveTheSameRecords) {
     run_result plain = cli(args);
     args.push_back("--progress");
     run_result chunked = cli(args);
-    ASSERT_EQ(plain.exit, 1) << plain.err; // the unknown id has no record
-    ASSERT_EQ(chunked.exit, 1) << chunked.err;
+    ASSERT_EQ(plain.exit, 4) << plain.err; // the unknown id has no record
+    ASSERT_EQ(chunked.exit, 4) << chunked.err;
     EXPECT_EQ(lines(plain.out).size(), 4u);
     EXPECT_EQ(chunked.out, plain.out);
     EXPECT_FALSE(contains(plain.err, "chunk")) << "no progress unless asked or on a terminal";
@@ -403,7 +403,9 @@ TEST_F(Cli, ExitStatusTellsTheLibraryStatus) {
         int exit;
         std::vector<std::string> err_parts;
     } cases[] = {
-        {{"basic", "tt0000001"}, 11, {"TQMOVIE_ERR_TRANSPORT (1)", "fake: basic not found", "[HTTP status 404]"}},
+        {{"basic", "tt0000001"},
+         4,
+         {"TQMOVIE_ERR_TRANSPORT (1)", "fake: basic not found", "[HTTP status 404] (no such title)"}},
         {{"--stub", "detail", "tt0111161"}, 11, {"TQMOVIE_ERR_TRANSPORT", "stub IO: not implemented"}},
         {{"basic", ""}, 16, {"TQMOVIE_ERR_ARG (6)", "imdb_id required"}},
         {{"--fixtures", fx.dir(), "basic", "tt0000002"}, 13, {"TQMOVIE_ERR_PARSE (3)", "yyjson parse failed"}},
@@ -422,7 +424,7 @@ TEST_F(Cli, ExitStatusTellsTheLibraryStatus) {
 
 TEST_F(Cli, SingleLookupsGoOnAfterAFailure) {
     run_result r = cli({"basic", "tt0000001", "tt0111161"});
-    EXPECT_EQ(r.exit, 11);
+    EXPECT_EQ(r.exit, 4);
     EXPECT_TRUE(contains(r.out, "The Shawshank Redemption"));
     EXPECT_TRUE(contains(r.err, "basic tt0000001:"));
 }
@@ -500,11 +502,11 @@ TEST_F(Cli, JsonIsOneDocumentForEveryCommand) {
     }
 }
 
-// Ids a batch answer holds no record for are named and make the exit status 1; with
+// Ids a batch answer holds no record for are named and make the exit status 4; with
 // --json or --json-lines every error is one JSON object on standard error.
 TEST_F(Cli, NotFoundIdsAndErrorsAsJson) {
     run_result text = cli({"details", "tt0111161", "tt0000001", "tt0000002"});
-    EXPECT_EQ(text.exit, 1);
+    EXPECT_EQ(text.exit, 4);
     EXPECT_TRUE(contains(text.out, "The Shawshank Redemption"));
     EXPECT_EQ(text.err, "tqmovie: details tt0000001: not found\ntqmovie: details tt0000002: not found\n");
 
@@ -515,12 +517,12 @@ TEST_F(Cli, NotFoundIdsAndErrorsAsJson) {
         std::vector<std::string> members; // JSON text expected inside the object
     } cases[] = {
         {{"--json", "details", "tt0111161", "tt0000001", "tt0000002"},
-         1,
+         4,
          "not found",
          {"\"command\":\"details\"", "\"ids\":[\"tt0000001\",\"tt0000002\"]"}},
         {{"--json-lines", "basic", "tt0000001"},
-         11,
-         "lookup failed",
+         4,
+         "not found",
          {"\"id\":\"tt0000001\"", "\"status\":1", "\"statusName\":\"TQMOVIE_ERR_TRANSPORT\"", "\"httpStatus\":404"}},
         {{"frobnicate", "--json"}, 64, "usage", {}},
         {{"--json", "--fixtures", "/nonexistent/tq", "basic", "tt0111161"}, 66, "no input", {}},
@@ -875,13 +877,13 @@ TEST_F(MockService, EveryToolCommandWorksOverHttp) {
         run_result offline = cli(args);
         args.insert(args.begin(), {"--host", host()});
         run_result online = cli(args);
-        EXPECT_EQ(online.exit, args[3] == "details" ? 1 : 0) << args[3] << ": " << online.err; // tt0000001
+        EXPECT_EQ(online.exit, args[3] == "details" ? 4 : 0) << args[3] << ": " << online.err; // tt0000001
         EXPECT_FALSE(online.out.empty()) << args[3];
         EXPECT_EQ(online.out, offline.out) << args[3];
     }
 
     run_result basics = cli({"--host", host(), "--json-lines", "basics", "tt0468569", "tt0000001", "tt0111161"});
-    EXPECT_EQ(basics.exit, 1) << basics.err;
+    EXPECT_EQ(basics.exit, 4) << basics.err;
     EXPECT_TRUE(contains(basics.err, "\"ids\":[\"tt0000001\"]")) << basics.err;
     ASSERT_EQ(lines(basics.out).size(), 2u);
     EXPECT_TRUE(contains(lines(basics.out)[0], "\"imDbId\":\"tt0468569\""));
@@ -891,11 +893,31 @@ TEST_F(MockService, EveryToolCommandWorksOverHttp) {
     EXPECT_TRUE(contains(tr.out, "Die Verurteilten"));
 }
 
-TEST_F(MockService, HttpErrorsExit12WithTheStatus) {
+TEST_F(MockService, NoSuchTitleOverHttpExits4WithTheStatus) {
     run_result r = cli({"--host", host(), "detail", "tt0000001"});
-    EXPECT_EQ(r.exit, 12);
-    EXPECT_TRUE(contains(r.err, "TQMOVIE_ERR_HTTP (2): HTTP 404 [HTTP status 404]")) << r.err;
+    EXPECT_EQ(r.exit, 4);
+    EXPECT_TRUE(contains(r.err, "TQMOVIE_ERR_HTTP (2): HTTP 404 [HTTP status 404] (no such title)")) << r.err;
     EXPECT_TRUE(r.out.empty());
+}
+
+// TQMOVIE_HOST stands for --host; -v shows each request and each answer held; a
+// language fallback fills the empty plot of the stand-in's de-DE records.
+TEST_F(MockService, EnvironmentHostVerboseAndLanguageFallback) {
+    tqtest::scoped_service synthetic(TQ_FIXTURES_DIR, {"--synthetic"});
+    ASSERT_GT(synthetic.port, 0);
+    const std::string store = Sandbox::test_home() + "/s.db";
+    setenv("TQMOVIE_HOST", synthetic.url().c_str(), 1);
+    run_result first = cli({"-v", "--store", store, "detail", "tt1000001", "--language", "de-DE",
+                            "--language-fallback", "en-US"});
+    run_result again = cli({"--verbose", "--store", store, "detail", "tt1000001", "--language", "de-DE"});
+    unsetenv("TQMOVIE_HOST");
+    ASSERT_EQ(first.exit, 0) << first.err;
+    EXPECT_TRUE(contains(first.out, "Plot of tt1000001 in en-US")) << first.out;
+    const std::string get = "tqmovie: GET " + synthetic.url() + "/api/AAA/GetMovieDetail?imdbId=tt1000001&language=";
+    EXPECT_TRUE(contains(first.err, get + "de-DE -> 200, ")) << first.err;
+    EXPECT_TRUE(contains(first.err, get + "en-US -> 200, ")) << first.err;
+    EXPECT_EQ(again.err, get + "de-DE -> from the store\n");
+    EXPECT_EQ(cli({"--language-fallback", "en US", "basic", "tt0111161"}).exit, 64);
 }
 
 TEST_F(MockService, TransportOptionsReachTheBackend) {

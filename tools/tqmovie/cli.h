@@ -16,7 +16,8 @@ namespace tqtool {
 
 inline constexpr const char *program = "tqmovie";
 
-constexpr int exit_not_found = 1;     // a batch went through but some ids have no record
+constexpr int exit_unmatched = 1;     // scan: some files have no id (or no record)
+constexpr int exit_not_found = 4;     // no such title, or a batch's ids without a record
 constexpr int exit_status_base = 10;  // exit = 10 + TQMOVIE_ERR_*
 constexpr int exit_usage = 64;        // EX_USAGE
 constexpr int exit_no_input = 66;     // EX_NOINPUT
@@ -87,6 +88,8 @@ struct options {
     bool refresh = false;
     bool offline = false;
     const char *stale_text = nullptr; // --stale-if-error SECONDS
+    const char *fallback = nullptr;   // --language-fallback LIST
+    bool verbose = false;             // -v, --verbose: each request on standard error
     int64_t stale_seconds = 0;
     store_use store = store_use::none; // prepare_options decides
     const char *retry_text = nullptr;

@@ -18,6 +18,8 @@
 #include "cli.h"
 
 #include <cerrno>
+#include <cinttypes>
+#include <cstdio>
 #include <csignal>
 #include <cstdarg>
 #include <cstddef>
@@ -49,6 +51,25 @@ namespace {
 // The HTTP backend of --host, released once the library has let go of it.
 tq_io http_backend{};
 
+// -v: "tqmovie: GET https://host/api/...?imdbId=tt1 -> 200, 312 B out, 2.1 KiB in, 12 ms"
+void print_request(const tqmovie_log_event *e, void *) {
+    if (e->source != TQMOVIE_SOURCE_SERVICE) {
+        std::fprintf(stderr, "%s: %s %s -> %s\n", program, e->method, e->url,
+                     e->source == TQMOVIE_SOURCE_STORE ? "from the store" : "from the memory cache");
+        return;
+    }
+    std::fprintf(stderr, "%s: %s %s -> ", program, e->method, e->url);
+    if (e->http_code)
+        std::fprintf(stderr, "%d", static_cast<int>(e->http_code));
+    else
+        std::fprintf(stderr, "no answer");
+    std::fprintf(stderr, ", %" PRIu64 " B out, %" PRIu64 " B in, %" PRIu32 " ms", e->bytes_sent, e->bytes_received,
+                 e->ms);
+    if (e->attempt > 1) std::fprintf(stderr, ", attempt %" PRIu32, e->attempt);
+    if (e->status != TQMOVIE_OK) std::fprintf(stderr, ", failed (%d)", static_cast<int>(e->status));
+    std::fputc('\n', stderr);
+}
+
 int install_backend(const options &o) {
     tq_io io;
     if (o.stub) {
@@ -78,6 +99,9 @@ int install_backend(const options &o) {
     if (o.offline) tqmovie_set_offline(1);
     if (o.refresh) tqmovie_set_refresh(1);
     if (o.stale_seconds > 0) tqmovie_set_stale_if_error(o.stale_seconds);
+    if (o.verbose) tqmovie_set_log(print_request, nullptr);
+    if (o.fallback && tqmovie_set_language_fallback(o.fallback) != TQMOVIE_OK)
+        return report_error("usage", exit_usage, "--language-fallback: %s", tqmovie_last_error());
     return 0;
 }
 
@@ -111,12 +135,16 @@ int exit_for_status(int32_t st) {
 
 // "tqmovie: basic tt1: TQMOVIE_ERR_HTTP (2): HTTP 404 [HTTP status 404]"
 int report_failure(const char *kind, const char *what, const char *id, int32_t st) {
+    // No such title is one exit status whatever the backend said it with.
+    const bool no_title = std::strcmp(kind, "lookup failed") == 0 && tqmovie_last_not_found();
+    if (no_title) kind = "not found";
+    const int exit_status = no_title ? exit_not_found : exit_for_status(st);
     const char *text = tqmovie_last_error();
     if (*text == '\0') text = st == TQMOVIE_ERR_NOMEM ? "out of memory" : "no error text";
     // A cache file has no HTTP status; the one left from the lookup would mislead.
-    int32_t http = std::strcmp(kind, "lookup failed") == 0 ? tqmovie_last_http_code() : 0;
+    int32_t http = std::strcmp(kind, "lookup failed") == 0 || no_title ? tqmovie_last_http_code() : 0;
     if (json_errors) {
-        error_report e{kind, text, exit_for_status(st), what, id};
+        error_report e{kind, text, exit_status, what, id};
         e.status = st;
         e.status_name = status_name(st);
         e.http_status = http;
@@ -126,8 +154,9 @@ int report_failure(const char *kind, const char *what, const char *id, int32_t s
     std::fprintf(stderr, "%s: %s%s%s: %s (%d): %s", program, what, id ? " " : "", id ? id : "", status_name(st),
                  static_cast<int>(st), text);
     if (http != 0) std::fprintf(stderr, " [HTTP status %d]", static_cast<int>(http));
+    if (no_title) std::fputs(" (no such title)", stderr);
     std::fputc('\n', stderr);
-    return exit_for_status(st);
+    return exit_status;
 }
 
 namespace {
@@ -337,9 +366,8 @@ int on_chunk(batch_run &b, const tqmovie_progress &event) {
     return b.print_status != TQMOVIE_OK || interrupted ? 1 : 0;
 }
 
-// Ids asked for that no record answers (the service leaves unknown ids out of a batch
-// answer) are named on standard error; they make the exit status 1.
-int report_not_found(const options &o) {
+// Translations: the ids no set answers, found by comparing the lists here.
+int report_untranslated(const options &o) {
     record_kind r = records_of(o.cmd->kind);
     int32_t n = record_count(r);
     auto **have = static_cast<const char **>(std::malloc((static_cast<size_t>(n) + 1) * sizeof(char *)));
@@ -373,6 +401,31 @@ int report_not_found(const options &o) {
     std::free(have);
     std::free(missing);
     return st;
+}
+
+// Ids asked for that no record answers (the service leaves unknown ids out of a batch
+// answer) are named on standard error; they make the exit status exit_not_found.
+int report_not_found(const options &o) {
+    if (o.cmd->kind == cmd_translations) return report_untranslated(o);
+    const int32_t m = tqmovie_missing_count();
+    if (m == 0) return 0;
+    if (!json_errors) {
+        for (int32_t i = 0; i < m; ++i)
+            std::fprintf(stderr, "%s: %s %s: not found\n", program, o.cmd->name, tqmovie_missing_id(i));
+        return exit_not_found;
+    }
+    auto **missing = static_cast<const char **>(std::malloc(static_cast<size_t>(m) * sizeof(char *)));
+    if (!missing)
+        return report_error("lookup failed", exit_status_base + TQMOVIE_ERR_NOMEM, "%s: out of memory", o.cmd->name);
+    for (int32_t i = 0; i < m; ++i) missing[i] = tqmovie_missing_id(i);
+    char text[64];
+    std::snprintf(text, sizeof text, "no record for %d of %zu ids", static_cast<int>(m), o.ids.count);
+    error_report e{"not found", text, exit_not_found, o.cmd->name};
+    e.ids = missing;
+    e.id_count = static_cast<size_t>(m);
+    json_error(e);
+    std::free(missing);
+    return exit_not_found;
 }
 
 int run_batch(const options &o) {

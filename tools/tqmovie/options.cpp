@@ -401,6 +401,9 @@ int check_options(options &o) {
     if (o.full && !o.json) return usage_error("option --full applies with --json or --json-lines only");
     if (const int scan_st = c.kind == cmd_scan ? check_scan_options(o) : 0) return scan_st;
     if (o.cache_file && *o.cache_file == '\0') return usage_error("--cache needs a file name");
+    // TQMOVIE_HOST stands for --host when no backend is named.
+    if (!o.host && !o.fixtures && !o.stub)
+        if (const char *env = std::getenv("TQMOVIE_HOST"); env && *env) o.host = env;
     if (const int retry_st = check_retry_options(o)) return retry_st;
     if (const int store_st = check_store_options(o)) return store_st;
     if (o.cache_limit_text && !parse_count(o.cache_limit_text, true, &o.cache_limit))
@@ -458,6 +461,7 @@ void print_general_usage(FILE *out) {
                  "  --fixtures DIR   answer from the fixture files in DIR\n"
                  "  --host URL       talk HTTP(S) to the service at URL\n"
                  "  --stub           fail every request (to try error handling)\n"
+                 "  (without one of them, $TQMOVIE_HOST, when set, stands for --host)\n"
                  "\n"
                  "HTTP transport (with --host; one connection kept for every request):\n"
                  "  --connect-timeout S  seconds to set up a connection (default 10; fractions allowed)\n"
@@ -499,6 +503,11 @@ void print_general_usage(FILE *out) {
                  "                   whatever their age\n"
                  "  --stale-if-error S  when the service fails, answer with a record expired\n"
                  "                   at most S seconds ago\n"
+                 "  --language-fallback LIST  fill a single lookup's empty title, plot, tagline\n"
+                 "                   (and the other texts) from these languages in turn\n"
+                 "                   (comma-separated, e.g. pt-PT,en-US)\n"
+                 "  -v, --verbose    each request (and each answer from the cache or the\n"
+                 "                   store) as one line on standard error\n"
                  "With --host or --offline, and for the cache command, the store is\n"
                  "$TQMOVIE_STORE, else $XDG_CACHE_HOME/tqmovie/store.db, else\n"
                  "~/.cache/tqmovie/store.db.\n"
@@ -508,8 +517,9 @@ void print_general_usage(FILE *out) {
                  "  --help           this text; \"%s COMMAND --help\" for one command\n"
                  "  --version        print the version\n"
                  "\n"
-                 "Exit status: 0 success; 1 a batch went through but some ids have no record\n"
-                 "(scan: or some files have no id, or a folder could not be read);\n"
+                 "Exit status: 0 success; 4 not found: the title does not exist (any backend),\n"
+                 "or a batch went through but some ids have no record; scan: 1 when some files\n"
+                 "have no id or no record, or a folder could not be read;\n"
                  "10 + the library status code when an operation failed (11 transport, 12 HTTP,\n"
                  "13 parse, 14 empty, 16 argument, 17 no backend, 18 out of memory, 20 cache\n"
                  "file or store); 64 usage error; 66 fixture directory not found; 74 output\n"
@@ -522,7 +532,7 @@ void print_command_help(const command_info &c) {
     std::printf("\nBackend and output options: --fixtures DIR | --host URL | --stub, --json | --json-lines,\n"
                 "--full, --retry N, --max-wait S, --deadline S, --parallel N, --rate-limit R[/BURST],\n"
                 "--cache FILE, --cache-limit N, --store FILE, --no-store, --refresh, --offline,\n"
-                "--stale-if-error S\n");
+                "--stale-if-error S, --language-fallback LIST, -v/--verbose\n");
     if (c.kind != cmd_scan) std::printf("An ID of \"-\" reads ids from standard input, one per line.\n");
 }
 
@@ -539,6 +549,10 @@ int parse_args(int argc, char **argv, options &o) {
                 o.help = true;
                 continue;
             }
+            if (std::strcmp(arg, "-v") == 0) {
+                o.verbose = true;
+                continue;
+            }
             if (arg[1] != '-') return usage_error("unknown option '%s'", arg);
             const char *name = arg + 2;
             const char *eq = std::strchr(name, '=');
@@ -553,7 +567,7 @@ int parse_args(int argc, char **argv, options &o) {
                          {"stub", &o.stub},          {"full", &o.full},
                          {"no-store", &o.no_store},  {"refresh", &o.refresh},
                          {"offline", &o.offline},    {"details", &o.details},
-                         {"no-lookup", &o.no_lookup}};
+                         {"no-lookup", &o.no_lookup}, {"verbose", &o.verbose}};
             bool matched = false;
             for (const flag &f : flags) {
                 if (!is(f.name)) continue;
@@ -588,6 +602,7 @@ int parse_args(int argc, char **argv, options &o) {
                           {"cache", &o.cache_file},
                           {"store", &o.store_file},
                           {"stale-if-error", &o.stale_text},
+                          {"language-fallback", &o.fallback},
                           {"retry", &o.retry_text},
                           {"max-wait", &o.max_wait_text},
                           {"deadline", &o.deadline_text},

@@ -96,7 +96,7 @@ template <size_t N> const char *shown_path(char (&buf)[N], const char *path) {
 void on_unreadable(void *user, const char *path, int err) {
     end_progress_line(*static_cast<scan_progress *>(user));
     char shown[1024];
-    report_error("folder", exit_not_found, "scan: cannot read %s: %s", shown_path(shown, path), std::strerror(err));
+    report_error("folder", exit_unmatched, "scan: cannot read %s: %s", shown_path(shown, path), std::strerror(err));
 }
 
 int on_lookup_progress(const tqmovie_progress *event, void *user) {
@@ -249,7 +249,7 @@ int report_unmatched(const scan_result &r) {
         char text[128];
         std::snprintf(text, sizeof text, "%zu file%s without an id, %zu id%s without a record", no_id,
                       no_id == 1 ? "" : "s", r.not_found_count, r.not_found_count == 1 ? "" : "s");
-        error_report e{"not found", text, exit_not_found, "scan"};
+        error_report e{"not found", text, exit_unmatched, "scan"};
         e.ids = r.not_found;
         e.id_count = r.not_found_count;
         json_error(e);
@@ -262,7 +262,7 @@ int report_unmatched(const scan_result &r) {
         for (size_t k = 0; k < r.not_found_count; ++k)
             std::fprintf(stderr, "%s: scan %s: not found\n", program, r.not_found[k]);
     }
-    return no_id || r.not_found_count || l.unreadable ? exit_not_found : 0;
+    return no_id || r.not_found_count || l.unreadable ? exit_unmatched : 0;
 }
 
 int out_of_memory() {
