@@ -7,7 +7,7 @@
 set -euo pipefail
 
 need=(cmake g++ make pkg-config libcurl4-openssl-dev libgtest-dev libgmock-dev
-      libbenchmark-dev clang libclang-rt-dev libcpp-httplib-dev libyyjson-dev libsqlite3-dev sqlite3
+      libbenchmark-dev clang libclang-rt-dev libcpp-httplib-dev libyyjson-dev libsqlite3-dev sqlite3 luajit
       libssl-dev zlib1g-dev openssl dpkg-dev file valgrind
       python3-venv python3-pytest python3-setuptools python3-wheel)
 
