@@ -57,6 +57,8 @@ struct tq_ext {
     bool wire_known = false;
     tq_fallback *fallback = nullptr; // NULL: no language fallback
     char result_lang[32] = "";       // the language the last lookup asked ("": "en-US")
+    char *export_buf = nullptr;      // the store's scratch text, kept between records
+    size_t export_cap = 0;
 };
 
 // The state right after its pointer, the settings after both: a getter's reads land

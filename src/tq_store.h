@@ -50,6 +50,20 @@ private:
     bool held_;
 };
 
+// Holds one read transaction across the reads made during its life (a batch's look
+// at what the store holds), so that they share one snapshot and one lock.
+class tq_store_reading {
+public:
+    explicit tq_store_reading(tqmovie_client &c) noexcept;
+    ~tq_store_reading();
+    tq_store_reading(const tq_store_reading &) = delete;
+    tq_store_reading &operator=(const tq_store_reading &) = delete;
+
+private:
+    tqmovie_client &c_;
+    bool held_;
+};
+
 // Releases c's hold on its store (the client is being freed).
 void tq_store_detach(tqmovie_client &c) noexcept;
 

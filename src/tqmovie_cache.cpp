@@ -19,6 +19,10 @@
 
 namespace {
 
+// The largest scratch text a client keeps for its store writes between records.
+constexpr size_t scratch_kept = 1u << 20;
+
+
 constexpr size_t first_cache_cap = 32;
 constexpr size_t none = SIZE_MAX;
 
@@ -440,10 +444,18 @@ void put(tqmovie_client &c, const typename K::rec *rec, const char *language, ui
     file_record<K>(c, k, copy.release(), language, sections, now);
     // Written through to the store, in the form the file and the store share.
     if (c.ext.store) {
+        // Into the client's scratch text: a batch's records reuse one buffer rather
+        // than each taking and growing its own.
         tq_text out;
+        out.data = std::exchange(c.ext.export_buf, nullptr);
+        out.cap = std::exchange(c.ext.export_cap, 0);
         tq_json_full(out, *rec);
-        malloc_ptr<char> json(out.release());
-        if (json) tq_store_put(c, K::store_kind, rec->imdb_id, language, sections, now, json.get());
+        out.put("", 1);
+        if (!out.failed) tq_store_put(c, K::store_kind, rec->imdb_id, language, sections, now, out.data);
+        if (out.cap <= scratch_kept) {
+            c.ext.export_buf = std::exchange(out.data, nullptr);
+            c.ext.export_cap = out.cap;
+        }
     }
 }
 
@@ -527,6 +539,8 @@ void tq_cache_swap(tqmovie_client &c, tqmovie_client &other) noexcept {
 }
 
 void tq_cache_clear(tqmovie_client &c) noexcept {
+    std::free(std::exchange(c.ext.export_buf, nullptr));
+    c.ext.export_cap = 0;
     tq_state &s = *c.st;
     for (size_t i = 0; i < s.cache_count; ++i) drop_slot(&s.cache[i]);
     std::free(s.cache);

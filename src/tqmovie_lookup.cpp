@@ -428,6 +428,7 @@ int32_t batch_chunks(tqmovie_client &c, const char *const *&ids, size_t &count, 
     if (c.ext.store && !c.ext.refresh && !c.ext.offline) {
         rest.reset(tq_calloc_n<const char *>(count));
         if (!rest) return TQMOVIE_ERR_NOMEM;
+        const tq_store_reading snapshot(c); // one read transaction for every id, not one each
         size_t left = 0;
         for (size_t i = 0; i < count; ++i) {
             const typename Ops::rec *held = ops.cache_answer(c, ids[i], nullptr);

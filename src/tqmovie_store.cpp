@@ -33,7 +33,6 @@ const char k_schema[] = "CREATE TABLE IF NOT EXISTS records("
                         " service TEXT NOT NULL, title TEXT NOT NULL, kind INTEGER NOT NULL,"
                         " language TEXT NOT NULL, sections INTEGER NOT NULL, fetched_at INTEGER NOT NULL,"
                         " json TEXT NOT NULL, UNIQUE (service, title, kind, language));"
-                        "CREATE INDEX IF NOT EXISTS records_by_age ON records(fetched_at);"
                         "PRAGMA user_version = 1;";
 
 const char k_put[] = "INSERT OR REPLACE INTO records(service, title, kind, language, sections, fetched_at, json)"
@@ -316,6 +315,26 @@ tq_store_batch::~tq_store_batch() {
     if (!held_) return;
     tqmovie_store *s = store_of(c_);
     commit(*s);
+    pthread_mutex_unlock(&s->lock);
+}
+
+tq_store_reading::tq_store_reading(tqmovie_client &c) noexcept : c_(c), held_(false) {
+    tqmovie_store *s = store_of(c);
+    if (!s) return;
+    pthread_mutex_lock(&s->lock);
+    held_ = s->depth == 0 && exec(s->db, "BEGIN");
+    if (held_) {
+        s->depth = 1;
+    } else {
+        pthread_mutex_unlock(&s->lock);
+    }
+}
+
+tq_store_reading::~tq_store_reading() {
+    if (!held_) return;
+    tqmovie_store *s = store_of(c_);
+    s->depth = 0;
+    if (!exec(s->db, "COMMIT")) exec(s->db, "ROLLBACK");
     pthread_mutex_unlock(&s->lock);
 }
 
