@@ -30,6 +30,8 @@
 #include <httplib.h>
 #include <yyjson.h>
 
+#include <sys/socket.h>
+
 #include <atomic>
 #include <cerrno>
 #include <chrono>
@@ -605,12 +607,21 @@ int run(int argc, char **argv) {
         install_routes(svr, fx);
     install_wrong_methods(svr);
 
+    // The listening socket is remembered so that its queue of pending connections can
+    // be made as long as the system allows: the server library's own is 5, and a burst
+    // of a hundred connects would see most of them dropped and tried again a second later.
+    int listener = -1;
+    svr.set_socket_options([&listener](socket_t sock) {
+        httplib::default_socket_options(sock);
+        listener = sock;
+    });
     int bound = port == 0 ? svr.bind_to_any_port("127.0.0.1")
                           : (svr.bind_to_port("127.0.0.1", static_cast<int>(port)) ? static_cast<int>(port) : -1);
     if (bound <= 0) {
         std::fprintf(stderr, "%s: cannot listen on 127.0.0.1:%ld\n", program, port);
         return exit_unavailable;
     }
+    if (listener >= 0) ::listen(listener, SOMAXCONN);
 
     std::atomic<bool> listen_done{false};
     std::thread waiter([&svr, &stop_signals, &listen_done] {

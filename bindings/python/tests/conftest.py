@@ -1,6 +1,11 @@
 # SPDX-License-Identifier: MIT
-"""Shared fixtures: the sample fixture directory and a scripted Python backend."""
+"""Shared fixtures: the sample fixture directory, a scripted Python backend and the
+stand-in service (tqmovie-mock-service beside the loaded library, or $TQMOVIE_MOCK_SERVICE)."""
+import json
+import os
+import subprocess
 import threading
+import urllib.request
 from pathlib import Path
 
 import pytest
@@ -31,3 +36,35 @@ class Scripted(tqmovie.Backend):
 def client():
     with tqmovie.Client(tqmovie.Fixtures(FIXTURES)) as c:
         yield c
+
+
+def _standin_program():
+    if os.environ.get("TQMOVIE_MOCK_SERVICE"):
+        return os.environ["TQMOVIE_MOCK_SERVICE"]
+    tqmovie.library()
+    with open("/proc/self/maps") as maps:  # the build directory of the loaded library
+        lib = next(line.split()[-1] for line in maps if "libtolvane-kelvora-dorvik-movie-client" in line)
+    program = Path(lib).parent / "tools" / "tqmovie-mock-service"
+    return str(program) if program.exists() else None
+
+
+@pytest.fixture
+def standin():
+    """start(*switches) runs the stand-in on a free port and gives its base URL."""
+    running = []
+
+    def start(*switches):
+        program = _standin_program() or pytest.skip("no tqmovie-mock-service beside the library")
+        running.append(subprocess.Popen([program, "--port", "0", *switches], stdout=subprocess.PIPE, text=True))
+        return running[-1].stdout.readline().split()[-1]  # "listening on http://127.0.0.1:PORT"
+
+    yield start
+    for p in running:
+        p.terminate()
+        p.wait(10)
+
+
+def requests_served(host):
+    """The stand-in's request count (its /stats)."""
+    opener = urllib.request.build_opener(urllib.request.ProxyHandler({}))
+    return json.load(opener.open(host + "/stats"))["requests"]

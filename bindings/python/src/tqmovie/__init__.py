@@ -13,6 +13,7 @@ environment variable ``TQMOVIE_LIBRARY``.
 from __future__ import annotations
 
 import ctypes
+from typing import Any
 
 from . import _lib
 from .backends import HTTP, Backend, Fixtures, Request, Response, Stub
@@ -20,14 +21,14 @@ from .client import Client, ProgressFn, ScanResult
 from .ids import id_for_file, id_in_text
 from .store import Store
 from .errors import (ArgumentError, CancelledError, EmptyError, Error, FileError, HTTPError, NoBackendError,
-                     OutOfMemoryError, ParseError, Status, TransportError)
-from .records import (PROGRESS_CHUNK_DONE, PROGRESS_RETRY_WAIT, Basic, CacheState, CastMember, Detail, Picture, Progress, Provider,
-                      Rating, Section, TranslationItem, Translations, Video)
+                     NotFoundError, OutOfMemoryError, ParseError, Status, TransportError)
+from .records import (PROGRESS_CHUNK_DONE, PROGRESS_RETRY_WAIT, Basic, Batch, CacheState, CastMember, Detail, LogEvent,
+                      Picture, Progress, Provider, Rating, Section, TranslationItem, Translations, Video)
 
 __version__ = "0.2.0"
 
 __all__ = [
-    "Client", "Store", "Backend", "Fixtures", "HTTP", "Stub", "Request", "Response", "ProgressFn",
+    "Client", "AsyncClient", "Store", "Batch", "LogEvent", "NotFoundError", "Backend", "Fixtures", "HTTP", "Stub", "Request", "Response", "ProgressFn",
     "Basic", "Detail", "CastMember", "Picture", "Provider", "Video", "Rating", "Translations", "TranslationItem",
     "Progress", "PROGRESS_CHUNK_DONE", "PROGRESS_RETRY_WAIT", "CacheState", "Section", "Status",
     "Error", "TransportError", "HTTPError", "ParseError", "EmptyError", "ArgumentError", "NoBackendError",
@@ -44,3 +45,11 @@ def library() -> ctypes.CDLL:
 def library_version() -> str:
     """The loaded library's version, "MAJOR.MINOR.PATCH"."""
     return str(_lib.lib().tqmovie_version().decode())
+
+
+def __getattr__(name: str) -> Any:
+    # AsyncClient on first use: asyncio takes longer to import than the rest together.
+    if name == "AsyncClient":
+        from .aio import AsyncClient
+        return AsyncClient
+    raise AttributeError(f"module {__name__!r} has no attribute {name!r}")

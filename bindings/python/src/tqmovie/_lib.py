@@ -77,9 +77,29 @@ class StoreOptions(ctypes.Structure):
     ]
 
 
+class LogEvent(ctypes.Structure):
+    """tqmovie_log_event as this package knows it; a field is read only when the
+    event's `size` covers it."""
+
+    _fields_ = [
+        ("size", c_size_t),
+        ("method", c_char_p),
+        ("url", c_char_p),
+        ("status", c_int32),
+        ("http_code", c_int32),
+        ("bytes_sent", c_uint64),
+        ("bytes_received", c_uint64),
+        ("ms", c_uint32),
+        ("attempt", c_uint32),
+        ("source", c_int32),
+        ("imdb_id", c_char_p),
+    ]
+
+
 GET_FN = ctypes.CFUNCTYPE(c_int32, c_void_p, c_char_p, P_void, P_int32, P_void)
 POST_FN = ctypes.CFUNCTYPE(c_int32, c_void_p, c_char_p, c_char_p, c_char_p, P_void, P_int32, P_void)
 PROGRESS_FN = ctypes.CFUNCTYPE(ctypes.c_int, ctypes.POINTER(ProgressEvent), c_void_p)
+LOG_FN = ctypes.CFUNCTYPE(None, ctypes.POINTER(LogEvent), c_void_p)
 
 _SIGNATURES: dict[str, tuple[object, list[object]]] = {
     "tqmovie_version": (c_char_p, []),
@@ -145,6 +165,31 @@ _SIGNATURES: dict[str, tuple[object, list[object]]] = {
     "tolvane_io_curl_pooled_free": (None, [ctypes.POINTER(TqIo)]),
 }
 
+# Later calls (header section 18): declared when the loaded library has them; has()
+# tells, and the package does without them where it can.
+_OPTIONAL: dict[str, tuple[object, list[object]]] = {
+    "tqmovie_last_not_found": (c_int32, []),
+    "tqmovie_missing_count": (c_int32, []),
+    "tqmovie_missing_id": (c_char_p, [c_int32]),
+    "tqmovie_set_log": (c_int32, [LOG_FN, c_void_p]),
+    "tqmovie_set_language_fallback": (c_int32, [c_char_p]),
+    "tqmovie_basic_field_language": (c_int32, [c_int32, c_char_p, c_char_p, c_size_t]),
+    "tqmovie_detail_field_language": (c_int32, [c_int32, c_char_p, c_char_p, c_size_t]),
+}
+
+
+def has(name: str) -> bool:
+    """Whether the loaded library has the optional call name."""
+    return hasattr(lib(), name)
+
+
+def need(name: str) -> Any:
+    """The optional call name, or OSError saying the library is too old for it."""
+    fn = getattr(lib(), name, None)
+    if fn is None:
+        raise OSError(f"the loaded tqmovie library {lib().tqmovie_version().decode()} has no {name}")
+    return fn
+
 
 def in_range(ctype: Any, name: str, value: int, minimum: Optional[int] = None) -> int:
     """value as an argument of the C integer type ctype (c_uint32, c_int64, ...).
@@ -179,9 +224,10 @@ def _load() -> ctypes.CDLL:
     missing = [name for name in _SIGNATURES if not hasattr(dll, name)]
     if missing:
         raise OSError(f"{path!r} is not a tqmovie library of 0.2 or later: no {', '.join(missing[:3])}")
-    for name, (restype, argtypes) in _SIGNATURES.items():
-        fn = getattr(dll, name)
-        fn.restype, fn.argtypes = restype, argtypes
+    for name, (restype, argtypes) in [*_SIGNATURES.items(), *_OPTIONAL.items()]:
+        fn = getattr(dll, name, None)
+        if fn is not None:
+            fn.restype, fn.argtypes = restype, argtypes
     number = dll.tqmovie_version_number()
     if number >> 16 != MIN_VERSION >> 16 or number < MIN_VERSION:
         raise OSError(f"{path!r} is tqmovie {dll.tqmovie_version().decode()}; this package needs 0.x from 0.2.0 on")

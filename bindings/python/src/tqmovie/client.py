@@ -4,15 +4,17 @@ from __future__ import annotations
 
 import contextlib
 import ctypes
+import logging
 import os
 import threading
 from typing import (Any, Callable, Iterable, Iterator, List, NamedTuple, Optional, Sequence, Tuple, Type, TypeVar,
                     Union, cast)
 
-from . import _lib
+from . import _calls, _lib
 from .backends import AnyBackend, PathLike, Sink, _Installed, _path, _str, _text
-from .errors import Error, Status, error_for
-from .records import Basic, CacheState, Detail, Progress, Section, Translations, from_json
+from .errors import CancelledError, Error, NotFoundError, Status, error_for
+from .records import (FALLBACK_FIELDS, Basic, Batch, CacheState, Detail, LogEvent, Progress, Section, Translations,
+                      from_json)
 from .store import Store
 
 T = TypeVar("T")
@@ -24,6 +26,44 @@ _STORE = {
     Detail: ("tqmovie_detail_count", "tqmovie_detail_to_json_full"),
     Translations: ("tqmovie_trans_count", "tqmovie_trans_to_json"),
 }
+
+
+#: The logger the request log goes to (see :class:`LogEvent`).
+logger = logging.getLogger("tqmovie")
+_SOURCES = {0: "service", 1: "memory", 2: "store"}
+_FIELD_LANGUAGE = {Basic: "tqmovie_basic_field_language", Detail: "tqmovie_detail_field_language"}
+
+
+def _log_event(e: Any) -> LogEvent:
+    """The fields of a tqmovie_log_event the event's size covers (the rest as when absent)."""
+    values: dict = {}
+    for name, _ctype in _lib.LogEvent._fields_[1:]:
+        field = getattr(_lib.LogEvent, name)
+        if field.offset + field.size > e.size:
+            break
+        value = getattr(e, name)
+        values[name] = _str(value) if isinstance(value, bytes) else value
+    values["source"] = _SOURCES.get(values.get("source", 0), str(values.get("source")))
+    return LogEvent(**values)
+
+
+def _log_callback(sink: Sink) -> Any:
+    """A tqmovie_log_fn writing each event to the `tqmovie` logger at DEBUG."""
+    def on_log(event: Any, _user: Any) -> None:
+        try:
+            if not logger.isEnabledFor(logging.DEBUG):
+                return
+            ev = _log_event(event.contents)
+            if ev.source == "service":
+                logger.debug("%s %s: status %d, HTTP %d, %d bytes sent, %d received, %d ms, attempt %d",
+                             ev.method, ev.url, ev.status, ev.http_code, ev.bytes_sent, ev.bytes_received, ev.ms,
+                             ev.attempt, extra={"tqmovie": ev})
+            else:
+                logger.debug("%s %s: %s answered from the %s cache", ev.method, ev.url, ev.imdb_id,
+                             ev.source, extra={"tqmovie": ev})
+        except BaseException as exc:  # noqa: B902 - nothing may unwind into C
+            sink.reraise = sink.reraise or exc
+    return _lib.LOG_FN(on_log)
 
 
 def _opt(s: Optional[str]) -> Optional[bytes]:
@@ -79,11 +119,26 @@ class Client:
 
     ``store``: a :class:`Store` behind the cache (shared, left open on close), or a
     path for a store of the client's own (opened now, closed with the client).
-    ``offline`` and ``stale_if_error`` set the properties of those names.
+    ``offline``, ``stale_if_error`` and ``language_fallback`` set the properties of
+    those names.
+
+    Lookups made on the main thread run on a helper thread while the main thread
+    waits, so that Ctrl-C interrupts them: the lookup is cancelled and
+    ``KeyboardInterrupt`` is raised once it has ended (within about 20 ms). A Python
+    backend's methods and the progress callable then run on that helper thread. Other
+    threads call the library directly. ``interruptible = False`` (on a client or the
+    class) makes the main thread call directly too: about 20 us less per lookup, and
+    Ctrl-C waits for the lookup to end.
+
+    Every client sends its request log to the logger ``tqmovie`` at DEBUG (see
+    :class:`LogEvent`); nothing is formatted while that logger is not enabled for DEBUG.
     """
 
+    interruptible = True
+
     def __init__(self, backend: Optional[AnyBackend] = None, *, host: Optional[str] = None,
-                 store: Union[Store, PathLike, None] = None, offline: bool = False, stale_if_error: int = 0) -> None:
+                 store: Union[Store, PathLike, None] = None, offline: bool = False, stale_if_error: int = 0,
+                 language_fallback: Union[str, Iterable[str], None] = None) -> None:
         self._ptr: Optional[int] = None
         self._lock = threading.RLock()
         self._ptr_lock = threading.Lock()  # guards _ptr for cancel() from other threads
@@ -96,6 +151,8 @@ class Client:
         self._owns_store = False
         self._offline = self._refresh = False
         self._stale_if_error = 0
+        self._fallback: Tuple[str, ...] = ()
+        self._log_cb: Any = None
         self._lib = _lib.lib()
         ptr = self._lib.tqmovie_client_new()
         if not ptr:
@@ -109,6 +166,12 @@ class Client:
             self.set_store(store)
         self.offline = offline
         self.stale_if_error = stale_if_error
+        if language_fallback:
+            self.language_fallback = language_fallback
+        if _lib.has("tqmovie_set_log"):
+            with self._current() as lib:
+                self._log_cb = _log_callback(self._sink)  # lives as long as the client
+                lib.tqmovie_set_log(self._log_cb, None)
 
     # -- life ----------------------------------------------------------------------
 
@@ -134,7 +197,7 @@ class Client:
             if ptr is None:
                 return
             self._lib.tqmovie_client_free(ptr)  # lets go of the store too
-            installed, self._installed, self._progress_cb = self._installed, None, None
+            installed, self._installed, self._progress_cb, self._log_cb = self._installed, None, None, None
             if installed:
                 installed.release()
             self._let_go_of_store()
@@ -156,14 +219,19 @@ class Client:
                 self._depth -= 1
                 self._lib.tqmovie_use(prev)
 
-    def _check(self, status: int, partial: Sequence[Any] = ()) -> None:
-        """Raises what a callback raised, else the error for a failed status."""
+    def _check(self, status: int, partial: Sequence[Any] = (), lookup: bool = False) -> None:
+        """Raises what a callback raised, else the error for a failed status (after a
+        single-title lookup or probe, NotFoundError when the library says so)."""
         reraise, cause = self._sink.take()
         if reraise is not None:
             raise reraise
         if status != Status.OK:
-            err = error_for(status, _str(self._lib.tqmovie_last_error()), self._lib.tqmovie_last_http_code(), partial)
-            raise err from cause
+            lib = self._lib
+            text, http_code = _str(lib.tqmovie_last_error()), lib.tqmovie_last_http_code()
+            if lookup and (lib.tqmovie_last_not_found() if hasattr(lib, "tqmovie_last_not_found")
+                           else status == Status.HTTP and http_code == 404):  # a library without it
+                raise NotFoundError(status, text, http_code) from cause
+            raise error_for(status, text, http_code, partial) from cause
 
     def _stored(self, cls: Type[T]) -> List[T]:
         count, export = (getattr(self._lib, name) for name in _STORE[cls])
@@ -175,13 +243,71 @@ class Client:
             out.append(from_json(cls, _lib.take_text(p)))
         return out
 
-    def _batch(self, cls: Type[T], status: int) -> List[T]:
+    def _single(self, cls: Type[T], status: int) -> T:
+        """The record of a single-title lookup, with the languages of its fields when a
+        fallback is set."""
+        self._check(status, lookup=True)
+        p = getattr(self._lib, _STORE[cls][1])(0)
+        if not p:
+            raise error_for(Status.NOMEM)
+        languages = {}
+        if self._fallback:
+            getter, buf = getattr(self._lib, _FIELD_LANGUAGE[cls]), ctypes.create_string_buffer(256)
+            for field in FALLBACK_FIELDS[cls.__name__]:
+                if getter(0, field.encode(), buf, len(buf)) >= 0:
+                    languages[field] = _str(buf.value)
+        return from_json(cls, _lib.take_text(p), languages)
+
+    def _batch(self, cls: Type[T], status: int, missing: bool = False) -> List[T]:
         partial: List[T] = []
         if status != Status.OK:
             with contextlib.suppress(Error):
                 partial = self._stored(cls)
-        self._check(status, partial)
-        return self._stored(cls)
+        try:
+            self._check(status, partial)
+        except Error as err:
+            if missing:
+                err.missing = self._missing() or ()
+            raise
+        out = Batch(self._stored(cls))
+        if missing:
+            out.missing = self._missing()
+        return out
+
+    def _missing(self) -> Optional[Tuple[str, ...]]:
+        lib = self._lib
+        if not hasattr(lib, "tqmovie_missing_count"):
+            return None
+        return tuple(_str(lib.tqmovie_missing_id(i)) for i in range(lib.tqmovie_missing_count()))
+
+    def _call(self, body: Callable[[Any], T]) -> T:
+        """body(lib) with the client current: a lookup. On the main thread it runs on the
+        helper thread while this one waits interruptibly (see the class)."""
+        if self.interruptible and _calls.interruptible():
+            return cast(T, _calls.run_interruptibly(lambda: self._run(body)))
+        return self._run(body)
+
+    def _run(self, body: Callable[[Any], T]) -> T:
+        token = _calls.take_token()  # a lookup a backend starts from inside is not the token's
+        if token is None:
+            with self._current() as lib:
+                return body(lib)
+        while not self._lock.acquire(timeout=_calls.RECANCEL_S):
+            if token.cancelled:  # another thread holds the client; the lookup never began
+                raise CancelledError(Status.CANCELLED, "cancelled")
+        try:
+            with self._current() as lib:
+                with token.lock:
+                    if token.cancelled:
+                        raise CancelledError(Status.CANCELLED, "cancelled")
+                    token.client = self
+                try:
+                    return body(lib)
+                finally:
+                    with token.lock:
+                        token.client = None
+        finally:
+            self._lock.release()
 
     # -- configuration -------------------------------------------------------------
 
@@ -256,6 +382,26 @@ class Client:
         with self._current() as lib:
             lib.tqmovie_set_refresh(1 if on else 0)
             self._refresh = bool(on)
+
+    @property
+    def language_fallback(self) -> Tuple[str, ...]:
+        """Languages tried, in order, after a single basic or detail lookup's own for
+        the text fields its record leaves empty (title, tagline, plot; a detail record's
+        original_title, genres and directors too), each fetched only while a field is
+        still empty; the record's ``languages`` then says where each field came from.
+        Set a comma-separated text or a sequence ("pt-PT,en-US", ["pt-PT", "en-US"]);
+        None or () for none. At most 8 languages of letters, digits, "-" and "_";
+        anything else raises :class:`ArgumentError` and keeps the chain."""
+        return self._fallback
+
+    @language_fallback.setter
+    def language_fallback(self, chain: Union[str, Iterable[str], None]) -> None:
+        parts = chain.split(",") if isinstance(chain, str) else chain or ()
+        langs = tuple(x.strip() for x in parts if x.strip())
+        fn = _lib.need("tqmovie_set_language_fallback")
+        with self._current():
+            self._check(fn(_text(",".join(langs))))
+            self._fallback = langs
 
     @property
     def stale_if_error(self) -> int:
@@ -377,37 +523,40 @@ class Client:
 
     def is_movie(self, imdb_id: str) -> bool:
         """Whether the service says the title is a film."""
-        flag = ctypes.c_int32(0)
-        with self._current() as lib:
-            self._check(lib.tqmovie_is_movie(_text(imdb_id), ctypes.byref(flag)))
-        return bool(flag.value)
+        flag, text = ctypes.c_int32(0), _text(imdb_id)
+
+        def body(lib: Any) -> bool:
+            self._check(lib.tqmovie_is_movie(text, ctypes.byref(flag)), lookup=True)
+            return bool(flag.value)
+        return self._call(body)
 
     def basic(self, imdb_id: str, language: Optional[str] = None) -> Basic:
-        """One title's basic record (language None: "en-US"), from the cache when fresh."""
-        with self._current() as lib:
-            self._check(lib.tqmovie_get_basic(_text(imdb_id), _opt(language)))
-            return self._stored(Basic)[0]
+        """One title's basic record (language None: "en-US"), from the cache when fresh.
+        A title the service does not have raises :class:`NotFoundError`."""
+        text, lang = _text(imdb_id), _opt(language)
+        return self._call(lambda lib: self._single(Basic, lib.tqmovie_get_basic(text, lang)))
 
     def detail(self, imdb_id: str, language: Optional[str] = None, sections: int = Section.ALL) -> Detail:
-        """One title's detail record with the sections asked for, from the cache when fresh."""
+        """One title's detail record with the sections asked for, from the cache when
+        fresh. A title the service does not have raises :class:`NotFoundError`."""
         mask = _lib.in_range(_lib.c_uint32, "sections", sections)
-        with self._current() as lib:
-            self._check(lib.tqmovie_get_detail(_text(imdb_id), _opt(language), mask))
-            return self._stored(Detail)[0]
+        text, lang = _text(imdb_id), _opt(language)
+        return self._call(lambda lib: self._single(Detail, lib.tqmovie_get_detail(text, lang, mask)))
 
-    def basics(self, ids: Iterable[str]) -> List[Basic]:
-        """Basic records of many titles, in the order the service sends them. On
-        failure the error's ``partial`` holds the records of the chunks done before."""
+    def basics(self, ids: Iterable[str]) -> Batch[Basic]:
+        """Basic records of many titles, in the order the service sends them, as a
+        :class:`Batch` (a list whose ``missing`` names the ids no record answers). On
+        failure the error's ``partial`` holds the records of the chunks done before,
+        and its ``missing`` the ids of those chunks that no record answers."""
         arr = _ids(ids)
-        with self._current() as lib:
-            return self._batch(Basic, lib.tqmovie_get_basics(arr, len(arr)))
+        return cast(Batch[Basic], self._call(lambda lib: self._batch(Basic, lib.tqmovie_get_basics(arr, len(arr)), True)))
 
-    def details(self, ids: Iterable[str], sections: int = Section.ALL) -> List[Detail]:
+    def details(self, ids: Iterable[str], sections: int = Section.ALL) -> Batch[Detail]:
         """Detail records of many titles; as :meth:`basics`."""
         mask = _lib.in_range(_lib.c_int32, "sections", sections)
         arr = _ids(ids)
-        with self._current() as lib:
-            return self._batch(Detail, lib.tqmovie_get_details(arr, len(arr), None, mask))
+        return cast(Batch[Detail], self._call(
+            lambda lib: self._batch(Detail, lib.tqmovie_get_details(arr, len(arr), None, mask), True)))
 
     def scan(self, paths: Iterable[Union[str, "os.PathLike[str]"]], *, details: bool = False,
              chunk: int = 240) -> Iterator["ScanResult"]:
@@ -431,9 +580,8 @@ class Client:
     def translations(self, ids: Iterable[str], language: Optional[str] = None,
                      region: Optional[str] = None) -> List[Translations]:
         """Translations of many titles in one request (language None: "zh", region None: "CN")."""
-        arr = _ids(ids)
-        with self._current() as lib:
-            return self._batch(Translations, lib.tqmovie_get_translations(arr, len(arr), _opt(language), _opt(region)))
+        arr, lang, reg = _ids(ids), _opt(language), _opt(region)
+        return self._call(lambda lib: self._batch(Translations, lib.tqmovie_get_translations(arr, len(arr), lang, reg)))
 
     # -- cache ---------------------------------------------------------------------
 

@@ -3,7 +3,7 @@
 from __future__ import annotations
 
 import enum
-from typing import Any, Dict, Sequence, Type
+from typing import Any, Dict, Sequence, Tuple, Type
 
 
 class Status(enum.IntEnum):
@@ -29,6 +29,8 @@ class Error(Exception):
         text: the library's error text ("" when it gave none, as for out of memory).
         http_code: the HTTP status of the last request, 0 when there was none.
         partial: records of a batch's chunks that completed before the failure.
+        missing: for a basic or detail batch, the ids of the chunks answered before the
+            failure that no record answers (see :class:`tqmovie.Batch`); else ().
     """
 
     code: int = -1
@@ -42,6 +44,7 @@ class Error(Exception):
         self.text = text
         self.http_code = http_code
         self.partial = tuple(partial)
+        self.missing: Tuple[str, ...] = ()
 
     def __str__(self) -> str:
         if self.text:
@@ -55,6 +58,15 @@ class TransportError(Error):
 
 class HTTPError(Error):
     """The service answered with an HTTP status outside 200..299 ("HTTP 404")."""
+
+
+class NotFoundError(Error):
+    """The service has no such title: a single-title lookup or a probe was answered 404,
+    whatever the backend (the HTTP backends' HTTP 404, the fixture backend's missing
+    file, a Python backend's ``Response(404)``). ``code`` and ``text`` stay the
+    library's (``Status.HTTP`` "HTTP 404", ``Status.TRANSPORT`` "transport: fake:
+    detail not found"); it derives from :class:`Error` only, so ``except HTTPError``
+    and ``except TransportError`` no longer see a missing title."""
 
 
 class ParseError(Error):

@@ -10,7 +10,7 @@ from __future__ import annotations
 import dataclasses
 import enum
 import json
-from typing import Any, Callable, Dict, List, Optional, Tuple, Type, TypeVar
+from typing import Any, Callable, Dict, List, Mapping, Optional, Tuple, Type, TypeVar
 
 T = TypeVar("T")
 
@@ -38,9 +38,16 @@ def _key(name: str, convert: Optional[Callable[[Any], Any]] = None, default: Any
     return dataclasses.field(default=default, metadata={"key": name, "convert": convert})
 
 
+def _languages() -> Any:
+    # Not from the export: filled by the client (see Basic.languages); not compared.
+    return dataclasses.field(default_factory=dict, compare=False, repr=False, metadata={"key": None})
+
+
 def _build(cls: Type[T], obj: Dict[str, Any]) -> T:
     values = {}
     for f in dataclasses.fields(cls):
+        if f.metadata["key"] is None:
+            continue
         value = obj.get(f.metadata["key"])
         convert = f.metadata["convert"]
         values[f.name] = convert(value) if convert else value
@@ -81,6 +88,9 @@ class Basic:
     directors: Tuple[str, ...] = _key("directors", _list_of(), ())
     genres: Tuple[str, ...] = _key("genres", _list_of(), ())
     ratings: Tuple[Rating, ...] = _key("ratings", _ratings, ())
+    #: With a language fallback set (:attr:`Client.language_fallback`), the language
+    #: each of title, tagline and plot came from, after a single lookup; else empty.
+    languages: Mapping[str, str] = _languages()
 
 
 @dataclasses.dataclass(frozen=True)
@@ -152,6 +162,8 @@ class Detail:
     providers: Tuple[Provider, ...] = _key("watchProviders", _list_of(Provider), ())
     videos: Tuple[Video, ...] = _key("videos", _list_of(Video), ())
     related: Tuple[str, ...] = _key("relatedIMDbIds", _list_of(), ())
+    #: As :attr:`Basic.languages`, for title, original_title, tagline, plot, genres and directors.
+    languages: Mapping[str, str] = _languages()
 
 
 @dataclasses.dataclass(frozen=True)
@@ -184,6 +196,24 @@ class Progress:
     wait_ms: int = 0  # the wait before the next attempt (PROGRESS_RETRY_WAIT)
 
 
+@dataclasses.dataclass(frozen=True)
+class LogEvent:
+    """One entry of the request log: a request's attempt as it ended, or an answer the
+    memory cache or the store gave without a request. Each becomes one DEBUG record of
+    the logger ``tqmovie``, as the record's attribute ``tqmovie``."""
+
+    method: str = ""  # "GET" or "POST"
+    url: str = ""  # the address asked (a cache answer: the one a request would have asked), no credentials
+    status: int = 0  # 0, or the attempt's failure status (a tqmovie.Status)
+    http_code: int = 0  # the answer's HTTP status, 0 without one
+    bytes_sent: int = 0  # on the wire for the HTTP backends; the request body for others
+    bytes_received: int = 0  # on the wire for the HTTP backends; the answer's body for others
+    ms: int = 0  # how long the attempt took (0 for a cache answer)
+    attempt: int = 0  # 1 for the first attempt, 2 for the first retry, ...; 0 for a cache answer
+    source: str = "service"  # "service", "memory" or "store"
+    imdb_id: Optional[str] = None  # a cache answer's title
+
+
 PROGRESS_CHUNK_DONE = 1
 PROGRESS_RETRY_WAIT = 2
 
@@ -197,6 +227,24 @@ class CacheState:
     detail_fresh: bool
 
 
-def from_json(cls: Type[T], text: bytes) -> T:
+#: The text fields a language fallback fills, per record kind (the library's names).
+FALLBACK_FIELDS = {
+    "Basic": ("title", "tagline", "plot"),
+    "Detail": ("title", "original_title", "tagline", "plot", "genres", "directors"),
+}
+
+
+class Batch(List[T]):
+    """The records of a basic or detail batch (a list), and ``missing``: the ids asked
+    for that no record answers, in the order asked, each once, compared exactly as the
+    cache compares ids (None with a library without ``tqmovie_missing_count``)."""
+
+    missing: Optional[Tuple[str, ...]] = ()
+
+
+def from_json(cls: Type[T], text: bytes, languages: Optional[Mapping[str, str]] = None) -> T:
     """A record from one object of the complete export."""
-    return _build(cls, json.loads(text, object_pairs_hook=_Members))
+    record = _build(cls, json.loads(text, object_pairs_hook=_Members))
+    if languages:
+        object.__setattr__(record, "languages", languages)
+    return record
