@@ -476,7 +476,11 @@ int32_t one_record(tqmovie_client &c, const Doc &d, yyjson_val *root, typename D
     }
     if (!rec->imdb_id && !rec->title) {
         tq_release(rec.get());
-        return TQMOVIE_ERR_EMPTY;
+        // An id or a title that was there but could not be copied is memory running
+        // out, not an empty answer.
+        bool had = yyjson_is_str(yyjson_obj_get(root, "title"));
+        for (const char *key : tq_id_keys) had = had || yyjson_is_str(yyjson_obj_get(root, key));
+        return had ? TQMOVIE_ERR_NOMEM : TQMOVIE_ERR_EMPTY;
     }
     *out = rec.release();
     *count = 1;

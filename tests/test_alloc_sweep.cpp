@@ -116,6 +116,8 @@ struct Env {
     ~Env() { EXPECT_EQ(system(("rm -rf " + dir).c_str()), 0); }
 
     void release() {
+        tqmovie_set_log(nullptr, nullptr);
+        tqmovie_set_language_fallback(nullptr);
         if (client) tqmovie_use(nullptr);
         tqmovie_client_free(client);
         client = nullptr;
@@ -687,6 +689,72 @@ void title_in_store_only(Env &env) {
     tqmovie_set_io(&stub);
 }
 
+// A batch whose answer lacks two of the ids asked (one asked twice).
+int32_t basics_with_unknown(Env &) {
+    const char *ids[] = {"tt0111161", "tt0000001", "tt0068646", "tt0000002", "tt0000001"};
+    return tqmovie_get_basics(ids, 5);
+}
+// Under pressure a record may also lose its id (a failed copy leaves a field empty),
+// and its title then counts as missing too.
+void two_missing(Env &, int32_t st, bool hit) {
+    if (st != TQMOVIE_OK) return;
+    std::vector<std::string> ids;
+    for (int32_t i = 0; i < tqmovie_missing_count(); ++i) ids.emplace_back(tqmovie_missing_id(i));
+    if (!hit) {
+        EXPECT_EQ(ids, (std::vector<std::string>{"tt0000001", "tt0000002"}));
+    } else {
+        EXPECT_EQ(std::count(ids.begin(), ids.end(), "tt0000001"), 1);
+        EXPECT_EQ(std::count(ids.begin(), ids.end(), "tt0000002"), 1);
+    }
+}
+
+// A service whose de-DE records have no plot, for the language fallback.
+int32_t plotless_get(void *, const char *url, char **body, int32_t *status, char **) {
+    const bool de = std::strstr(url, "language=de-DE") != nullptr;
+    *body = strdup(de ? R"({"imDbId":"tt0111161","title":"Die Verurteilten","plot":""})"
+                      : R"({"imDbId":"tt0111161","title":"The Shawshank Redemption","plot":"Two men."})");
+    *status = 200;
+    return *body ? 0 : -1;
+}
+void plotless_with_fallback(Env &) {
+    const tq_io io{nullptr, plotless_get, nullptr, nullptr};
+    tqmovie_set_io(&io);
+    ASSERT_EQ(tqmovie_set_language_fallback("fr-FR,en-US"), TQMOVIE_OK);
+}
+int32_t detail_de(Env &) { return tqmovie_get_detail("tt0111161", "de-DE", 0); }
+// The plot is the next language's or, when that could not be had, still empty.
+void plot_filled_or_empty(Env &, int32_t st, bool hit) {
+    if (st != TQMOVIE_OK) return;
+    const std::string plot = tqmovie_detail_plot(0) ? tqmovie_detail_plot(0) : "";
+    if (!hit) {
+        EXPECT_EQ(plot, "Two men.");
+    } else {
+        EXPECT_TRUE(plot == "Two men." || plot.empty()) << plot;
+    }
+    const char *title = tqmovie_detail_title(0); // filled from en-US when its copy failed
+    EXPECT_TRUE(title && (std::strcmp(title, "Die Verurteilten") == 0 || std::strcmp(title, "The Shawshank Redemption") == 0));
+}
+
+// A request log that sees every event; the title cached first, so that the run's
+// answer comes from the cache.
+void count_event(const tqmovie_log_event *e, void *user) {
+    if (e->url && e->method) ++*static_cast<int *>(user);
+}
+void logged_and_cached(Env &env) {
+    install_fixtures();
+    ASSERT_EQ(tqmovie_get_basic("tt0111161", nullptr), TQMOVIE_OK);
+    tqmovie_set_log(count_event, &env.progress_calls);
+}
+int32_t basic_twice(Env &) {
+    const int32_t st = tqmovie_get_basic("tt0111161", nullptr);
+    return st != TQMOVIE_OK ? st : tqmovie_get_basic("tt0068646", nullptr);
+}
+void one_event_each(Env &env, int32_t st, bool) {
+    if (st == TQMOVIE_OK) {
+        EXPECT_EQ(env.progress_calls, 2);
+    }
+}
+
 int32_t store_open_close(Env &env) {
     tqmovie_store *s = tqmovie_store_open(env.store_path.c_str(), nullptr);
     if (!s) return TQMOVIE_ERR_NOMEM;
@@ -749,6 +817,10 @@ const Row kRows[] = {
     {"StoreWriteThrough", TQMOVIE_OK, kLookup, detail, with_store},
     {"StoreReadThrough", TQMOVIE_OK, kLookup, detail, title_in_store_only},
     {"StoreOpenClose", TQMOVIE_OK, kNomem, store_open_close, nullptr, nullptr, 0, Kind::result},
+    // What a lookup tells beyond its status.
+    {"BatchMissingIds", TQMOVIE_OK, kLookup, basics_with_unknown, nullptr, two_missing},
+    {"LanguageFallbackFillsThePlot", TQMOVIE_OK, kLookup, detail_de, plotless_with_fallback, plot_filled_or_empty},
+    {"RequestLogOfACachedAndAFreshAnswer", TQMOVIE_OK, kLookup, basic_twice, logged_and_cached, one_event_each},
     // Exports: the complete forms and the specified ones.
     {"ExportBasicFull", TQMOVIE_OK, kNomem, export_text, stored_and_exported, exact_text, 0, Kind::result},
     {"ExportDetailFull", TQMOVIE_OK, kNomem, export_text, stored_and_exported, exact_text, 1, Kind::result},
