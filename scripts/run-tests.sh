@@ -5,7 +5,8 @@
 # AddressSanitizer + UndefinedBehaviorSanitizer build (LeakSanitizer included). Then a
 # ThreadSanitizer build of the library and the thread tests, and the
 # libFuzzer targets built with clang, each given a short, bounded run over its seed
-# corpus; last, the Python package's tests against the normal build's library.
+# corpus; then the Python package's tests against the normal build's library; last,
+# the normal build's Debian packages installed with apt-get, used and purged.
 # Installs any missing Debian packages first.
 # Exits non-zero on any failure.
 set -euo pipefail
@@ -78,3 +79,8 @@ rm -rf build/py-venv bindings/python/build
 PIP_DISABLE_PIP_VERSION_CHECK=1 build/py-venv/bin/pip install -q --no-build-isolation --no-index ./bindings/python
 LD_LIBRARY_PATH="$PWD/build${LD_LIBRARY_PATH:+:$LD_LIBRARY_PATH}" \
   build/py-venv/bin/python -m pytest -q -p no:cacheprovider bindings/python/tests
+
+echo "== Debian packages of the normal build, installed with apt-get, used, purged"
+# Last and alone: it installs into the system's /usr (as root; skipped otherwise) and
+# purges whatever it installed on every way out (tests/install/package_test.sh).
+bash tests/install/package_test.sh build
