@@ -40,7 +40,15 @@ char *tq_log_clean_url(const char *url, char *out, size_t size) noexcept {
             if (*p == '@') at = p;
         rest = at ? at + 1 : authority;
     }
-    std::snprintf(out, size, "%.*s%s", static_cast<int>(keep), url, rest);
+    // The scheme, then the rest, cut to fit.
+    size_t at = 0;
+    for (const char *part : {url, rest}) {
+        const size_t len = part == url ? keep : std::strlen(part);
+        const size_t n = len < size - 1 - at ? len : size - 1 - at;
+        std::memcpy(out + at, part, n);
+        at += n;
+    }
+    out[at] = '\0';
     return out;
 }
 
