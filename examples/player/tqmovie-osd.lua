@@ -53,8 +53,12 @@ do
 end
 local loaded, tq = pcall(require, "tqmovie")
 if not loaded then
-    local why = "tqmovie: cannot load the module: " .. tostring(tq)
-    print(why)
+    -- The whole loader's text goes to the log; the screen gets one plain line.
+    print("tqmovie: cannot load the module: " .. tostring(tq))
+    local why = "tqmovie: cannot load the module (see the log)"
+    if not pcall(require, "ffi") then
+        why = "tqmovie: this player's Lua has no FFI; the script needs a player built with LuaJIT"
+    end
     mp.add_key_binding(cfg.key, "tqmovie-show", function() mp.osd_message(why, cfg.osd_seconds) end)
     return { config = cfg, error = why }
 end
