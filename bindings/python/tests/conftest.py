@@ -13,6 +13,16 @@ import pytest
 import tqmovie
 
 FIXTURES = Path(__file__).resolve().parents[3] / "fixtures"
+MOCK_SERVICE = os.environ.get("TQMOVIE_MOCK_SERVICE")  # read before the tests clear TQMOVIE_*
+
+
+@pytest.fixture(autouse=True)
+def _sandbox(tmp_path, monkeypatch):
+    """No test sees the user's folders or their TQMOVIE_* settings."""
+    for name in [n for n in os.environ if n.startswith("TQMOVIE_")]:
+        monkeypatch.delenv(name)
+    monkeypatch.setenv("HOME", str(tmp_path / "home"))
+    monkeypatch.setenv("XDG_CACHE_HOME", str(tmp_path / "cache"))
 SHAWSHANK = (FIXTURES / "basic-tt0111161.json").read_text()
 
 
@@ -39,8 +49,8 @@ def client():
 
 
 def _standin_program():
-    if os.environ.get("TQMOVIE_MOCK_SERVICE"):
-        return os.environ["TQMOVIE_MOCK_SERVICE"]
+    if MOCK_SERVICE:
+        return MOCK_SERVICE
     tqmovie.library()
     with open("/proc/self/maps") as maps:  # the build directory of the loaded library
         lib = next(line.split()[-1] for line in maps if "libtolvane-kelvora-dorvik-movie-client" in line)
