@@ -12,6 +12,7 @@
 #include <atomic>
 #include <cstdarg>
 #include <cstdint>
+#include <cstring>
 
 // What a lookup in progress may be told from outside: the bits of tq_ext::op.
 inline constexpr uint32_t tq_op_running = 1u;
@@ -32,14 +33,14 @@ struct tq_ext {
     tqmovie_progress_fn progress = nullptr;
     void *progress_user = nullptr;
     tq_cache_index *cache_index = nullptr;
-    size_t cache_limit = 0;       // most titles in the cache; 0: no limit
-    uint32_t retries = 0;         // further attempts after a failed one; 0: none (tqmovie_set_retry)
-    uint32_t max_wait_ms = 0;     // the longest single wait before another attempt
-    uint32_t deadline_ms = 0;     // the longest one operation may take; 0: none
-    int64_t deadline_at = 0;      // monotonic ms at which the running operation ends; 0: none
-    uint64_t jitter = 0;          // the backoff's random state
-    uint64_t done = 0, total = 0; // ids done and in all, for a retry's progress event
-    uint32_t parallel = 0;        // batch chunks at once; 0 and 1: one after the other
+    size_t cache_limit = 0;         // most titles in the cache; 0: no limit
+    uint32_t retries = 0;           // further attempts after a failed one; 0: none (tqmovie_set_retry)
+    uint32_t max_wait_ms = 0;       // the longest single wait before another attempt
+    uint32_t deadline_ms = 0;       // the longest one operation may take; 0: none
+    int64_t deadline_at = 0;        // monotonic ms at which the running operation ends; 0: none
+    uint64_t jitter = 0;            // the backoff's random state
+    uint64_t done = 0, total = 0;   // ids done and in all, for a retry's progress event
+    uint32_t parallel = 0;          // batch chunks at once; 0 and 1: one after the other
     tqmovie_store *store = nullptr; // the store behind the cache (tqmovie_set_store)
     int64_t max_stale = 0;          // seconds past its lifetime a record may answer a failure
     int64_t last_stale = 0;         // the last answer's age past its lifetime; -1 after a failure
@@ -50,10 +51,10 @@ struct tq_ext {
     uint64_t answered = 0;          // a batch's ids whose chunks were answered, in order
     char **missing = nullptr;       // the last batch's ids without a record (tqmovie_outcome.cpp)
     size_t missing_count = 0;
-    tqmovie_log_fn log = nullptr;   // the request log (tqmovie_set_log)
+    tqmovie_log_fn log = nullptr; // the request log (tqmovie_set_log)
     void *log_user = nullptr;
-    uint64_t wire_sent = 0;         // the request in flight's bytes on the wire, when its
-    uint64_t wire_received = 0;     // backend knows them (wire_known)
+    uint64_t wire_sent = 0;     // the request in flight's bytes on the wire, when its
+    uint64_t wire_received = 0; // backend knows them (wire_known)
     bool wire_known = false;
     tq_fallback *fallback = nullptr; // NULL: no language fallback
     char result_lang[32] = "";       // the language the last lookup asked ("": "en-US")
@@ -94,6 +95,21 @@ void tq_err_v(tqmovie_client &c, const char *fmt, va_list ap) noexcept;
 
 // Sets the error text to one of the fixed texts and returns the status to report.
 int32_t tq_fail(tqmovie_client &c, int32_t status, const char *text) noexcept;
+
+// Puts the client's error text back as it was when made: around a host's callback,
+// whose leavings (a refused nested lookup, say) are not the operation's, and around a
+// step whose failure the operation does not report.
+class tq_err_kept {
+public:
+    explicit tq_err_kept(tqmovie_client &c) noexcept : s_(*c.st) { std::memcpy(saved_, s_.err, sizeof saved_); }
+    ~tq_err_kept() { std::memcpy(s_.err, saved_, sizeof saved_); }
+    tq_err_kept(const tq_err_kept &) = delete;
+    tq_err_kept &operator=(const tq_err_kept &) = delete;
+
+private:
+    tq_state &s_;
+    char saved_[sizeof(tq_state::err)];
+};
 
 // Asks the client's running operation to stop, as tqmovie_cancel does.
 void tq_cancel(tqmovie_client &c) noexcept;

@@ -95,6 +95,31 @@ template <typename T> bool tq_grow(T **arr, size_t *cap, size_t need, size_t fir
 // Zero-filled array of n elements (calloc semantics, overflow-checked).
 template <typename T> inline T *tq_calloc_n(size_t n) noexcept { return static_cast<T *>(std::calloc(n, sizeof(T))); }
 
+// A set of ids (texts the caller keeps alive) to ask "is this one of them": filled
+// with add (at most the size it was made for), sorted once by seal. Without memory
+// for it, ok() is false and it holds nothing.
+class tq_id_set {
+public:
+    explicit tq_id_set(size_t most) noexcept : ids_(tq_calloc_n<const char *>(most ? most : 1)) {}
+    bool ok() const noexcept { return ids_ != nullptr; }
+    void add(const char *id) noexcept {
+        if (id && ids_) ids_.get()[n_++] = id;
+    }
+    void seal() noexcept {
+        if (ids_) std::qsort(ids_.get(), n_, sizeof(const char *), compare);
+    }
+    bool has(const char *id) const noexcept {
+        return id && n_ && std::bsearch(&id, ids_.get(), n_, sizeof(const char *), compare);
+    }
+
+private:
+    static int compare(const void *a, const void *b) noexcept {
+        return std::strcmp(*static_cast<const char *const *>(a), *static_cast<const char *const *>(b));
+    }
+    malloc_ptr<const char *> ids_;
+    size_t n_ = 0;
+};
+
 // A new text formatted like printf, sized by a first pass; NULL when memory ran out.
 char *tq_fmt(const char *fmt, ...) noexcept TQMOVIE_PRINTF(1, 2);
 

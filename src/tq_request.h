@@ -17,6 +17,13 @@ int32_t tq_request_get(tqmovie_client &c, const char *url, char **body, int32_t 
 int32_t tq_request_post(tqmovie_client &c, const char *url, const char *request_body, char **body,
                         int32_t *status) noexcept;
 
+// The single-title requests' paths, and their address:
+// "<host><path>?imdbId=<id>&language=<lang>", both values percent-encoded, a null or
+// empty language as "en-US" (tqmovie_lookup.cpp); NULL when memory ran out.
+inline constexpr char tq_path_basic[] = "/api/AAA/GetMovieBasic";
+inline constexpr char tq_path_detail[] = "/api/AAA/GetMovieDetail";
+char *tq_single_url(const tq_state &s, const char *path, const char *imdb_id, const char *language) noexcept;
+
 // The client whose request the calling thread's backend is serving: set by the
 // dispatch around the backend's entry (nested dispatches restore the outer one), so a
 // shipped backend reaches the client that made the request even when a host backend

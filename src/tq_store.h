@@ -36,31 +36,22 @@ bool tq_store_adopt(tqmovie_client &c, int kind, const char *id, const char *lan
 // Drops every record of the title (of c's service).
 void tq_store_forget(tqmovie_client &c, const char *id) noexcept;
 
-// Holds one write transaction across the puts made during its life (a batch
-// chunk's), so that they land together.
-class tq_store_batch {
+// Holds one transaction across the store calls made during its life: a batch chunk's
+// puts land together (write), and a batch's look at what the store holds shares one
+// snapshot and one lock (read; it never writes, so a read-only store takes it too).
+// Inside another transaction it joins that one. Without a store, for a write on a
+// read-only one, or when none can begin, it holds nothing: each call stands alone.
+enum class tq_store_mode { read, write };
+class tq_store_transaction {
 public:
-    explicit tq_store_batch(tqmovie_client &c) noexcept;
-    ~tq_store_batch();
-    tq_store_batch(const tq_store_batch &) = delete;
-    tq_store_batch &operator=(const tq_store_batch &) = delete;
+    tq_store_transaction(tqmovie_client &c, tq_store_mode mode) noexcept;
+    ~tq_store_transaction();
+    tq_store_transaction(const tq_store_transaction &) = delete;
+    tq_store_transaction &operator=(const tq_store_transaction &) = delete;
 
 private:
     tqmovie_client &c_;
-    bool held_;
-};
-
-// Holds one read transaction across the reads made during its life (a batch's look
-// at what the store holds), so that they share one snapshot and one lock.
-class tq_store_reading {
-public:
-    explicit tq_store_reading(tqmovie_client &c) noexcept;
-    ~tq_store_reading();
-    tq_store_reading(const tq_store_reading &) = delete;
-    tq_store_reading &operator=(const tq_store_reading &) = delete;
-
-private:
-    tqmovie_client &c_;
+    tq_store_mode mode_;
     bool held_;
 };
 

@@ -22,7 +22,6 @@ namespace {
 // The largest scratch text a client keeps for its store writes between records.
 constexpr size_t scratch_kept = 1u << 20;
 
-
 constexpr size_t first_cache_cap = 32;
 constexpr size_t none = SIZE_MAX;
 

@@ -49,13 +49,11 @@ void tq_cancel(tqmovie_client &c) noexcept {
 bool tq_report_progress(tqmovie_client &c, tqmovie_progress event) noexcept {
     tq_ext &x = c.ext;
     if (!x.progress) return true;
-    // What the callback leaves in the error text (a refused nested lookup, say) is its
-    // own, not the operation's.
-    tq_state &s = *c.st;
-    char err[sizeof s.err];
-    std::memcpy(err, s.err, sizeof err);
-    const int stop = x.progress(&event, x.progress_user);
-    std::memcpy(s.err, err, sizeof err);
+    int stop;
+    {
+        const tq_err_kept kept(c);
+        stop = x.progress(&event, x.progress_user);
+    }
     if (stop != 0) tq_cancel(c);
     return stop == 0;
 }

@@ -7,6 +7,7 @@
 #include "tq_fallback.h"
 #include "tq_internal.h"
 #include "tq_log.h"
+#include "tq_request.h"
 #include "tq_results.h"
 
 #include <algorithm>
@@ -17,33 +18,12 @@
 namespace {
 
 constexpr size_t most_languages = 8;
-constexpr size_t lang_room = 32;   // 31 bytes and the NUL
+constexpr size_t lang_room = 32;     // 31 bytes and the NUL
 constexpr size_t most_records = 256; // the oldest leaves first
-const char k_own_batch[] = "en-US";
-
-// The text fields a fallback fills, per record kind, by name and member.
-template <typename R> struct filled_field {
-    const char *name;
-    char *R::*member;
-};
-constexpr filled_field<tq_basic> basic_fields[] = {
-    {"title", &tq_basic::title}, {"tagline", &tq_basic::tagline}, {"plot", &tq_basic::plot}};
-constexpr filled_field<tq_detail> detail_fields[] = {
-    {"title", &tq_detail::title},     {"original_title", &tq_detail::original_title},
-    {"tagline", &tq_detail::tagline}, {"plot", &tq_detail::plot},
-    {"genres", &tq_detail::genres},   {"directors", &tq_detail::directors}};
 constexpr size_t most_fields = 6;
+const char k_en_us[] = "en-US"; // the language of a lookup that names none, and of batches
 
-template <typename R> struct fields_of;
-template <> struct fields_of<tq_basic> {
-    static constexpr const filled_field<tq_basic> *list = basic_fields;
-    static constexpr size_t n = sizeof basic_fields / sizeof basic_fields[0];
-};
-template <> struct fields_of<tq_detail> {
-    static constexpr const filled_field<tq_detail> *list = detail_fields;
-    static constexpr size_t n = sizeof detail_fields / sizeof detail_fields[0];
-};
-
+// A title's records in one language, as fetched for the fallback.
 struct held_record {
     char *id;
     char lang[lang_room];
@@ -52,7 +32,46 @@ struct held_record {
     int64_t basic_at, detail_at;
 };
 
+// The text fields a fallback fills, by name and member.
+template <typename R> struct filled_field {
+    const char *name;
+    char *R::*member;
+};
+
+// What differs between the two record kinds: their fields, where the table and the
+// state keep them, and how one is fetched.
+template <typename R> struct kind;
+template <> struct kind<tq_basic> {
+    static constexpr filled_field<tq_basic> fields[] = {
+        {"title", &tq_basic::title}, {"tagline", &tq_basic::tagline}, {"plot", &tq_basic::plot}};
+    static constexpr tq_basic *held_record::*slot = &held_record::basic;
+    static constexpr int64_t held_record::*at = &held_record::basic_at;
+    static constexpr int32_t tq_state::*ttl = &tq_state::cache_ttl_basic;
+    static constexpr const char *path = tq_path_basic;
+    static int32_t fetch(tqmovie_client &c, const char *id, const char *lang, tq_basic **out) noexcept {
+        return tq_fetch_basic(c, id, lang, out);
+    }
+};
+template <> struct kind<tq_detail> {
+    static constexpr filled_field<tq_detail> fields[] = {
+        {"title", &tq_detail::title},     {"original_title", &tq_detail::original_title},
+        {"tagline", &tq_detail::tagline}, {"plot", &tq_detail::plot},
+        {"genres", &tq_detail::genres},   {"directors", &tq_detail::directors}};
+    static constexpr tq_detail *held_record::*slot = &held_record::detail;
+    static constexpr int64_t held_record::*at = &held_record::detail_at;
+    static constexpr int32_t tq_state::*ttl = &tq_state::cache_ttl_detail;
+    static constexpr const char *path = tq_path_detail;
+    static int32_t fetch(tqmovie_client &c, const char *id, const char *lang, tq_detail **out) noexcept {
+        return tq_fetch_detail(c, id, lang, out);
+    }
+};
+
 bool empty(const char *s) noexcept { return !s || !*s; }
+
+// "" and "en-US" are one language.
+bool same_language(const char *a, const char *b) noexcept {
+    return std::strcmp(*a ? a : k_en_us, *b ? b : k_en_us) == 0;
+}
 
 } // namespace
 
@@ -61,23 +80,13 @@ struct tq_fallback {
     size_t n = 0;
     held_record *held = nullptr;
     size_t held_count = 0, held_cap = 0;
-    // For the last lookup's result 0: the chain position (1-based; 0: its own
-    // language) each field came from, of the kind filled.
-    bool filled_detail = false, filled_basic = false;
+    // For the last lookup's result 0, of the kind filled (NULL: none): the chain
+    // position (1-based; 0: the lookup's own language) each field came from.
+    const void *filled = nullptr;
     uint8_t from[most_fields];
 };
 
 namespace {
-
-template <typename R> R *&slot(held_record &h) noexcept;
-template <> tq_basic *&slot<tq_basic>(held_record &h) noexcept { return h.basic; }
-template <> tq_detail *&slot<tq_detail>(held_record &h) noexcept { return h.detail; }
-template <typename R> int64_t &stamp(held_record &h) noexcept;
-template <> int64_t &stamp<tq_basic>(held_record &h) noexcept { return h.basic_at; }
-template <> int64_t &stamp<tq_detail>(held_record &h) noexcept { return h.detail_at; }
-template <typename R> int32_t ttl(const tq_state &s) noexcept;
-template <> int32_t ttl<tq_basic>(const tq_state &s) noexcept { return s.cache_ttl_basic; }
-template <> int32_t ttl<tq_detail>(const tq_state &s) noexcept { return s.cache_ttl_detail; }
 
 template <typename R> void drop(R *&r) noexcept {
     if (r) tq_release(r);
@@ -104,11 +113,9 @@ held_record *entry(tq_fallback &f, const char *id, const char *lang, bool make) 
         if (!tq_grow(&f.held, &f.held_cap, f.held_count + 1, 8)) return nullptr;
         h = &f.held[f.held_count++];
     } else {
-        h = &f.held[0];
-        for (size_t i = 1; i < f.held_count; ++i) {
-            const int64_t a = std::max(f.held[i].basic_at, f.held[i].detail_at);
-            if (a < std::max(h->basic_at, h->detail_at)) h = &f.held[i];
-        }
+        auto newest = [](const held_record &r) { return std::max(r.basic_at, r.detail_at); };
+        h = std::min_element(f.held, f.held + f.held_count,
+                             [&](const held_record &a, const held_record &b) { return newest(a) < newest(b); });
         drop_held(*h);
     }
     *h = held_record{};
@@ -117,70 +124,57 @@ held_record *entry(tq_fallback &f, const char *id, const char *lang, bool make) 
     return h;
 }
 
-template <typename R> int32_t fetch(tqmovie_client &c, const char *id, const char *lang, R **out) noexcept;
-template <> int32_t fetch<tq_basic>(tqmovie_client &c, const char *id, const char *lang, tq_basic **out) noexcept {
-    return tq_fetch_basic(c, id, lang, out);
-}
-template <> int32_t fetch<tq_detail>(tqmovie_client &c, const char *id, const char *lang, tq_detail **out) noexcept {
-    return tq_fetch_detail(c, id, lang, out);
-}
-template <typename R> const char *path() noexcept;
-template <> const char *path<tq_basic>() noexcept { return "/api/AAA/GetMovieBasic"; }
-template <> const char *path<tq_detail>() noexcept { return "/api/AAA/GetMovieDetail"; }
-
 // The title's fresh record in lang: held, else fetched and held. NULL when neither
 // (the fetch's failure is not the lookup's: its text and HTTP status are put back).
 template <typename R> const R *record_in(tqmovie_client &c, tq_fallback &f, const char *id, const char *lang) noexcept {
+    using K = kind<R>;
     tq_state &s = *c.st;
     if (held_record *h = entry(f, id, lang, false)) {
-        const int32_t life = ttl<R>(s);
-        if (slot<R>(*h) && (life <= 0 || tq_now() - stamp<R>(*h) <= life)) {
-            tq_log_cached(c, TQMOVIE_SOURCE_MEMORY, path<R>(), id, lang);
-            return slot<R>(*h);
+        const int32_t life = s.*K::ttl;
+        if (h->*K::slot && (life <= 0 || tq_now() - h->*K::at <= life)) {
+            tq_log_cached(c, TQMOVIE_SOURCE_MEMORY, K::path, id, lang);
+            return h->*K::slot;
         }
     }
-    char err[sizeof s.err];
-    std::memcpy(err, s.err, sizeof err);
-    const int32_t http = s.http_code;
     R *got = nullptr;
-    const int32_t st = fetch<R>(c, id, lang, &got);
-    std::memcpy(s.err, err, sizeof err);
-    s.http_code = http;
-    if (st != TQMOVIE_OK || !got) return nullptr;
+    {
+        const tq_err_kept kept(c);
+        const int32_t http = s.http_code;
+        const int32_t st = K::fetch(c, id, lang, &got);
+        s.http_code = http;
+        if (st != TQMOVIE_OK) return nullptr;
+    }
     held_record *h = entry(f, id, lang, true);
     if (!h) {
         drop(got);
         return nullptr;
     }
-    drop(slot<R>(*h));
-    slot<R>(*h) = got;
-    stamp<R>(*h) = tq_now();
+    drop(h->*K::slot);
+    h->*K::slot = got;
+    h->*K::at = tq_now();
     return got;
 }
 
 // Whether the chain's language k was asked already: it is the lookup's own, or an
-// earlier one in the chain ("" and "en-US" are one).
+// earlier one in the chain.
 bool asked_before(const tqmovie_client &c, const tq_fallback &f, size_t k) noexcept {
-    auto same = [](const char *a, const char *b) {
-        return std::strcmp(*a ? a : k_own_batch, *b ? b : k_own_batch) == 0;
-    };
-    if (same(f.chain[k], c.ext.result_lang)) return true;
+    if (same_language(f.chain[k], c.ext.result_lang)) return true;
     for (size_t j = 0; j < k; ++j)
-        if (same(f.chain[k], f.chain[j])) return true;
+        if (same_language(f.chain[k], f.chain[j])) return true;
     return false;
 }
 
 template <typename R> int32_t fill(tqmovie_client &c, tq_fallback &f, R &rec, const char *id) noexcept {
-    using F = fields_of<R>;
+    const auto &fields = kind<R>::fields;
+    f.filled = &fields;
     for (size_t k = 0; k < f.n; ++k) {
         if (asked_before(c, f, k)) continue;
-        bool wanted = false;
-        for (size_t j = 0; j < F::n; ++j) wanted = wanted || empty(rec.*(F::list[j].member));
-        if (!wanted) break;
+        if (std::none_of(std::begin(fields), std::end(fields), [&](const auto &fd) { return empty(rec.*fd.member); }))
+            break;
         const R *other = record_in<R>(c, f, id, f.chain[k]);
         if (!other) continue;
-        for (size_t j = 0; j < F::n; ++j) {
-            char *R::*m = F::list[j].member;
+        for (size_t j = 0; j < std::size(fields); ++j) {
+            char *R::*m = fields[j].member;
             if (!empty(rec.*m) || empty(other->*m)) continue;
             char *copy = tq_strdup(other->*m);
             if (!copy) return TQMOVIE_ERR_NOMEM;
@@ -192,26 +186,16 @@ template <typename R> int32_t fill(tqmovie_client &c, tq_fallback &f, R &rec, co
     return TQMOVIE_OK;
 }
 
-tq_fallback *made(tqmovie_client &c) noexcept {
-    if (!c.ext.fallback) {
-        void *p = std::calloc(1, sizeof(tq_fallback));
-        if (p) c.ext.fallback = new (p) tq_fallback{};
-    }
-    return c.ext.fallback;
-}
-
 template <typename R>
-int32_t field_language(const tqmovie_client &c, bool filled, int32_t i, const char *field, char *out,
-                       size_t size) noexcept {
-    const tq_state &s = *c.st;
-    const tq_fallback *f = c.ext.fallback;
+int32_t field_language(const tqmovie_client &c, int32_t i, const char *field, char *out, size_t size) noexcept {
     if (out && size > 0) out[0] = '\0';
-    using F = fields_of<R>;
+    const auto &fields = kind<R>::fields;
     size_t j = 0;
-    while (field && j < F::n && std::strcmp(F::list[j].name, field) != 0) ++j;
-    if (!out || !field || j == F::n || !tq_is_stored<R>(s, i)) return -1;
-    const char *lang = c.ext.result_lang[0] ? c.ext.result_lang : k_own_batch;
-    if (f && filled && i == 0 && f->from[j] > 0) lang = f->chain[f->from[j] - 1];
+    while (field && j < std::size(fields) && std::strcmp(fields[j].name, field) != 0) ++j;
+    if (!out || !field || j == std::size(fields) || !tq_is_stored<R>(*c.st, i)) return -1;
+    const tq_fallback *f = c.ext.fallback;
+    const char *lang = c.ext.result_lang[0] ? c.ext.result_lang : k_en_us;
+    if (f && f->filled == &fields && i == 0 && f->from[j] > 0) lang = f->chain[f->from[j] - 1];
     const size_t len = std::strlen(lang);
     if (len >= size) return -1;
     std::memcpy(out, lang, len + 1);
@@ -221,26 +205,22 @@ int32_t field_language(const tqmovie_client &c, bool filled, int32_t i, const ch
 } // namespace
 
 void tq_fallback_begin(tqmovie_client &c, const char *language) noexcept {
-    std::snprintf(c.ext.result_lang, sizeof c.ext.result_lang, "%s", language ? language : "");
-    tq_fallback *f = c.ext.fallback;
-    if (!f) return;
-    f->filled_basic = f->filled_detail = false;
-    std::memset(f->from, 0, sizeof f->from);
+    // Every lookup passes here: a bounded copy, not a format.
+    const size_t len = language ? strnlen(language, sizeof c.ext.result_lang - 1) : 0;
+    if (len) std::memcpy(c.ext.result_lang, language, len);
+    c.ext.result_lang[len] = '\0';
+    if (tq_fallback *f = c.ext.fallback) {
+        f->filled = nullptr;
+        std::memset(f->from, 0, sizeof f->from);
+    }
 }
 
 int32_t tq_fallback_fill(tqmovie_client &c, bool detail, const char *id) noexcept {
     tq_fallback *f = c.ext.fallback;
     tq_state &s = *c.st;
     if (!f || f->n == 0 || !id) return TQMOVIE_OK;
-    if (detail && s.detail_count > 0) {
-        f->filled_detail = true;
-        return fill(c, *f, s.details[0], id);
-    }
-    if (!detail && s.basic_count > 0) {
-        f->filled_basic = true;
-        return fill(c, *f, s.basics[0], id);
-    }
-    return TQMOVIE_OK;
+    if (detail) return s.detail_count > 0 ? fill(c, *f, s.details[0], id) : TQMOVIE_OK;
+    return s.basic_count > 0 ? fill(c, *f, s.basics[0], id) : TQMOVIE_OK;
 }
 
 void tq_fallback_free(tqmovie_client &c) noexcept {
@@ -279,22 +259,23 @@ int32_t tqmovie_set_language_fallback(const char *chain) {
         }
     }
     if (n == 0 && !c.ext.fallback) return TQMOVIE_OK;
-    tq_fallback *f = made(c);
-    if (!f) return TQMOVIE_ERR_NOMEM;
+    if (!c.ext.fallback) {
+        void *p = std::calloc(1, sizeof(tq_fallback));
+        if (!p) return TQMOVIE_ERR_NOMEM;
+        c.ext.fallback = new (p) tq_fallback{};
+    }
     // The records held so far stay: they are the same titles in the same languages.
-    std::memcpy(f->chain, parsed, sizeof parsed);
-    f->n = n;
+    std::memcpy(c.ext.fallback->chain, parsed, sizeof parsed);
+    c.ext.fallback->n = n;
     return TQMOVIE_OK;
 }
 
 int32_t tqmovie_basic_field_language(int32_t i, const char *field, char *out, size_t size) {
-    const tqmovie_client &c = client();
-    return field_language<tq_basic>(c, c.ext.fallback && c.ext.fallback->filled_basic, i, field, out, size);
+    return field_language<tq_basic>(client(), i, field, out, size);
 }
 
 int32_t tqmovie_detail_field_language(int32_t i, const char *field, char *out, size_t size) {
-    const tqmovie_client &c = client();
-    return field_language<tq_detail>(c, c.ext.fallback && c.ext.fallback->filled_detail, i, field, out, size);
+    return field_language<tq_detail>(client(), i, field, out, size);
 }
 
 } // extern "C"

@@ -14,12 +14,8 @@ namespace {
 constexpr size_t url_room = 2048;
 
 void deliver(tqmovie_client &c, tqmovie_log_event &event) noexcept {
-    // What the callback leaves in the error text is its own, as for progress.
-    tq_state &s = *c.st;
-    char err[sizeof s.err];
-    std::memcpy(err, s.err, sizeof err);
+    const tq_err_kept kept(c);
     c.ext.log(&event, c.ext.log_user);
-    std::memcpy(s.err, err, sizeof err);
 }
 
 } // namespace
@@ -76,19 +72,14 @@ void tq_log_request(tqmovie_client &c, const tq_log_attempt &a) noexcept {
     deliver(c, e);
 }
 
-void tq_log_cached(tqmovie_client &c, int32_t source, const char *path, const char *id,
-                   const char *language) noexcept {
+void tq_log_cached(tqmovie_client &c, int32_t source, const char *path, const char *id, const char *language) noexcept {
     if (!c.ext.log) return;
-    malloc_ptr<char> eid(tq_url_encode(id ? id : ""));
-    malloc_ptr<char> elang(tq_url_encode(language && language[0] ? language : "en-US"));
-    char built[url_room];
-    std::snprintf(built, sizeof built, "%s%s?imdbId=%s&language=%s", c.st->host, path, eid ? eid.get() : "",
-                  elang ? elang.get() : "");
+    malloc_ptr<char> asked(tq_single_url(*c.st, path, id ? id : "", language));
     char url[url_room];
     tqmovie_log_event e{};
     e.size = sizeof e;
     e.method = "GET";
-    e.url = tq_log_clean_url(built, url, sizeof url);
+    e.url = tq_log_clean_url(asked ? asked.get() : c.st->host, url, sizeof url);
     e.source = source;
     e.imdb_id = id;
     deliver(c, e);

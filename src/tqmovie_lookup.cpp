@@ -18,8 +18,6 @@
 namespace {
 
 const char k_path_is_movie[] = "/api/AAA/IsMovie";
-const char k_path_basic[] = "/api/AAA/GetMovieBasic";
-const char k_path_detail[] = "/api/AAA/GetMovieDetail";
 const char k_path_basics[] = "/api/AAA/GetMovieBasics?read=true&ignoreNew=%s&getKeys=false";
 const char k_path_details[] = "/api/AAA/GetMovieDetails?read=true&getKeys=false";
 const char k_path_trans[] = "/api/AAA/GetMovieTranslations?read=true&getKeys=false&part1=%s&part2=%s";
@@ -135,7 +133,7 @@ template <typename R> struct decoded {
 struct basic_ops {
     using rec = tq_basic;
     static constexpr bool is_detail = false;
-    static constexpr const char *single_path = k_path_basic;
+    static constexpr const char *single_path = tq_path_basic;
     static const tq_basic *cache_answer(tqmovie_client &c, const char *id, const char *language) noexcept {
         return tq_cache_answer_basic(c, id, language);
     }
@@ -159,7 +157,7 @@ struct basic_ops {
 struct detail_ops {
     using rec = tq_detail;
     static constexpr bool is_detail = true;
-    static constexpr const char *single_path = k_path_detail;
+    static constexpr const char *single_path = tq_path_detail;
     uint32_t sections; // never 0 here: 0 was already read as every section
     const tq_detail *cache_answer(tqmovie_client &c, const char *id, const char *language) const noexcept {
         return tq_cache_answer_detail(c, id, language, sections);
@@ -180,42 +178,10 @@ struct detail_ops {
     }
 };
 
-// "<host><path>?imdbId=<id>&language=<lang>", both values percent-encoded; a null
-// or empty language is "en-US".
-char *mkurl_get(const tq_state &s, const char *path, const char *imdb_id, const char *language) noexcept {
-    malloc_ptr<char> id(tq_url_encode(imdb_id));
-    malloc_ptr<char> lang(tq_url_encode(language && language[0] ? language : "en-US"));
-    if (!id || !lang) return nullptr;
-    return tq_fmt("%s%s?imdbId=%s&language=%s", s.host, path, id.get(), lang.get());
-}
-
 // The most records a batch answer to n ids may hold: a few more than asked (a service
 // may answer an id twice, or a whole file of fixtures) but never a number the server
 // chooses, so memory follows the request.
 size_t answer_bound(size_t n) noexcept { return n > (SIZE_MAX - 16) / 4 ? SIZE_MAX : 4 * n + 16; }
-
-// The ids a request asked for, to cache only records filed under one of them: an
-// answer must not plant a record for a title nobody asked about. Without memory for
-// the list nothing is cached.
-class asked_ids {
-public:
-    asked_ids(const char *const *ids, size_t n) noexcept : ids_(tq_calloc_n<const char *>(n ? n : 1)) {
-        if (!ids_) return;
-        for (size_t i = 0; i < n; ++i)
-            if (ids[i]) ids_.get()[n_++] = ids[i];
-        std::qsort(ids_.get(), n_, sizeof(const char *), compare);
-    }
-    bool has(const char *id) const noexcept {
-        return id && ids_ && std::bsearch(&id, ids_.get(), n_, sizeof(const char *), compare);
-    }
-
-private:
-    static int compare(const void *a, const void *b) noexcept {
-        return std::strcmp(*static_cast<const char *const *>(a), *static_cast<const char *const *>(b));
-    }
-    malloc_ptr<const char *> ids_;
-    size_t n_ = 0;
-};
 
 // What an operation ends with; a failure leaves no staleness to report.
 int32_t ended(tqmovie_client &c, int32_t st) noexcept {
@@ -264,7 +230,7 @@ int32_t single_answer(tqmovie_client &c, const char *imdb_id, const char *langua
     if (c.ext.offline) return held_answer(c, imdb_id, language, ops, INT64_MAX, TQMOVIE_ERR_TRANSPORT);
 
     char *body = nullptr;
-    st = get_body(c, mkurl_get(s, Ops::single_path, imdb_id, language), &body);
+    st = get_body(c, tq_single_url(s, Ops::single_path, imdb_id, language), &body);
     if (st != TQMOVIE_OK && c.ext.max_stale > 0 && stale_worthy(c, st))
         return held_answer(c, imdb_id, language, ops, c.ext.max_stale, st);
     if (st != TQMOVIE_OK) return st;
@@ -302,7 +268,7 @@ int32_t fetch_other(tqmovie_client &c, const char *id, const char *language, con
     using Rec = typename Ops::rec;
     *out = nullptr;
     char *body = nullptr;
-    int32_t st = get_body(c, mkurl_get(*c.st, Ops::single_path, id, language), &body);
+    int32_t st = get_body(c, tq_single_url(*c.st, Ops::single_path, id, language), &body);
     if (st != TQMOVIE_OK) return st;
     decoded<Rec> recs;
     st = ops.decode(c, body, &recs.items, &recs.count, 0, 1);
@@ -350,8 +316,13 @@ int32_t adopt_chunk(tqmovie_client &c, const char *const *ids, size_t n, char *b
     release_body(c, body);
     // A null or empty answer is a chunk without records, not a failure.
     if (st != TQMOVIE_OK && st != TQMOVIE_ERR_EMPTY) return st;
-    const asked_ids asked(ids, n);
-    const tq_store_batch together(c); // the chunk's records reach the store in one transaction
+    // Only records filed under an id asked for are cached: an answer must not plant a
+    // record for a title nobody asked about. Without memory for the list none is.
+    tq_id_set asked(n);
+    for (size_t i = 0; i < n; ++i) asked.add(ids[i]);
+    asked.seal();
+    const tq_store_transaction together(c,
+                                        tq_store_mode::write); // the chunk's records reach the store in one transaction
     for (size_t i = 0; i < recs.count; ++i) {
         const Rec *stored = tq_results_take(*c.st, &recs.items[i]);
         if (!stored) return TQMOVIE_ERR_NOMEM;
@@ -428,7 +399,7 @@ int32_t batch_chunks(tqmovie_client &c, const char *const *&ids, size_t &count, 
     if (c.ext.store && !c.ext.refresh && !c.ext.offline) {
         rest.reset(tq_calloc_n<const char *>(count));
         if (!rest) return TQMOVIE_ERR_NOMEM;
-        const tq_store_reading snapshot(c); // one read transaction for every id, not one each
+        const tq_store_transaction snapshot(c, tq_store_mode::read); // one for every id, not one each
         size_t left = 0;
         for (size_t i = 0; i < count; ++i) {
             const typename Ops::rec *held = ops.cache_answer(c, ids[i], nullptr);
@@ -483,15 +454,15 @@ int32_t batch_lookup(tqmovie_client &c, const char *const *ids, size_t count, co
     const int32_t st = begin_lookup(op, true, ids_ok(ids, count, why), why);
     if (st != TQMOVIE_OK) return st;
     tq_fallback_begin(c, nullptr);
+    // What was asked of the service (the ids the store did not hold), of which the
+    // chunks answered the first c.ext.answered.
     const char *const *asked = ids;
-    size_t asked_count = count, answered = 0;
+    size_t asked_count = count;
     malloc_ptr<const char *> rest;
     const int32_t ran = batch_chunks(c, asked, asked_count, ops, rest);
     if (ran == TQMOVIE_ERR_NOMEM) return ran;
-    answered = ran == TQMOVIE_OK && !c.ext.offline ? asked_count : c.ext.answered;
-    if (answered > asked_count) answered = asked_count;
-    const int32_t listed =
-        tq_outcome_missing(c, Ops::is_detail, ids, count, asked + answered, asked_count - answered);
+    const size_t answered = c.ext.answered;
+    const int32_t listed = tq_outcome_missing(c, Ops::is_detail, ids, count, asked + answered, asked_count - answered);
     return ran != TQMOVIE_OK ? ran : listed;
 }
 
@@ -520,6 +491,13 @@ int32_t translations(tqmovie_client &c, const char *const *ids, size_t count, co
 }
 
 } // namespace
+
+char *tq_single_url(const tq_state &s, const char *path, const char *imdb_id, const char *language) noexcept {
+    malloc_ptr<char> id(tq_url_encode(imdb_id));
+    malloc_ptr<char> lang(tq_url_encode(language && language[0] ? language : "en-US"));
+    if (!id || !lang) return nullptr;
+    return tq_fmt("%s%s?imdbId=%s&language=%s", s.host, path, id.get(), lang.get());
+}
 
 int32_t tq_fetch_basic(tqmovie_client &c, const char *id, const char *language, tq_basic **out) noexcept {
     return fetch_other(c, id, language, basic_ops{}, out);

@@ -8,28 +8,6 @@
 
 namespace {
 
-int by_text(const void *a, const void *b) noexcept {
-    return std::strcmp(*static_cast<const char *const *>(a), *static_cast<const char *const *>(b));
-}
-
-// A sorted list of texts to ask "is this one of them".
-class text_set {
-public:
-    explicit text_set(size_t cap) noexcept : items_(tq_calloc_n<const char *>(cap ? cap : 1)) {}
-    bool ok() const noexcept { return items_ != nullptr; }
-    void add(const char *s) noexcept {
-        if (s) items_.get()[n_++] = s;
-    }
-    void seal() noexcept { std::qsort(items_.get(), n_, sizeof(const char *), by_text); }
-    bool has(const char *s) const noexcept {
-        return s && n_ && std::bsearch(&s, items_.get(), n_, sizeof(const char *), by_text);
-    }
-
-private:
-    malloc_ptr<const char *> items_;
-    size_t n_ = 0;
-};
-
 // An id of the batch in the order asked, for removing repeats.
 struct asked {
     const char *id;
@@ -70,7 +48,7 @@ int32_t tq_outcome_missing(tqmovie_client &c, bool detail, const char *const *id
     tq_outcome_free(c);
     const tq_state &s = *c.st;
     const size_t records = detail ? s.detail_count : s.basic_count;
-    text_set have(records), skip(n);
+    tq_id_set have(records), skip(n);
     malloc_ptr<asked> left(tq_calloc_n<asked>(count ? count : 1));
     if (!have.ok() || !skip.ok() || !left) return TQMOVIE_ERR_NOMEM;
     for (size_t i = 0; i < records; ++i) have.add(detail ? s.details[i].imdb_id : s.basics[i].imdb_id);

@@ -554,17 +554,16 @@ int32_t tq_parse_trans_doc(const char *body, size_t len, tq_trans **out, size_t 
 
 } // extern "C"
 
-int32_t tq_parse_basic_most(tqmovie_client &c, const char *body, tq_basic **out, size_t *count,
-                            int32_t expect_array, size_t most) noexcept {
+int32_t tq_parse_basic_most(tqmovie_client &c, const char *body, tq_basic **out, size_t *count, int32_t expect_array,
+                            size_t most) noexcept {
     return parse_records(c, body, std::strlen(body), out, count, basic_doc(expect_array), most);
 }
 
-int32_t tq_parse_detail_most(tqmovie_client &c, const char *body, tq_detail **out, size_t *count,
-                             int32_t expect_array, uint32_t sections, size_t most) noexcept {
+int32_t tq_parse_detail_most(tqmovie_client &c, const char *body, tq_detail **out, size_t *count, int32_t expect_array,
+                             uint32_t sections, size_t most) noexcept {
     return parse_records(c, body, std::strlen(body), out, count, detail_doc(expect_array, sections), most);
 }
 
-int32_t tq_parse_trans_most(tqmovie_client &c, const char *body, tq_trans **out, size_t *count,
-                            size_t most) noexcept {
+int32_t tq_parse_trans_most(tqmovie_client &c, const char *body, tq_trans **out, size_t *count, size_t most) noexcept {
     return parse_records(c, body, std::strlen(body), out, count, trans_doc{}, most);
 }

@@ -83,11 +83,11 @@ bool exec(sqlite3 *db, const char *sql) noexcept {
     return sqlite3_exec(db, sql, nullptr, nullptr, nullptr) == SQLITE_OK;
 }
 
-// Opens a transaction on the locked store (or joins the one open); false when none
-// could be begun.
-bool begin(tqmovie_store &s) noexcept {
+// Opens a transaction on the locked store (or joins the one open): a writer's takes
+// the write lock at once, a reader's only a snapshot. false when none could be begun.
+bool begin(tqmovie_store &s, tq_store_mode mode = tq_store_mode::write) noexcept {
     if (s.depth++ > 0) return true;
-    if (exec(s.db, "BEGIN IMMEDIATE")) return true;
+    if (exec(s.db, mode == tq_store_mode::write ? "BEGIN IMMEDIATE" : "BEGIN")) return true;
     s.depth = 0;
     return false;
 }
@@ -101,9 +101,12 @@ void prune(tqmovie_store &s) noexcept {
     sqlite3_step(st);
 }
 
-void commit(tqmovie_store &s) noexcept {
+// Ends the transaction (or leaves the one joined); a writer's applies the title limit
+// every so many writes, a reader's never writes.
+void commit(tqmovie_store &s, tq_store_mode mode = tq_store_mode::write) noexcept {
     if (s.depth == 0 || --s.depth > 0) return;
-    if ((s.writes / prune_every) != ((s.writes + 1) / prune_every) || s.writes == 0) prune(s);
+    const bool due = (s.writes / prune_every) != ((s.writes + 1) / prune_every) || s.writes == 0;
+    if (mode == tq_store_mode::write && due) prune(s);
     if (!exec(s.db, "COMMIT")) exec(s.db, "ROLLBACK");
 }
 
@@ -169,8 +172,8 @@ int32_t check_schema(tqmovie_client &c, tqmovie_store &s, const char *path) noex
 
 // The file opened and checked into s. 0, or the status with its text.
 int32_t open_db(tqmovie_client &c, tqmovie_store &s, const char *path) noexcept {
-    const int flags = (s.read_only ? SQLITE_OPEN_READONLY : SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE) |
-                      SQLITE_OPEN_NOMUTEX;
+    const int flags =
+        (s.read_only ? SQLITE_OPEN_READONLY : SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE) | SQLITE_OPEN_NOMUTEX;
     if (sqlite3_open_v2(path, &s.db, flags, nullptr) != SQLITE_OK)
         return store_error(c, path, s.db ? sqlite3_errmsg(s.db) : "out of memory");
     sqlite3_extended_result_codes(s.db, 1);
@@ -303,38 +306,19 @@ void tq_store_forget(tqmovie_client &c, const char *id) noexcept {
     commit(*s);
 }
 
-tq_store_batch::tq_store_batch(tqmovie_client &c) noexcept : c_(c), held_(false) {
+tq_store_transaction::tq_store_transaction(tqmovie_client &c, tq_store_mode mode) noexcept
+    : c_(c), mode_(mode), held_(false) {
     tqmovie_store *s = store_of(c);
-    if (!s || s->read_only) return;
+    if (!s || (s->read_only && mode == tq_store_mode::write)) return;
     pthread_mutex_lock(&s->lock);
-    held_ = begin(*s);
+    held_ = begin(*s, mode);
     if (!held_) pthread_mutex_unlock(&s->lock);
 }
 
-tq_store_batch::~tq_store_batch() {
+tq_store_transaction::~tq_store_transaction() {
     if (!held_) return;
     tqmovie_store *s = store_of(c_);
-    commit(*s);
-    pthread_mutex_unlock(&s->lock);
-}
-
-tq_store_reading::tq_store_reading(tqmovie_client &c) noexcept : c_(c), held_(false) {
-    tqmovie_store *s = store_of(c);
-    if (!s) return;
-    pthread_mutex_lock(&s->lock);
-    held_ = s->depth == 0 && exec(s->db, "BEGIN");
-    if (held_) {
-        s->depth = 1;
-    } else {
-        pthread_mutex_unlock(&s->lock);
-    }
-}
-
-tq_store_reading::~tq_store_reading() {
-    if (!held_) return;
-    tqmovie_store *s = store_of(c_);
-    s->depth = 0;
-    if (!exec(s->db, "COMMIT")) exec(s->db, "ROLLBACK");
+    commit(*s, mode_);
     pthread_mutex_unlock(&s->lock);
 }
 
@@ -506,7 +490,7 @@ int32_t tqmovie_store_write_all(void) {
     if (!s) return tq_fail(c, TQMOVIE_ERR_ARG, "no store set");
     if (s->read_only) return store_error(c, s->path, "opened read-only");
     tq_ensure_defaults(*c.st);
-    const tq_store_batch batch(c);
+    const tq_store_transaction batch(c, tq_store_mode::write);
     const tq_state &st = *c.st;
     for (size_t k = 0; k < st.cache_count; ++k) {
         const tq_cache_entry &e = st.cache[k];

@@ -732,7 +732,8 @@ void plot_filled_or_empty(Env &, int32_t st, bool hit) {
         EXPECT_TRUE(plot == "Two men." || plot.empty()) << plot;
     }
     const char *title = tqmovie_detail_title(0); // filled from en-US when its copy failed
-    EXPECT_TRUE(title && (std::strcmp(title, "Die Verurteilten") == 0 || std::strcmp(title, "The Shawshank Redemption") == 0));
+    EXPECT_TRUE(title &&
+                (std::strcmp(title, "Die Verurteilten") == 0 || std::strcmp(title, "The Shawshank Redemption") == 0));
 }
 
 // A request log that sees every event; the title cached first, so that the run's

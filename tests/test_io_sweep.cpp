@@ -268,7 +268,7 @@ TEST_P(IoSweep, EachFailingCallLeavesFileAndCacheWhole) {
                 {
                     tqtest::AllocFailure track(-1); // count and track only
                     tqtest::IoFailure fail(kind, k, from_on);
-                    st = stored                ? store_op(row.op)
+                    st = stored               ? store_op(row.op)
                          : row.op == Op::load ? tqmovie_cache_load(path.c_str())
                                               : tqmovie_cache_save(path.c_str());
                     hit = fail.triggered();

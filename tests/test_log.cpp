@@ -24,8 +24,8 @@ struct seen {
 void record(const tqmovie_log_event *e, void *user) {
     ASSERT_GE(e->size, sizeof(tqmovie_log_event));
     static_cast<std::vector<seen> *>(user)->push_back({e->method, e->url, e->imdb_id ? e->imdb_id : "", e->status,
-                                                      e->http_code, e->source, e->bytes_sent, e->bytes_received,
-                                                      e->attempt});
+                                                       e->http_code, e->source, e->bytes_sent, e->bytes_received,
+                                                       e->attempt});
 }
 
 TEST(Log, FixtureAnswersCountBodies) {

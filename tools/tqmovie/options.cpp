@@ -562,11 +562,11 @@ int parse_args(int argc, char **argv, options &o) {
             struct flag {
                 const char *name;
                 bool *target;
-            } flags[] = {{"help", &o.help},          {"version", &o.version},
-                         {"json", &o.json},          {"json-lines", &o.json_lines},
-                         {"stub", &o.stub},          {"full", &o.full},
-                         {"no-store", &o.no_store},  {"refresh", &o.refresh},
-                         {"offline", &o.offline},    {"details", &o.details},
+            } flags[] = {{"help", &o.help},           {"version", &o.version},
+                         {"json", &o.json},           {"json-lines", &o.json_lines},
+                         {"stub", &o.stub},           {"full", &o.full},
+                         {"no-store", &o.no_store},   {"refresh", &o.refresh},
+                         {"offline", &o.offline},     {"details", &o.details},
                          {"no-lookup", &o.no_lookup}, {"verbose", &o.verbose}};
             bool matched = false;
             for (const flag &f : flags) {
